@@ -1,0 +1,59 @@
+#include "error/error.hpp"
+
+#include <cstring>
+
+#include "error/text.hpp"
+
+namespace corvane {
+
+BufrError BufrError::io_errno(int error_number) {
+    return BufrError(ErrorKind::Io, os_error_text(error_number));
+}
+
+BufrError BufrError::io_invalid_utf8() {
+    return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8");
+}
+
+std::string os_error_text(int error_number) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(error_number, buffer, sizeof buffer);
+    return std::string(text) + " (os error " + std::to_string(error_number) + ")";
+}
+
+std::string BufrError::render() const {
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    const auto code = [](std::uint64_t v) { return format_code(static_cast<std::uint32_t>(v)); };
+    switch (kind_) {
+        case ErrorKind::MessageTooShort:
+            return "message is too short to be BUFR";
+        case ErrorKind::MissingMarker:
+            return "missing BUFR marker";
+        case ErrorKind::UnsupportedEdition:
+            return "unsupported BUFR edition " + n(first_) + "; only edition 4 is implemented";
+        case ErrorKind::LengthMismatch:
+            return "declared length " + n(first_) + " does not match buffer length " + n(second_);
+        case ErrorKind::TruncatedSection:
+            return "section " + n(first_) + " at offset " + n(second_) + " is truncated";
+        case ErrorKind::BadEndMarker:
+            return "section 5 terminator is not 7777";
+        case ErrorKind::OddDescriptorArea:
+            return "section 3 descriptor area has odd byte count";
+        case ErrorKind::SequenceNotFound:
+            return "descriptor " + code(first_) + " was not found in Table D";
+        case ErrorKind::IncompleteDelayedReplication:
+            return "delayed replication descriptor " + code(first_) +
+                   " is missing its replication factor or replicated descriptors";
+        case ErrorKind::UnsupportedReplication:
+            return "unsupported replication descriptor " + code(first_);
+        case ErrorKind::ElementNotFound:
+            return "descriptor " + code(first_) + " was not found in Table B";
+        case ErrorKind::Parse:
+            return "csv/table parse error: " + text_;
+        case ErrorKind::Io:
+            return "io error: " + text_;
+    }
+    return {};
+}
+
+}  // namespace corvane

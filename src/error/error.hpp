@@ -1,0 +1,116 @@
+// The one error value of the core, and the small result types that carry it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace corvane {
+
+enum class ErrorKind : std::uint8_t {
+    MessageTooShort,
+    MissingMarker,
+    UnsupportedEdition,
+    LengthMismatch,
+    TruncatedSection,
+    BadEndMarker,
+    OddDescriptorArea,
+    SequenceNotFound,
+    IncompleteDelayedReplication,
+    UnsupportedReplication,
+    ElementNotFound,
+    Parse,
+    Io,
+};
+
+class BufrError {
+public:
+    static BufrError message_too_short() { return BufrError(ErrorKind::MessageTooShort); }
+    static BufrError missing_marker() { return BufrError(ErrorKind::MissingMarker); }
+    static BufrError unsupported_edition(std::uint8_t edition) {
+        return BufrError(ErrorKind::UnsupportedEdition, edition);
+    }
+    static BufrError length_mismatch(std::uint64_t declared, std::uint64_t actual) {
+        return BufrError(ErrorKind::LengthMismatch, declared, actual);
+    }
+    static BufrError truncated_section(std::uint8_t section, std::uint64_t offset) {
+        return BufrError(ErrorKind::TruncatedSection, section, offset);
+    }
+    static BufrError bad_end_marker() { return BufrError(ErrorKind::BadEndMarker); }
+    static BufrError odd_descriptor_area() { return BufrError(ErrorKind::OddDescriptorArea); }
+    static BufrError sequence_not_found(std::uint32_t code) {
+        return BufrError(ErrorKind::SequenceNotFound, code);
+    }
+    static BufrError incomplete_delayed_replication(std::uint32_t code) {
+        return BufrError(ErrorKind::IncompleteDelayedReplication, code);
+    }
+    static BufrError unsupported_replication(std::uint32_t code) {
+        return BufrError(ErrorKind::UnsupportedReplication, code);
+    }
+    static BufrError element_not_found(std::uint32_t code) {
+        return BufrError(ErrorKind::ElementNotFound, code);
+    }
+    static BufrError parse(std::string text) { return BufrError(ErrorKind::Parse, std::move(text)); }
+    // An I/O error reported by the operating system, from its errno.
+    static BufrError io_errno(int error_number);
+    static BufrError io_invalid_utf8();
+
+    ErrorKind kind() const { return kind_; }
+    // The text carried by Parse and Io errors (without the rendered prefix).
+    const std::string& text() const { return text_; }
+    std::string render() const;
+
+private:
+    explicit BufrError(ErrorKind kind, std::uint64_t first = 0, std::uint64_t second = 0)
+        : kind_(kind), first_(first), second_(second) {}
+    BufrError(ErrorKind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+
+    ErrorKind kind_;
+    std::uint64_t first_ = 0;
+    std::uint64_t second_ = 0;
+    std::string text_;
+};
+
+// The operating system's text for an errno: "<strerror> (os error N)".
+std::string os_error_text(int error_number);
+
+// A value or the error that prevented it.
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    Result(BufrError error) : state_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const { return state_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+    T& value() & { return *std::get_if<0>(&state_); }
+    const T& value() const& { return *std::get_if<0>(&state_); }
+    T&& value() && { return std::move(*std::get_if<0>(&state_)); }
+    T& operator*() & { return value(); }
+    T* operator->() { return &value(); }
+    const BufrError& error() const& { return *std::get_if<1>(&state_); }
+    BufrError&& error() && { return std::move(*std::get_if<1>(&state_)); }
+
+private:
+    std::variant<T, BufrError> state_;
+};
+
+// Success, or the error that ended the operation.
+class [[nodiscard]] Status {
+public:
+    Status() = default;
+    Status(BufrError error) : error_(std::move(error)), failed_(true) {}
+
+    bool ok() const { return !failed_; }
+    explicit operator bool() const { return ok(); }
+    const BufrError& error() const& { return error_; }
+    BufrError&& error() && { return std::move(error_); }
+
+private:
+    BufrError error_ = BufrError::missing_marker();
+    bool failed_ = false;
+};
+
+}  // namespace corvane

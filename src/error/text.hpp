@@ -1,0 +1,35 @@
+// Text helpers shared by every message the system renders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "error/error.hpp"
+
+namespace corvane {
+
+// The quoted form used in error texts and reprs: double quotes, backslash
+// escapes for \" \\ \t \r \n \0, and \u{hex} for other non-printable characters.
+std::string quote_text(std::string_view text);
+
+// A code shown zero-padded to at least six digits (1001 -> "001001").
+std::string format_code(std::uint32_t code);
+
+// Why a strict decimal integer parse failed.
+enum class IntParseFailure : std::uint8_t { Empty, InvalidDigit, TooLarge, TooSmall };
+std::string_view int_parse_reason(IntParseFailure failure);
+
+// Strict decimal parsers: optional sign ("-" only when signed), then digits, no blanks.
+// They return false and set `failure` when the text is not a valid number in range.
+bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& out, IntParseFailure& failure);
+bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t& out,
+                  IntParseFailure& failure);
+
+// "bad {what} {quoted text}: {reason}" as a Parse error.
+BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure);
+
+// Whether `text` is well-formed UTF-8; when not, `valid_prefix` is the length of the valid part.
+bool is_valid_utf8(std::string_view text, std::size_t& valid_prefix);
+
+}  // namespace corvane

@@ -1,0 +1,131 @@
+#include "message/message.hpp"
+
+#include <cstring>
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kSection0Length = 8;
+constexpr std::size_t kFlagsEnd = 18;
+constexpr std::size_t kYearOffset = 23;
+constexpr std::size_t kYearEnd = 25;
+constexpr std::size_t kFixedSection1End = 30;  // the last fixed read is the second, at offset 29
+
+bool has_marker(std::span<const std::uint8_t> buffer, std::size_t at, const char (&marker)[5]) {
+    return at + 4 <= buffer.size() && std::memcmp(buffer.data() + at, marker, 4) == 0;
+}
+
+std::uint64_t u24(std::span<const std::uint8_t> buffer, std::size_t at) {
+    return (std::uint64_t{buffer[at]} << 16) | (std::uint64_t{buffer[at + 1]} << 8) | buffer[at + 2];
+}
+
+std::uint16_t u16(std::span<const std::uint8_t> buffer, std::size_t at) {
+    return static_cast<std::uint16_t>((buffer[at] << 8) | buffer[at + 1]);
+}
+
+// Reads a section length; a field or section running past the buffer is truncated.
+Result<std::uint64_t> section_length(std::span<const std::uint8_t> buffer, std::uint64_t at, std::uint8_t section) {
+    if (at + 3 > buffer.size()) return BufrError::truncated_section(section, at);
+    const std::uint64_t length = u24(buffer, at);
+    if (at + length > buffer.size()) return BufrError::truncated_section(section, at);
+    return length;
+}
+
+}  // namespace
+
+Result<BufrMessage> parse_message(std::span<const std::uint8_t> buffer) {
+    const std::size_t length = buffer.size();
+    if (length <= 7) return BufrError::message_too_short();
+    if (!has_marker(buffer, 0, "BUFR")) return BufrError::missing_marker();
+    if (buffer[7] != 4) return BufrError::unsupported_edition(buffer[7]);
+    const std::uint64_t declared = u24(buffer, 4);
+    if (declared != length) return BufrError::length_mismatch(declared, length);
+    if (length <= 10) return BufrError::truncated_section(1, kSection0Length);
+
+    BufrMessage message;
+    message.total_length = length;
+    message.edition = 4;
+    auto s1 = section_length(buffer, kSection0Length, 1);
+    if (!s1) return std::move(s1).error();
+    message.section1_length = *s1;
+    // Section 1's fields sit at fixed offsets whatever its declared length, so a short
+    // declaration must not let the fixed reads run past the buffer.
+    if (length < kFlagsEnd) return BufrError::truncated_section(1, kSection0Length);
+    if (length < kYearEnd) return BufrError::truncated_section(0, kYearOffset);
+
+    const bool section2_present = buffer[17] != 0;
+    std::uint64_t p3 = kSection0Length + message.section1_length;
+    if (section2_present) {
+        auto s2 = section_length(buffer, p3, 2);
+        if (!s2) return std::move(s2).error();
+        message.section2_length = *s2;
+        p3 += message.section2_length;
+    }
+    auto s3 = section_length(buffer, p3, 3);
+    if (!s3) return std::move(s3).error();
+    if (*s3 < 7) return BufrError::truncated_section(3, p3);
+    message.section3_length = *s3;
+    message.number_of_subsets = u16(buffer, p3 + 4);
+    if ((message.section3_length - 7) % 2 != 0) return BufrError::odd_descriptor_area();
+    const std::uint8_t flags = buffer[p3 + 6];
+    message.observed_data = (flags & 0x80) != 0;
+    message.compressed_data = (flags & 0x40) != 0;
+    const std::uint64_t p4 = p3 + message.section3_length;
+    message.unexpanded_descriptors.reserve((message.section3_length - 7) / 2);
+    for (std::uint64_t at = p3 + 7; at < p4; at += 2) {
+        const std::uint32_t f = buffer[at] >> 6;
+        const std::uint32_t x = buffer[at] & 0x3F;
+        const std::uint32_t y = buffer[at + 1];
+        message.unexpanded_descriptors.push_back(f * 100000 + x * 1000 + y);
+    }
+
+    auto s4 = section_length(buffer, p4, 4);
+    if (!s4) return std::move(s4).error();
+    message.section4_length = *s4;
+    message.section4_data_offset = p4 + 4;
+    message.section4_data_length = message.section4_length >= 4 ? message.section4_length - 4 : 0;
+    const std::uint64_t p5 = p4 + message.section4_length;
+    if (p5 + 4 > length) return BufrError::truncated_section(5, p5);
+    if (!has_marker(buffer, p5, "7777")) return BufrError::bad_end_marker();
+    if (length < kFixedSection1End) return BufrError::truncated_section(1, kSection0Length);
+
+    message.master_table_number = buffer[11];
+    message.originating_centre = u16(buffer, 12);
+    message.originating_subcentre = u16(buffer, 14);
+    message.update_sequence_number = buffer[16];
+    message.local_section_present = section2_present;
+    message.data_category = buffer[18];
+    message.international_data_subcategory = buffer[19];
+    message.local_data_subcategory = buffer[20];
+    message.master_tables_version_number = buffer[21];
+    message.local_tables_version_number = buffer[22];
+    message.typical_year = u16(buffer, 23);
+    message.typical_month = buffer[25];
+    message.typical_day = buffer[26];
+    message.typical_hour = buffer[27];
+    message.typical_minute = buffer[28];
+    message.typical_second = buffer[29];
+    return message;
+}
+
+Result<std::vector<ByteRange>> split_messages(std::span<const std::uint8_t> buffer) {
+    std::vector<ByteRange> ranges;
+    const std::size_t length = buffer.size();
+    std::size_t i = 0;
+    while (length - i >= 4) {
+        if (!has_marker(buffer, i, "BUFR")) {
+            ++i;
+            continue;
+        }
+        if (i + 8 > length) return BufrError::message_too_short();
+        const std::uint64_t declared = u24(buffer, i + 4);
+        if (i + declared > length) return BufrError::truncated_section(0, i);
+        // A declared length below the section-0 size could never hold a message, and 0
+        // would stall the scan: record it as is, so that parsing rejects it as too short.
+        ranges.push_back({i, static_cast<std::size_t>(declared)});
+        i += declared < kSection0Length ? kSection0Length : declared;
+    }
+    return ranges;
+}
+
+}  // namespace corvane

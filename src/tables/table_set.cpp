@@ -1,0 +1,38 @@
+#include "tables/table_set.hpp"
+
+#include <limits>
+
+#include "error/text.hpp"
+
+namespace corvane {
+
+Result<std::int32_t> parse_i32(std::string_view text) {
+    std::int64_t value;
+    IntParseFailure failure;
+    if (!parse_signed(text, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), value,
+                      failure)) {
+        return bad_number_error("i32", text, failure);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+Result<std::int64_t> parse_i64(std::string_view text) {
+    std::int64_t value;
+    IntParseFailure failure;
+    if (!parse_signed(text, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), value,
+                      failure)) {
+        return bad_number_error("i64", text, failure);
+    }
+    return value;
+}
+
+Result<std::uint16_t> parse_u16(std::string_view text) {
+    std::uint64_t value;
+    IntParseFailure failure;
+    if (!parse_unsigned(text, std::numeric_limits<std::uint16_t>::max(), value, failure)) {
+        return bad_number_error("u16", text, failure);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace corvane

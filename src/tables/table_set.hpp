@@ -1,0 +1,76 @@
+// One loaded set of BUFR tables: Table B, Table D and code tables, keyed by descriptor code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "error/error.hpp"
+
+namespace corvane {
+
+struct ElementDefinition {
+    std::uint32_t code = 0;
+    std::string abbreviation;
+    std::string element_type;
+    std::string name;
+    std::string unit;
+    std::int32_t scale = 0;
+    std::int64_t reference = 0;
+    std::uint16_t width = 0;
+
+    // Character data is recognised by its unit alone.
+    bool is_text() const { return unit == "CCITT IA5"; }
+};
+
+struct SequenceDefinition {
+    std::uint32_t code = 0;
+    std::vector<std::uint32_t> members;
+};
+
+using CodeTable = std::unordered_map<std::uint64_t, std::string>;
+using ElementMap = std::unordered_map<std::uint32_t, ElementDefinition>;
+using SequenceMap = std::unordered_map<std::uint32_t, SequenceDefinition>;
+using CodeTableMap = std::unordered_map<std::uint32_t, CodeTable>;
+
+// Built once by a loader, then only read. Storing under a present key replaces the value whole.
+struct TableSet {
+    ElementMap elements;
+    SequenceMap sequences;
+    CodeTableMap code_tables;
+
+    const ElementDefinition* find_element(std::uint32_t code) const {
+        const auto it = elements.find(code);
+        return it == elements.end() ? nullptr : &it->second;
+    }
+    const SequenceDefinition* find_sequence(std::uint32_t code) const {
+        const auto it = sequences.find(code);
+        return it == sequences.end() ? nullptr : &it->second;
+    }
+    // The code- or flag-table text for a raw value, or null.
+    const std::string* code_meaning(std::uint32_t code, std::uint64_t raw) const {
+        const auto table = code_tables.find(code);
+        if (table == code_tables.end()) return nullptr;
+        const auto entry = table->second.find(raw);
+        return entry == table->second.end() ? nullptr : &entry->second;
+    }
+
+    void store_element(ElementDefinition element) {
+        const std::uint32_t code = element.code;
+        elements.insert_or_assign(code, std::move(element));
+    }
+    void store_sequence(SequenceDefinition sequence) {
+        const std::uint32_t code = sequence.code;
+        sequences.insert_or_assign(code, std::move(sequence));
+    }
+    void store_code_table(std::uint32_t code, CodeTable table) { code_tables.insert_or_assign(code, std::move(table)); }
+};
+
+// Strict field parsers of the table loaders: no trimming, optional sign, digits only.
+Result<std::int32_t> parse_i32(std::string_view text);
+Result<std::int64_t> parse_i64(std::string_view text);
+Result<std::uint16_t> parse_u16(std::string_view text);
+
+}  // namespace corvane
