@@ -1,5 +1,8 @@
 #include "error/text.hpp"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace corvane {
@@ -196,6 +199,28 @@ BufrError bad_number_error(std::string_view what, std::string_view text, IntPars
     message += ": ";
     message += int_parse_reason(failure);
     return BufrError::parse(std::move(message));
+}
+
+std::string format_shortest_float(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    char buffer[64];
+    const double magnitude = std::fabs(value);
+    if (magnitude != 0.0 && (magnitude < 1e-4 || magnitude >= 1e16)) {
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
+        // to_chars writes e+16 / e-05; the exponent is shown bare: e16 / e-5.
+        std::string text(buffer, end);
+        const std::size_t e = text.find('e');
+        std::string exponent = text.substr(e + 1);
+        const bool negative = exponent[0] == '-';
+        exponent.erase(0, 1);
+        exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
+        return text.substr(0, e + 1) + (negative ? "-" : "") + exponent;
+    }
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr;
+    std::string text(buffer, end);
+    if (text.find('.') == std::string::npos) text += ".0";
+    return text;
 }
 
 bool is_valid_utf8(std::string_view text, std::size_t& valid_prefix) {

@@ -29,6 +29,10 @@ bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std
 // "bad {what} {quoted text}: {reason}" as a Parse error.
 BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure);
 
+// The shortest text that reads back as the same double, always with a fractional part or an
+// exponent: 1.0, 273.15, 1e-5, 2.5e16.
+std::string format_shortest_float(double value);
+
 // Whether `text` is well-formed UTF-8; when not, `valid_prefix` is the length of the valid part.
 bool is_valid_utf8(std::string_view text, std::size_t& valid_prefix);
 

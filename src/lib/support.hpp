@@ -1,0 +1,109 @@
+// Argument conversion, error mapping and object boxing shared by every binding.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error/error.hpp"
+#include "lib/python.hpp"
+
+namespace corvane::py {
+
+// An owned reference, released on scope exit unless given away.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : object_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : object_(other.release()) {}
+    ~Ref() { Py_XDECREF(object_); }
+    PyObject* get() const { return object_; }
+    PyObject* release() { return std::exchange(object_, nullptr); }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    PyObject* object_ = nullptr;
+};
+
+// A function's name as shown in argument errors ("parse_bytes()", "TableSet.from_eccodes()")
+// and its parameter names, all required, positional or by keyword.
+struct Signature {
+    const char* display_name;
+    std::initializer_list<const char*> parameters;
+};
+
+// Fills `out` (one borrowed reference per parameter). On failure raises TypeError and returns false.
+bool parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Conversions of one argument; each raises "argument '<name>': ..." and returns false on failure.
+bool to_bytes_view(PyObject* object, const char* name, std::span<const std::uint8_t>& out);
+bool to_path_text(PyObject* object, const char* name, std::string& out);
+bool to_u8(PyObject* object, const char* name, std::uint8_t& out);
+bool to_u32(PyObject* object, const char* name, std::uint32_t& out);
+bool to_u64(PyObject* object, const char* name, std::uint64_t& out);
+bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>& out);
+bool check_instance(PyObject* object, const char* name, PyTypeObject* type, const char* type_name);
+
+// Raises the Python exception for a core error (always ValueError with the rendered text).
+PyObject* raise_error(const BufrError& error);
+// Raises OSError whose one argument is the error's own text (file reads of parse_file).
+PyObject* raise_os_error(const BufrError& error);
+
+PyObject* to_python(std::uint64_t value);
+PyObject* to_python(std::int64_t value);
+PyObject* to_python(bool value);
+PyObject* to_python(std::string_view text);
+PyObject* to_python(const std::vector<std::uint32_t>& codes);
+inline PyObject* to_python(std::uint8_t value) { return to_python(std::uint64_t{value}); }
+inline PyObject* to_python(std::uint16_t value) { return to_python(std::uint64_t{value}); }
+inline PyObject* to_python(std::uint32_t value) { return to_python(std::uint64_t{value}); }
+inline PyObject* to_python(std::int32_t value) { return to_python(std::int64_t{value}); }
+inline PyObject* to_python(const std::string& text) { return to_python(std::string_view(text)); }
+
+PyObject* new_str(std::string_view text);
+
+// A Python object that owns one C++ value.
+template <class T>
+struct Boxed {
+    PyObject_HEAD
+    T value;
+};
+
+template <class T>
+T& unbox(PyObject* self) {
+    return reinterpret_cast<Boxed<T>*>(self)->value;
+}
+
+// A new instance of `type` holding `value`, or null with an exception set.
+template <class T>
+PyObject* box(PyTypeObject* type, T value) {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    new (&unbox<T>(self)) T(std::move(value));
+    return self;
+}
+
+template <class T>
+void boxed_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    unbox<T>(self).~T();
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    Py_DECREF(type);
+}
+
+// Getter for a plain field of a boxed value, for PyGetSetDef tables.
+template <class T, auto Member>
+PyObject* field_getter(PyObject* self, void*) {
+    return to_python(unbox<T>(self).*Member);
+}
+
+}  // namespace corvane::py

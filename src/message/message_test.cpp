@@ -1,0 +1,208 @@
+#include "message/message.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "message/read_file.hpp"
+
+namespace corvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put24(Bytes& bytes, std::size_t at, std::uint64_t value) {
+    bytes[at] = static_cast<std::uint8_t>(value >> 16);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[at + 2] = static_cast<std::uint8_t>(value);
+}
+
+// A message with a 22-byte section 1, optional section 2, the given descriptors and data bytes.
+Bytes make_message(const std::vector<std::uint16_t>& descriptors, const Bytes& data = {}, std::size_t section2 = 0) {
+    Bytes m = {'B', 'U', 'F', 'R', 0, 0, 0, 4};
+    Bytes s1(22, 0);
+    put24(s1, 0, 22);
+    s1[3] = 0;          // master table
+    s1[4] = 0, s1[5] = 98;  // centre
+    s1[9] = section2 ? 0x80 : 0;
+    s1[10] = 2;         // category
+    s1[13] = 39;        // master version
+    s1[15] = 0x07, s1[16] = 0xE4;  // 2020
+    s1[17] = 5, s1[18] = 6, s1[19] = 7, s1[20] = 8, s1[21] = 9;
+    m.insert(m.end(), s1.begin(), s1.end());
+    if (section2) {
+        Bytes s2(section2, 0xEE);
+        put24(s2, 0, section2);
+        m.insert(m.end(), s2.begin(), s2.end());
+    }
+    Bytes s3(7 + 2 * descriptors.size(), 0);
+    put24(s3, 0, s3.size());
+    s3[5] = 2;  // two subsets
+    s3[6] = 0xC0;
+    for (std::size_t i = 0; i < descriptors.size(); ++i) {
+        s3[7 + 2 * i] = static_cast<std::uint8_t>(descriptors[i] >> 8);
+        s3[8 + 2 * i] = static_cast<std::uint8_t>(descriptors[i]);
+    }
+    m.insert(m.end(), s3.begin(), s3.end());
+    Bytes s4(4 + data.size(), 0);
+    put24(s4, 0, s4.size());
+    std::copy(data.begin(), data.end(), s4.begin() + 4);
+    m.insert(m.end(), s4.begin(), s4.end());
+    m.insert(m.end(), {'7', '7', '7', '7'});
+    put24(m, 4, m.size());
+    return m;
+}
+
+std::string error_of(const Bytes& bytes) {
+    auto message = parse_message(bytes);
+    return message.ok() ? "ok" : message.error().render();
+}
+
+TEST(ParseMessageTest, ReadsEverySection) {
+    const Bytes bytes = make_message({0x0101, 0xC10B}, {0xAA, 0xBB, 0xCC}, 6);
+    auto message = parse_message(bytes);
+    ASSERT_TRUE(message.ok()) << message.error().render();
+    EXPECT_EQ(message->total_length, bytes.size());
+    EXPECT_EQ(message->edition, 4);
+    EXPECT_EQ(message->section1_length, 22u);
+    EXPECT_EQ(message->originating_centre, 98);
+    EXPECT_TRUE(message->local_section_present);
+    EXPECT_EQ(message->section2_length, 6u);
+    EXPECT_EQ(message->data_category, 2);
+    EXPECT_EQ(message->master_tables_version_number, 39);
+    EXPECT_EQ(message->typical_year, 2020);
+    EXPECT_EQ(message->typical_second, 9);
+    EXPECT_EQ(message->number_of_subsets, 2);
+    EXPECT_TRUE(message->observed_data);
+    EXPECT_TRUE(message->compressed_data);
+    EXPECT_EQ(message->unexpanded_descriptors, (std::vector<std::uint32_t>{1001, 301011}));
+    EXPECT_EQ(message->section4_length, 7u);
+    const auto data = message->section4_data(bytes);
+    EXPECT_EQ(Bytes(data.begin(), data.end()), (Bytes{0xAA, 0xBB, 0xCC}));
+}
+
+TEST(ParseMessageTest, SmallestValidMessage) {
+    const Bytes bytes = make_message({});
+    ASSERT_EQ(bytes.size(), 45u);
+    auto message = parse_message(bytes);
+    ASSERT_TRUE(message.ok());
+    EXPECT_EQ(message->section4_data_offset, 41u);
+    EXPECT_EQ(message->section4_data_length, 0u);
+    EXPECT_TRUE(message->unexpanded_descriptors.empty());
+}
+
+TEST(ParseMessageTest, ChecksRunInOrder) {
+    EXPECT_EQ(error_of(Bytes(7, 'B')), "message is too short to be BUFR");
+    EXPECT_EQ(error_of({'B', 'U', 'F', 'R', 0, 0, 8, 4}), "section 1 at offset 8 is truncated");
+    EXPECT_EQ(error_of({'X', 'U', 'F', 'R', 0, 0, 8, 4}), "missing BUFR marker");
+    Bytes bytes = make_message({0x0101});
+    bytes[7] = 3;
+    EXPECT_EQ(error_of(bytes), "unsupported BUFR edition 3; only edition 4 is implemented");
+    bytes = make_message({0x0101});
+    Bytes doubled = bytes;
+    doubled.insert(doubled.end(), bytes.begin(), bytes.end());
+    EXPECT_EQ(error_of(doubled), "declared length 47 does not match buffer length 94");
+    bytes = make_message({0x0101});
+    bytes[bytes.size() - 1] = '8';
+    EXPECT_EQ(error_of(bytes), "section 5 terminator is not 7777");
+    bytes = make_message({0x0101});
+    put24(bytes, 8, 500);
+    EXPECT_EQ(error_of(bytes), "section 1 at offset 8 is truncated");
+}
+
+TEST(ParseMessageTest, Section3AndSection4Lengths) {
+    Bytes bytes = make_message({0x0101});
+    put24(bytes, 30, 8);  // descriptor area of one byte
+    EXPECT_EQ(error_of(bytes), "section 3 descriptor area has odd byte count");
+    put24(bytes, 30, 6);
+    EXPECT_EQ(error_of(bytes), "section 3 at offset 30 is truncated");
+
+    // A section 4 of length 3: "7777" right after it, data area empty.
+    bytes = make_message({});
+    bytes.pop_back();
+    put24(bytes, 37, 3);
+    bytes[40] = '7';
+    put24(bytes, 4, bytes.size());
+    auto message = parse_message(bytes);
+    ASSERT_TRUE(message.ok()) << message.error().render();
+    EXPECT_EQ(message->section4_data_offset, 41u);
+    EXPECT_EQ(message->section4_data_length, 0u);
+}
+
+TEST(ParseMessageTest, AnyFlagBitMeansSection2) {
+    Bytes bytes = make_message({0x0101});
+    bytes[17] = 0x01;
+    EXPECT_EQ(error_of(bytes), "section 3 at offset 36 is truncated");  // the section-3 length was read as section 2
+}
+
+TEST(ParseMessageTest, ShortSection1CannotReadPastTheBuffer) {
+    // Section 1 declared as 3 bytes: the framing fits in 25 bytes, but the fixed fields do not.
+    Bytes bytes = {'B', 'U', 'F', 'R', 0, 0, 25, 4, 0, 0, 3, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 4, '7', '7', '7'};
+    bytes.push_back('7');
+    put24(bytes, 4, bytes.size());
+    EXPECT_NE(error_of(bytes), "ok");
+    for (std::size_t length = 0; length < 30; ++length) {
+        Bytes prefix(bytes.begin(), bytes.begin() + std::min(length, bytes.size()));
+        if (prefix.size() >= 7) put24(prefix, 4, prefix.size());
+        EXPECT_NE(error_of(prefix), "ok");
+    }
+}
+
+TEST(SplitMessagesTest, FindsMessagesAndSkipsNoise) {
+    const Bytes one = make_message({0x0101});
+    Bytes buffer = {'x', 'B', 'U', 'F'};
+    buffer.insert(buffer.end(), one.begin(), one.end());
+    buffer.insert(buffer.end(), {'j', 'u', 'n', 'k'});
+    buffer.insert(buffer.end(), one.begin(), one.end());
+    auto ranges = split_messages(buffer);
+    ASSERT_TRUE(ranges.ok());
+    ASSERT_EQ(ranges->size(), 2u);
+    EXPECT_EQ((*ranges)[0].offset, 4u);
+    EXPECT_EQ((*ranges)[1].offset, 4u + one.size() + 4u);
+    EXPECT_TRUE(split_messages(Bytes{'n', 'o', 'n', 'e'})->empty());
+}
+
+TEST(SplitMessagesTest, TruncatedOrShortMarkers) {
+    auto ranges = split_messages(Bytes{'a', 'B', 'U', 'F', 'R', 0, 0});
+    ASSERT_FALSE(ranges.ok());
+    EXPECT_EQ(ranges.error().render(), "message is too short to be BUFR");
+    ranges = split_messages(Bytes{'a', 'a', 'B', 'U', 'F', 'R', 0, 1, 0, 4});
+    ASSERT_FALSE(ranges.ok());
+    EXPECT_EQ(ranges.error().render(), "section 0 at offset 2 is truncated");
+}
+
+TEST(SplitMessagesTest, ZeroDeclaredLengthStillMovesOn) {
+    Bytes buffer = {'B', 'U', 'F', 'R', 0, 0, 0, 4, 'B', 'U', 'F', 'R', 0, 0, 0, 4};
+    auto ranges = split_messages(buffer);
+    ASSERT_TRUE(ranges.ok());
+    ASSERT_EQ(ranges->size(), 2u);
+    EXPECT_EQ((*ranges)[0].length, 0u);
+    EXPECT_EQ((*ranges)[1].offset, 8u);
+    EXPECT_EQ(parse_message({}).error().render(), "message is too short to be BUFR");
+}
+
+TEST(RealFilesTest, SynopFileHoldsFortyFourMessages) {
+    auto bytes = read_whole_file(CORVANE_TEST_DATA "/bufr/dwd-synop-44msgs.bufr");
+    ASSERT_TRUE(bytes.ok()) << bytes.error().render();
+    auto ranges = split_messages(*bytes);
+    ASSERT_TRUE(ranges.ok());
+    ASSERT_EQ(ranges->size(), 44u);
+    for (const ByteRange& range : *ranges) {
+        auto message = parse_message(std::span<const std::uint8_t>(*bytes).subspan(range.offset, range.length));
+        ASSERT_TRUE(message.ok()) << message.error().render();
+        EXPECT_EQ(message->originating_centre, 78);
+    }
+}
+
+TEST(ReadWholeFileTest, ReportsTheOperatingSystemError) {
+    auto missing = read_whole_file("/nonexistent/file.bufr");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().render(), "io error: No such file or directory (os error 2)");
+    auto directory = read_whole_file("/");
+    ASSERT_FALSE(directory.ok());
+    EXPECT_EQ(directory.error().text(), "Is a directory (os error 21)");
+}
+
+}  // namespace
+}  // namespace corvane
