@@ -89,7 +89,10 @@ public:
     const T& value() const& { return *std::get_if<0>(&state_); }
     T&& value() && { return std::move(*std::get_if<0>(&state_)); }
     T& operator*() & { return value(); }
+    const T& operator*() const& { return value(); }
+    T&& operator*() && { return std::move(*this).value(); }
     T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
     const BufrError& error() const& { return *std::get_if<1>(&state_); }
     BufrError&& error() && { return std::move(*std::get_if<1>(&state_)); }
 

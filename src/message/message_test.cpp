@@ -133,7 +133,7 @@ TEST(ParseMessageTest, Section3AndSection4Lengths) {
 TEST(ParseMessageTest, AnyFlagBitMeansSection2) {
     Bytes bytes = make_message({0x0101});
     bytes[17] = 0x01;
-    EXPECT_EQ(error_of(bytes), "section 3 at offset 36 is truncated");  // the section-3 length was read as section 2
+    EXPECT_EQ(error_of(bytes), "section 3 at offset 39 is truncated");  // the section-3 length was read as section 2
 }
 
 TEST(ParseMessageTest, ShortSection1CannotReadPastTheBuffer) {
