@@ -44,8 +44,7 @@ PyGetSetDef descriptor_getset[] = {
 };
 
 PyMethodDef descriptor_methods[] = {
-    {"from_fxy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(descriptor_from_fxy)),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_fxy(code)\n--\n\n"},
+    {"from_fxy", as_cfunction(descriptor_from_fxy), kKeywordCall | METH_STATIC, "from_fxy(code)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

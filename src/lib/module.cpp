@@ -5,23 +5,23 @@
 namespace corvane::py {
 namespace {
 
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
-
 PyMethodDef module_functions[] = {
     {"parse_bytes", as_cfunction(parse_bytes), kKeywordCall, "parse_bytes(data)\n--\n\n"},
     {"parse_file", as_cfunction(parse_file), kKeywordCall, "parse_file(path)\n--\n\n"},
     {"parse_all_bytes", as_cfunction(parse_all_bytes), kKeywordCall, "parse_all_bytes(data)\n--\n\n"},
     {"parse_all_file", as_cfunction(parse_all_file), kKeywordCall, "parse_all_file(path)\n--\n\n"},
+    {"expand_descriptors", as_cfunction(expand_descriptors), kKeywordCall,
+     "expand_descriptors(table_dir, descriptors)\n--\n\n"},
+    {"decode_values", as_cfunction(decode_values), kKeywordCall, "decode_values(data, table_dir)\n--\n\n"},
+    {"decode_values_with_tables", as_cfunction(decode_values_with_tables), kKeywordCall,
+     "decode_values_with_tables(data, tables)\n--\n\n"},
+    {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions), kKeywordCall,
+     "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "_corvane", "", 0, module_functions, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "_corvane", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // The class objects are process-wide, so the module may live in one interpreter only.
@@ -63,7 +63,12 @@ PyMODINIT_FUNC PyInit__corvane() {
     if (!module) return nullptr;
     Types& cache = types();
     if (!add_class(module.get(), message_spec, "BufrMessage", cache.message) ||
-        !add_class(module.get(), descriptor_spec, "Descriptor", cache.descriptor)) {
+        !add_class(module.get(), decoded_value_spec, "DecodedValue", cache.decoded_value) ||
+        !add_class(module.get(), descriptor_spec, "Descriptor", cache.descriptor) ||
+        !add_class(module.get(), element_spec, "ElementDefinition", cache.element) ||
+        !add_class(module.get(), sequence_spec, "SequenceDefinition", cache.sequence) ||
+        !add_class(module.get(), table_set_spec, "TableSet", cache.table_set) ||
+        PyModule_AddFunctions(module.get(), module_functions) != 0) {
         return nullptr;
     }
     return module.release();

@@ -69,6 +69,15 @@ inline PyObject* to_python(const std::string& text) { return to_python(std::stri
 
 PyObject* new_str(std::string_view text);
 
+// Method tables want every function as a PyCFunction, whatever its real signature.
+template <class Function>
+PyCFunction as_cfunction(Function function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// Every function and method takes its arguments positionally or by keyword.
+inline constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
+
 // A Python object that owns one C++ value.
 template <class T>
 struct Boxed {
