@@ -1,0 +1,101 @@
+#include "tables/bufr4_loader.hpp"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "descriptor/descriptor.hpp"
+#include "tables/delimited_reader.hpp"
+#include "tables/eccodes_loader.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kElementFields = 8;
+constexpr std::size_t kSequenceFields = 6;
+
+std::string element_type_of(std::string_view unit) {
+    if (unit == "Code table") return "code";
+    if (unit == "Flag table") return "flags";
+    if (unit == "CCITT IA5") return "string";
+    return "long";
+}
+
+// Calls `on_row` with the fields of every record after the header row; stops at the first error.
+template <class OnRow>
+Status for_each_row(const std::filesystem::path& file, OnRow&& on_row) {
+    Result<DelimitedReader> opened = DelimitedReader::open(file, DelimitedDialect{',', std::nullopt});
+    if (!opened) return std::move(opened).error();
+    DelimitedReader& reader = *opened;
+    // The header row only fixes the field count; its text is never read.
+    for (bool header = true;; header = false) {
+        Result<bool> more = reader.read_record();
+        if (!more) return std::move(more).error();
+        if (!*more) return {};
+        if (header) continue;
+        // An invalid first row is reported where the header began.
+        const RecordPosition at = reader.position().record == 1 ? RecordPosition{} : reader.position();
+        if (Status s = reader.check_utf8(at); !s) return s;
+        if (Status s = on_row(reader.fields()); !s) return s;
+    }
+}
+
+Status load_table_b(ElementMap& elements, const std::filesystem::path& file) {
+    return for_each_row(file, [&](std::span<const std::string_view> fields) -> Status {
+        if (fields.size() < kElementFields) return {};
+        Result<std::uint32_t> code = parse_code(fields[2]);
+        if (!code) return std::move(code).error();
+        std::string element_type = element_type_of(fields[4]);
+        Result<std::int32_t> scale = parse_i32(fields[5]);
+        if (!scale) return std::move(scale).error();
+        Result<std::int64_t> reference = parse_i64(fields[6]);
+        if (!reference) return std::move(reference).error();
+        Result<std::uint16_t> width = parse_u16(fields[7]);
+        if (!width) return std::move(width).error();
+        ElementDefinition element{*code,      std::string(), std::move(element_type), std::string(fields[3]),
+                                  std::string(fields[4]), *scale, *reference,        *width};
+        elements.insert_or_assign(element.code, std::move(element));
+        return {};
+    });
+}
+
+Status load_table_d(SequenceMap& sequences, const std::filesystem::path& file,
+                    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>>& grouping) {
+    grouping.clear();
+    Status status = for_each_row(file, [&](std::span<const std::string_view> fields) -> Status {
+        if (fields.size() < kSequenceFields) return {};
+        Result<std::uint32_t> code = parse_code(fields[2]);
+        if (!code) return std::move(code).error();
+        Result<std::uint32_t> member = parse_code(fields[5]);
+        if (!member) return std::move(member).error();
+        grouping[*code].push_back(*member);
+        return {};
+    });
+    if (!status) return status;
+    // A later file's sequence replaces an earlier one whole; members are never joined across files.
+    for (auto& [code, members] : grouping) sequences.insert_or_assign(code, SequenceDefinition{code, std::move(members)});
+    return {};
+}
+
+}  // namespace
+
+Result<TableSet> from_bufr4_45(const std::filesystem::path& dir) {
+    TableSet tables;
+    Result<std::vector<std::filesystem::path>> table_b = matching_files(dir, "BUFRCREX_TableB_en_", ".csv");
+    if (!table_b) return std::move(table_b).error();
+    tables.elements.reserve(2048);
+    for (const auto& file : *table_b) {
+        if (Status s = load_table_b(tables.elements, file); !s) return std::move(s).error();
+    }
+    Result<std::vector<std::filesystem::path>> table_d = matching_files(dir, "BUFR_TableD_en_", ".csv");
+    if (!table_d) return std::move(table_d).error();
+    tables.sequences.reserve(1024);
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> grouping;
+    for (const auto& file : *table_d) {
+        if (Status s = load_table_d(tables.sequences, file, grouping); !s) return std::move(s).error();
+    }
+    return tables;
+}
+
+}  // namespace corvane

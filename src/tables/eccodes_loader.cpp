@@ -1,0 +1,318 @@
+#include "tables/eccodes_loader.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+#include "descriptor/descriptor.hpp"
+#include "error/text.hpp"
+#include "tables/delimited_reader.hpp"
+#include "tables/file_handle.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kElementColumns = 8;
+
+bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Length of the white-space character starting `text`, or 0; table text is nearly all ASCII.
+std::size_t space_length(std::string_view text) {
+    const char c = text.front();
+    if (is_ascii_space(c)) return 1;
+    if (static_cast<unsigned char>(c) < 0x80) return 0;
+    const std::string_view head = text.substr(0, 3);
+    return static_cast<std::size_t>(trim_unicode_whitespace(head).data() - head.data());
+}
+
+std::string_view trim(std::string_view text) {
+    const auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    while (!text.empty() && is_ascii_space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_ascii_space(text.back())) text.remove_suffix(1);
+    if (!text.empty() && plain(text.front()) && plain(text.back())) return text;
+    return trim_unicode_whitespace(text);
+}
+
+// The next white-space separated token of `rest`, consumed from it; empty when none is left.
+std::string_view next_token(std::string_view& rest) {
+    std::size_t i = 0;
+    while (i < rest.size()) {
+        const std::size_t n = space_length(rest.substr(i));
+        if (n == 0) break;
+        i += n;
+    }
+    const std::size_t begin = i;
+    while (i < rest.size() && space_length(rest.substr(i)) == 0) ++i;
+    const std::string_view token = rest.substr(begin, i - begin);
+    rest.remove_prefix(i);
+    return token;
+}
+
+// Calls `on_line` with every trimmed line that is neither empty nor a comment; stops at its first error.
+template <class OnLine>
+Status for_each_line(std::string_view text, OnLine&& on_line) {
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        const std::string_view line = trim(text.substr(0, newline));
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        if (line.empty() || line.front() == '#') continue;
+        if (Status s = on_line(line); !s) return s;
+    }
+    return {};
+}
+
+// Paths in messages show invalid UTF-8 as U+FFFD, one per maximal invalid sequence.
+std::string display_path(const std::filesystem::path& path) {
+    std::string_view rest = path.native();
+    std::string out;
+    out.reserve(rest.size());
+    for (;;) {
+        std::size_t valid = 0;
+        if (is_valid_utf8(rest, valid)) {
+            out.append(rest);
+            return out;
+        }
+        out.append(rest.substr(0, valid));
+        rest.remove_prefix(valid);
+        const auto lead = static_cast<unsigned char>(rest[0]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+        std::size_t taken = 1;
+        if (lead >= 0xC2 && lead <= 0xF4) {
+            while (taken < length && taken < rest.size()) {
+                const auto b = static_cast<unsigned char>(rest[taken]);
+                if (taken == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) break;
+                ++taken;
+            }
+        }
+        out.append("\xEF\xBF\xBD");
+        rest.remove_prefix(taken);
+    }
+}
+
+bool stat_ok(const char* path, struct stat& info) { return ::stat(path, &info) == 0; }
+
+Status read_utf8_file(const char* path, std::string& content) {
+    if (const int error = read_whole_file(path, content); error != 0) return BufrError::io_errno(error);
+    std::size_t valid = 0;
+    if (!is_valid_utf8(content, valid)) return BufrError::io_invalid_utf8();
+    return {};
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The names (not paths) of matching entries, in byte order.
+Status matching_names(const std::filesystem::path& dir, std::string_view prefix, std::string_view suffix,
+                      std::vector<std::string>& names) {
+    names.clear();
+    const std::unique_ptr<DIR, DirCloser> handle(::opendir(dir.c_str()));
+    if (!handle) return BufrError::io_errno(errno);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(handle.get());
+        if (entry == nullptr) {
+            if (errno != 0) return BufrError::io_errno(errno);
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (name.starts_with(prefix) && name.ends_with(suffix)) names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return {};
+}
+
+// `dir` + separator, ready for file names to be appended.
+std::string directory_prefix(const std::filesystem::path& dir) {
+    std::string text = dir.native();
+    if (!text.empty() && text.back() != '/') text.push_back('/');
+    return text;
+}
+
+std::string_view file_stem(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+Status parse_code_table(std::string_view text, CodeTable& table) {
+    return for_each_line(text, [&](std::string_view line) -> Status {
+        std::string_view rest = line;
+        const std::string_view key = next_token(rest);
+        const std::string_view second = next_token(rest);
+        std::string_view token = next_token(rest);
+        if (second.empty() || token.empty()) return {};
+        std::uint64_t value = 0;
+        IntParseFailure failure{};
+        if (!parse_unsigned(key, UINT64_MAX, value, failure)) return bad_number_error("code table key", key, failure);
+        std::string meaning;
+        meaning.reserve(token.size() + rest.size() + 1);
+        do {
+            if (!meaning.empty()) meaning.push_back(' ');
+            meaning.append(token);
+            token = next_token(rest);
+        } while (!token.empty());
+        table.insert_or_assign(value, std::move(meaning));
+        return {};
+    });
+}
+
+Status parse_statement(std::string_view statement, SequenceMap& sequences) {
+    const std::size_t equals = statement.find('=');
+    if (equals == std::string_view::npos) return {};
+    std::string_view key = trim(statement.substr(0, equals));
+    while (!key.empty() && key.front() == '"') key.remove_prefix(1);
+    while (!key.empty() && key.back() == '"') key.remove_suffix(1);
+    Result<std::uint32_t> code = parse_code(key);
+    if (!code) return std::move(code).error();
+
+    const std::string_view body = statement.substr(equals + 1);
+    const std::size_t open = body.find('[');
+    const std::size_t close = body.find(']');
+    if (open == std::string_view::npos || close == std::string_view::npos) {
+        return BufrError::parse(std::string(statement));
+    }
+    if (close < open) return BufrError::parse("sequence statement closes \"]\" before \"[\": " + quote_text(statement));
+
+    SequenceDefinition sequence;
+    sequence.code = *code;
+    std::string_view members = body.substr(open + 1, close - open - 1);
+    sequence.members.reserve(static_cast<std::size_t>(std::count(members.begin(), members.end(), ',')) + 1);
+    while (true) {
+        const std::size_t comma = members.find(',');
+        const std::string_view piece = trim(members.substr(0, comma));
+        if (!piece.empty()) {
+            Result<std::uint32_t> member = parse_code(piece);
+            if (!member) return std::move(member).error();
+            sequence.members.push_back(*member);
+        }
+        if (comma == std::string_view::npos) break;
+        members.remove_prefix(comma + 1);
+    }
+    sequences.insert_or_assign(sequence.code, std::move(sequence));
+    return {};
+}
+
+}  // namespace
+
+Status load_eccodes_element_table(ElementMap& elements, const std::filesystem::path& file) {
+    Result<DelimitedReader> opened = DelimitedReader::open(file, DelimitedDialect{'|', '#'});
+    if (!opened) return std::move(opened).error();
+    DelimitedReader& reader = *opened;
+    for (;;) {
+        Result<bool> more = reader.read_record();
+        if (!more) return std::move(more).error();
+        if (!*more) return {};
+        if (Status s = reader.check_utf8(reader.position()); !s) return s;
+        const auto fields = reader.fields();
+        if (fields.size() < kElementColumns) continue;
+        Result<std::uint32_t> code = parse_code(fields[0]);
+        if (!code) return std::move(code).error();
+        Result<std::int32_t> scale = parse_i32(fields[5]);
+        if (!scale) return std::move(scale).error();
+        Result<std::int64_t> reference = parse_i64(fields[6]);
+        if (!reference) return std::move(reference).error();
+        Result<std::uint16_t> width = parse_u16(fields[7]);
+        if (!width) return std::move(width).error();
+        ElementDefinition element{*code,       std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
+                                  std::string(fields[4]), *scale,      *reference,             *width};
+        elements.insert_or_assign(element.code, std::move(element));
+    }
+}
+
+Status load_eccodes_sequence_def(SequenceMap& sequences, const std::filesystem::path& file) {
+    std::string content;
+    if (Status s = read_utf8_file(file.c_str(), content); !s) return s;
+    std::string joined;
+    return for_each_line(content, [&](std::string_view line) -> Status {
+        // Most statements sit on one line and need no copy.
+        if (joined.empty() && line.find(']') != std::string_view::npos) return parse_statement(line, sequences);
+        if (!joined.empty()) joined.push_back(' ');
+        joined.append(line);
+        if (line.find(']') == std::string_view::npos) return {};
+        Status status = parse_statement(joined, sequences);
+        joined.clear();
+        return status;
+    });
+}
+
+Status load_eccodes_code_tables(CodeTableMap& code_tables, const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    if (Status s = matching_names(dir, "", ".table", names); !s) return s;
+    code_tables.reserve(code_tables.size() + names.size());
+    std::string path = directory_prefix(dir);
+    const std::size_t base = path.size();
+    std::string content;
+    for (const std::string& name : names) {
+        const std::string_view stem = file_stem(name);
+        std::size_t valid = 0;
+        if (!is_valid_utf8(stem, valid)) continue;
+        Result<std::uint32_t> code = parse_code(stem);
+        if (!code) return std::move(code).error();
+        path.resize(base);
+        path += name;
+        if (Status s = read_utf8_file(path.c_str(), content); !s) return s;
+        CodeTable table;
+        table.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1);
+        if (Status s = parse_code_table(content, table); !s) return s;
+        code_tables.insert_or_assign(*code, std::move(table));
+    }
+    return {};
+}
+
+Result<std::vector<std::filesystem::path>> matching_files(const std::filesystem::path& dir, std::string_view prefix,
+                                                          std::string_view suffix) {
+    std::vector<std::string> names;
+    if (Status s = matching_names(dir, prefix, suffix, names); !s) return std::move(s).error();
+    std::vector<std::filesystem::path> paths;
+    paths.reserve(names.size());
+    for (const std::string& name : names) paths.push_back(dir / name);
+    return paths;
+}
+
+Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::path& start) {
+    std::filesystem::path path = start;
+    std::string content;
+    for (int hop = 0; hop <= kMaxAliasHops; ++hop) {
+        struct stat info {};
+        const bool found = stat_ok(path.c_str(), info);
+        if (found && S_ISDIR(info.st_mode)) return path;
+        if (!found || !S_ISREG(info.st_mode)) {
+            return BufrError::parse("ecCodes table directory does not exist: " + display_path(path));
+        }
+        if (Status s = read_utf8_file(path.c_str(), content); !s) return std::move(s).error();
+        const std::string_view target = trim_unicode_whitespace(content);
+        if (target.empty() || target.find_first_of("/\\") != std::string_view::npos) {
+            return BufrError::parse("invalid ecCodes table alias " + display_path(path) + " -> " + quote_text(target));
+        }
+        // A regular file always has a parent here: at worst the empty path, the current directory.
+        path = path.parent_path() / target;
+    }
+    return BufrError::parse("ecCodes table alias chain from " + display_path(start) + " does not reach a directory within " +
+                            std::to_string(kMaxAliasHops) + " aliases");
+}
+
+Result<TableSet> from_eccodes_dir(const std::filesystem::path& dir) {
+    TableSet tables;
+    tables.elements.reserve(2048);
+    tables.sequences.reserve(1024);
+    if (Status s = load_eccodes_element_table(tables.elements, dir / "element.table"); !s) return std::move(s).error();
+    if (Status s = load_eccodes_sequence_def(tables.sequences, dir / "sequence.def"); !s) return std::move(s).error();
+    const std::filesystem::path code_tables = dir / "codetables";
+    struct stat info {};
+    if (stat_ok(code_tables.c_str(), info)) {
+        if (Status s = load_eccodes_code_tables(tables.code_tables, code_tables); !s) return std::move(s).error();
+    }
+    return tables;
+}
+
+}  // namespace corvane
