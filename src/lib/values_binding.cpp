@@ -1,5 +1,5 @@
+#include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "data/decoder.hpp"
 #include "error/text.hpp"
@@ -84,13 +84,21 @@ PyObject* value_repr(PyObject* self) {
     return new_str("DecodedValue(" + format_code(value->descriptor) + ", " + shown + ")");
 }
 
+// Values are made and dropped by the million: they skip the generic slot machinery and use
+// the object allocator directly (the type is not garbage-collected and cannot be subclassed).
+PyObject* allocate_value(PyTypeObject* type) {
+    void* memory = PyObject_Malloc(sizeof(PyDecodedValue));
+    if (memory == nullptr) return PyErr_NoMemory();
+    return PyObject_Init(static_cast<PyObject*>(memory), type);
+}
+
 void value_dealloc(PyObject* self) {
     PyDecodedValue* value = as_value(self);
     Py_XDECREF(value->name);
     Py_XDECREF(value->raw_text);
     Py_XDECREF(value->raw_meaning);
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    PyObject_Free(self);
     Py_DECREF(type);
 }
 
@@ -112,40 +120,55 @@ PyType_Slot value_slots[] = {
     {0, nullptr},
 };
 
-// One str object per distinct table text; the decoded values point at few distinct names.
+// One str object per distinct table text: decoded values point at few distinct names, so an
+// open-addressing table keyed by the text's address finds them in a probe or two.
 class SharedStrings {
 public:
-    SharedStrings() = default;
+    SharedStrings() : slots_(kInitialSlots) {}
     SharedStrings(const SharedStrings&) = delete;
     SharedStrings& operator=(const SharedStrings&) = delete;
     ~SharedStrings() {
-        for (auto& [text, object] : objects_) Py_DECREF(object);
+        for (const Slot& slot : slots_) Py_XDECREF(slot.object);
     }
 
     // A new reference, or null with an exception set.
     PyObject* get(const std::string* text) {
-        if (text == last_text_) {
-            Py_INCREF(last_object_);
-            return last_object_;
+        Slot* slot = find(text);
+        if (slot->text == nullptr) {
+            PyObject* object = new_str(*text);
+            if (object == nullptr) return nullptr;
+            *slot = {text, object};
+            if (++used_ * 2 > slots_.size()) grow();
+            slot = find(text);
         }
-        auto [it, inserted] = objects_.try_emplace(text, nullptr);
-        if (inserted) {
-            it->second = new_str(*text);
-            if (it->second == nullptr) {
-                objects_.erase(it);
-                return nullptr;
-            }
-        }
-        last_text_ = text;
-        last_object_ = it->second;
-        Py_INCREF(last_object_);
-        return last_object_;
+        Py_INCREF(slot->object);
+        return slot->object;
     }
 
 private:
-    std::unordered_map<const std::string*, PyObject*> objects_;
-    const std::string* last_text_ = nullptr;
-    PyObject* last_object_ = nullptr;
+    struct Slot {
+        const std::string* text = nullptr;
+        PyObject* object = nullptr;
+    };
+    static constexpr std::size_t kInitialSlots = 256;
+
+    Slot* find(const std::string* text) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t index = (reinterpret_cast<std::uintptr_t>(text) >> 4) * 0x9E3779B97F4A7C15u >> 32 & mask;
+        while (slots_[index].text != nullptr && slots_[index].text != text) index = (index + 1) & mask;
+        return &slots_[index];
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.text != nullptr) *find(slot.text) = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
 };
 
 // The first message of `data`, and the bytes it spans.
@@ -179,16 +202,18 @@ PyType_Spec decoded_value_spec = {
 
 PyObject* new_value_list(const std::vector<DecodedValue>& values) {
     PyTypeObject* type = types().decoded_value;
-    const auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     SharedStrings strings;
     Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const DecodedValue& source = values[i];
-        PyObject* object = alloc(type, 0);
+        PyObject* object = allocate_value(type);
         if (object == nullptr) return nullptr;
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), object);  // the list owns it from here
         PyDecodedValue* value = as_value(object);
+        value->name = nullptr;
+        value->raw_text = nullptr;
+        value->raw_meaning = nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), object);  // the list owns it from here
         value->descriptor = source.descriptor;
         value->has_raw_value = source.raw_value.has_value();
         value->raw_value = source.raw_value.value_or(0.0);

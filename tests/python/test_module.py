@@ -1,6 +1,7 @@
 import pathlib
 import subprocess
 import sys
+import weakref
 
 import pytest
 
@@ -17,13 +18,11 @@ def public_names():
     return [name for name in vars(_corvane) if not name.startswith("__")]
 
 
-def test_registration_order_is_fixed():
-    names = public_names()
-    classes = [name for name in names if isinstance(getattr(_corvane, name), type)]
-    functions = [name for name in names if name not in classes]
-    assert classes == [name for name in CLASSES if name in classes]
-    assert functions == [name for name in FUNCTIONS if name in functions]
+def test_exactly_six_classes_then_eight_functions():
+    assert public_names() == CLASSES + FUNCTIONS
     assert _corvane.__doc__ == ""
+    assert {name for name in vars(_corvane) if name.startswith("__")} <= {
+        "__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
 
 
 def test_functions_document_their_signatures():
@@ -34,25 +33,50 @@ def test_functions_document_their_signatures():
             assert obj.__doc__ is None  # the docstring is the signature alone
 
 
-@pytest.mark.parametrize("name", ["BufrMessage", "Descriptor"])
-def test_classes_are_closed_builtins(name):
-    cls = getattr(_corvane, name)
-    assert cls.__module__ == "builtins"
-    assert cls.__name__ == name
-    with pytest.raises(TypeError):
-        type("Sub", (cls,), {})
-    instance = _corvane.Descriptor(0, 1, 1) if name == "Descriptor" else _corvane.parse_bytes(
-        pathlib.Path(__file__).parent.parent.joinpath("data", "bufr", "contrived.bufr").read_bytes())
-    assert not hasattr(instance, "__dict__")
-    with pytest.raises(TypeError):
-        import weakref
-        weakref.ref(instance)
+def instances():
+    from conftest import MASTER_39, read_bufr
+    data = read_bufr("contrived.bufr")
+    tables = _corvane.TableSet.from_eccodes(str(MASTER_39))
+    return {
+        "BufrMessage": _corvane.parse_bytes(data),
+        "DecodedValue": _corvane.decode_values_with_tables(data, tables)[0],
+        "Descriptor": _corvane.Descriptor(0, 1, 1),
+        "ElementDefinition": tables.get_element(1001),
+        "SequenceDefinition": tables.get_sequence(301011),
+        "TableSet": tables,
+    }
 
 
-def test_only_some_classes_can_be_constructed():
-    with pytest.raises(TypeError):
-        _corvane.BufrMessage()
+def test_classes_are_closed_builtins():
+    for name, instance in instances().items():
+        cls = getattr(_corvane, name)
+        assert type(instance) is cls
+        assert cls.__module__ == "builtins" and cls.__name__ == name and cls.__qualname__ == name
+        with pytest.raises(TypeError):
+            type("Sub", (cls,), {})
+        assert not hasattr(instance, "__dict__")
+        with pytest.raises(TypeError):
+            weakref.ref(instance)
+        with pytest.raises(TypeError):
+            cls.extra = 1
+        assert instance != instances()[name]  # identity, no value equality
+
+
+def test_only_descriptor_and_table_set_can_be_constructed():
+    for name in ["BufrMessage", "DecodedValue", "ElementDefinition", "SequenceDefinition"]:
+        with pytest.raises(TypeError):
+            getattr(_corvane, name)()
     assert _corvane.Descriptor(0, 1, 1).fxy == 1001
+    assert _corvane.TableSet().element_count == 0
+
+
+def test_method_docstrings_are_signatures():
+    assert _corvane.TableSet.get_element.__text_signature__ == "($self, code)"
+    assert _corvane.TableSet.get_meaning.__text_signature__ == "($self, code, raw)"
+    assert _corvane.TableSet.expand.__text_signature__ == "($self, descriptors)"
+    assert _corvane.TableSet.from_definitions.__text_signature__ == "(path, message)"
+    assert _corvane.TableSet.from_bufr4_45.__text_signature__ == "(path)"
+    assert _corvane.decode_values_with_definitions.__text_signature__ == "(data, definitions_root)"
 
 
 def test_keyword_and_positional_argument_errors():
