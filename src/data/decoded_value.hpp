@@ -13,6 +13,9 @@ namespace corvane {
 // Names and meanings are borrowed: from the table set the value was decoded with, or from
 // the static labels below. The table set must outlive the values.
 struct DecodedValue {
+    // User-provided so that appending a value does not zero it before its fields are written.
+    DecodedValue() noexcept {}
+
     std::uint32_t descriptor = 0;
     const std::string* name = nullptr;
     std::optional<double> raw_value;

@@ -52,6 +52,9 @@ Result<std::size_t> expand_into(const TableSet& tables, std::span<const std::uin
     if (depth > kMaxExpansionDepth) return BufrError::parse("sequence expansion exceeded recursion depth");
     const std::size_t start = out.size();
     for (std::size_t i = 0; i < codes.size(); ++i) {
+        if (++state.steps > kMaxExpansionSteps) {
+            return BufrError::parse("descriptor expansion exceeds " + std::to_string(kMaxExpansionSteps) + " steps");
+        }
         const std::uint32_t code = codes[i];
         const std::uint32_t x = descriptor_x(code);
         const std::uint32_t y = descriptor_y(code);

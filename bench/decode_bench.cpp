@@ -1,0 +1,113 @@
+// Data-section decoding throughput on real messages, tables loaded once per file.
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "data/decoder.hpp"
+#include "message/message.hpp"
+#include "message/read_file.hpp"
+#include "tables/definitions_loader.hpp"
+
+namespace {
+
+using namespace corvane;
+
+// CORVANE_BENCH_DATA may name another folder laid out like tests/data (bufr/, tables/definitions/),
+// for workloads too large to keep in the repository.
+std::string data_dir() {
+    const char* dir = std::getenv("CORVANE_BENCH_DATA");
+    return dir != nullptr ? dir : CORVANE_TEST_DATA;
+}
+
+struct Workload {
+    std::vector<std::uint8_t> bytes;
+    std::vector<BufrMessage> messages;
+    std::vector<std::span<const std::uint8_t>> sections;
+    // Messages naming the same tables share one set.
+    std::vector<TableSet> tables;
+    std::vector<std::size_t> tables_of;
+    std::string error;
+};
+
+Workload load(const std::string& file) {
+    Workload workload;
+    auto bytes = read_whole_file(data_dir() + "/bufr/" + file);
+    if (!bytes) {
+        workload.error = bytes.error().render();
+        return workload;
+    }
+    workload.bytes = std::move(*bytes);
+    auto ranges = split_messages(workload.bytes);
+    if (!ranges || ranges->empty()) {
+        workload.error = ranges ? "no message" : ranges.error().render();
+        return workload;
+    }
+    for (const ByteRange& range : *ranges) {
+        const std::span<const std::uint8_t> message_bytes(workload.bytes.data() + range.offset, range.length);
+        auto message = parse_message(message_bytes);
+        if (!message) {
+            workload.error = message.error().render();
+            return workload;
+        }
+        workload.sections.push_back(message->section4_data(message_bytes));
+        workload.messages.push_back(std::move(*message));
+    }
+    std::vector<const BufrMessage*> loaded_for;
+    for (const BufrMessage& message : workload.messages) {
+        const auto same = [&](const BufrMessage* other) {
+            return other->master_table_number == message.master_table_number &&
+                   other->master_tables_version_number == message.master_tables_version_number &&
+                   other->local_tables_version_number == message.local_tables_version_number &&
+                   other->originating_centre == message.originating_centre &&
+                   other->originating_subcentre == message.originating_subcentre;
+        };
+        std::size_t index = 0;
+        while (index < loaded_for.size() && !same(loaded_for[index])) ++index;
+        if (index == loaded_for.size()) {
+            auto tables = from_eccodes_definitions(data_dir() + "/tables/definitions", message);
+            if (!tables) {
+                workload.error = tables.error().render();
+                return workload;
+            }
+            workload.tables.push_back(std::move(*tables));
+            loaded_for.push_back(&message);
+        }
+        workload.tables_of.push_back(index);
+    }
+    return workload;
+}
+
+void decode_all(benchmark::State& state, const std::string& file) {
+    const Workload workload = load(file);
+    if (!workload.error.empty()) {
+        state.SkipWithError(workload.error.c_str());
+        return;
+    }
+    std::size_t values = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < workload.messages.size(); ++i) {
+            auto decoded = decode_uncompressed_values(workload.messages[i], workload.tables[workload.tables_of[i]],
+                                                       workload.sections[i]);
+            if (!decoded) {
+                state.SkipWithError(decoded.error().render().c_str());
+                return;
+            }
+            values += decoded->size();
+            benchmark::DoNotOptimize(decoded->data());
+        }
+    }
+    state.counters["messages/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * workload.messages.size()), benchmark::Counter::kIsRate);
+    state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
+}
+
+void BM_DecodeSynop(benchmark::State& state) { decode_all(state, "dwd-synop-44msgs.bufr"); }
+void BM_DecodeHirsCompressed(benchmark::State& state) { decode_all(state, "hirs-metop-compressed.bufr"); }
+
+BENCHMARK(BM_DecodeSynop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeHirsCompressed)->Unit(benchmark::kMillisecond);
+
+}  // namespace

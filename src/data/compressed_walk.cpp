@@ -1,0 +1,386 @@
+#include "data/compressed_walk.hpp"
+
+#include <array>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "data/coding_state.hpp"
+#include "data/decoder.hpp"
+#include "data/element_reading.hpp"
+#include "data/operators.hpp"
+#include "descriptor/descriptor.hpp"
+
+namespace corvane::detail {
+
+namespace {
+
+// Columns keep raw numbers, not values: the regrouping builds each value once, in place.
+struct NumericCell {
+    std::uint64_t raw = 0;
+    bool missing = false;
+};
+
+enum class ColumnKind : std::uint8_t { Numeric, Text, Marker, NewReference };
+
+struct Column {
+    std::uint32_t code = 0;
+    const std::string* name = nullptr;
+    ColumnKind kind = ColumnKind::Marker;
+    // One cell or text for every subset (NBINC = 0).
+    bool uniform = false;
+    // Text values carry a position number.
+    bool numbered = false;
+    // Numeric: added to raw. NewReference: the reference itself.
+    std::int64_t reference = 0;
+    double divisor = 1.0;
+    const CodeTable* meanings = nullptr;
+    // Text: the position number of subset 0, and the width in bytes.
+    std::uint64_t first_position = 0;
+    std::uint64_t width_bytes = 0;
+    // Where this column's cells or texts start.
+    std::size_t first = 0;
+};
+
+struct Walk {
+    const TableSet& tables;
+    BitReader& reader;
+    ValueCodingState state;
+    std::uint64_t subsets;
+    std::vector<Column> columns;
+    std::vector<NumericCell> cells;
+    std::vector<std::optional<std::string>> texts;
+    std::uint64_t steps = 0;
+    std::array<std::uint8_t, kMaxFieldBytes> field{};
+};
+
+Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);
+
+// Counts the values a column will add before any is produced.
+Status check_room(const Walk& walk) {
+    if (walk.subsets != 0 && (walk.columns.size() + 1) * walk.subsets > kMaxDecodedValues) return too_many_values();
+    return {};
+}
+
+// With no subsets a column yields no value: only its bits count.
+void append_column(Walk& walk, const Column& column) {
+    if (walk.subsets != 0) walk.columns.push_back(column);
+}
+
+// R0, NBINC and one increment per subset, appended to `cells` (one cell when NBINC is 0).
+Result<Column> read_compressed_numeric_column(std::uint32_t code, const std::string* name, const NumericField& field,
+                                              bool check_missing, std::uint64_t subsets, BitReader& reader,
+                                              std::vector<NumericCell>& cells) {
+    if (field.width > 64) return width_error(field.width);
+    const auto width = static_cast<std::uint16_t>(field.width);
+    std::uint64_t r0;
+    std::uint64_t nbinc;
+    if (!reader.try_read_u64(width, r0)) return reader.read_error(width);
+    if (!reader.try_read_u64(6, nbinc)) return reader.read_error(6);
+    const bool all_missing = is_missing(r0, width, check_missing);
+    Column column;
+    column.code = code;
+    column.name = name;
+    column.kind = ColumnKind::Numeric;
+    column.reference = field.reference;
+    column.divisor = field.divisor;
+    column.first = cells.size();
+    if (nbinc == 0) {
+        column.uniform = true;
+        if (subsets != 0) cells.push_back({r0, all_missing});
+        return column;
+    }
+    const auto increment_width = static_cast<std::uint16_t>(nbinc);
+    const std::uint64_t increment_missing = check_missing ? all_ones(increment_width) : ~std::uint64_t{0};
+    cells.resize(cells.size() + subsets);
+    NumericCell* out = cells.data() + column.first;
+    for (std::uint64_t s = 0; s < subsets; ++s) {
+        std::uint64_t increment;
+        if (!reader.try_read_u64(increment_width, increment)) {
+            cells.resize(column.first);
+            return reader.read_error(increment_width);
+        }
+        const bool missing = all_missing || increment == increment_missing;
+        out[s] = {missing ? r0 : r0 + increment, missing};
+    }
+    return column;
+}
+
+// A text column: R0 of `width` bits, NBINC, then NBINC bytes per subset.
+Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t width) {
+    if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
+    std::uint64_t nbinc;
+    if (!walk.reader.try_read_u64(6, nbinc)) return walk.reader.read_error(6);
+    column.kind = ColumnKind::Text;
+    column.first = walk.texts.size();
+    if (nbinc == 0) {
+        column.uniform = true;
+        if (walk.subsets != 0) walk.texts.push_back(decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
+        return {};
+    }
+    const auto bytes = static_cast<std::uint16_t>(nbinc);
+    for (std::uint64_t s = 0; s < walk.subsets; ++s) {
+        if (Status read = read_field_bytes(walk.reader, static_cast<std::uint16_t>(bytes * 8), walk.field.data()); !read) {
+            walk.texts.resize(column.first);
+            return read;
+        }
+        walk.texts.push_back(decode_ia5_text(std::span(walk.field.data(), bytes)));
+    }
+    return {};
+}
+
+Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinition& element,
+                                              bool difference_statistics) {
+    ValueCodingState& state = walk.state;
+    if (element.is_text()) {
+        const std::uint16_t width = text_width(element, state, difference_statistics);
+        Column column;
+        column.code = element.code;
+        column.name = &element.name;
+        column.numbered = true;
+        column.first_position = walk.subsets * state.text_column_counter++ + 1;
+        column.width_bytes = width / 8;
+        if (Status read = read_compressed_text_column(walk, column, width); !read) return std::move(read).error();
+        return column;
+    }
+    auto column = read_compressed_numeric_column(element.code, &element.name,
+                                                 numeric_field(element, state, difference_statistics),
+                                                 !is_class31(element.code), walk.subsets, walk.reader, walk.cells);
+    if (column) {
+        const auto table = walk.tables.code_tables.find(element.code);
+        if (table != walk.tables.code_tables.end()) column->meanings = &table->second;
+    }
+    return column;
+}
+
+// The value of subset 0 for the walk's own use; nothing when missing, text or absent.
+std::optional<double> first_value(const Walk& walk, const Column& column) {
+    if (walk.subsets == 0 || column.kind != ColumnKind::Numeric) return std::nullopt;
+    const NumericCell& cell = walk.cells[column.first];
+    if (cell.missing) return std::nullopt;
+    return scaled_value(cell.raw, column.reference, column.divisor);
+}
+
+Result<std::uint64_t> compressed_replication_count(const Walk& walk, const Column& column) {
+    const std::optional<double> first = first_value(walk, column);
+    if (!first) return std::uint64_t{0};
+    if (!column.uniform) {
+        for (std::uint64_t s = 1; s < walk.subsets; ++s) {
+            const NumericCell& cell = walk.cells[column.first + s];
+            if (cell.missing ||
+                !(std::fabs(scaled_value(cell.raw, column.reference, column.divisor) - *first) <= 0x1p-52)) {
+                return BufrError::parse("compressed delayed replication with varying factors is not implemented");
+            }
+        }
+    }
+    return replication_count(first);
+}
+
+Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
+    const std::uint8_t width = walk.state.new_reference_width;
+    NumericField field;
+    field.width = width;
+    auto column = read_compressed_numeric_column(element.code, &element.name, field, false, walk.subsets, walk.reader,
+                                                 walk.cells);
+    if (!column) return std::move(column).error();
+    // Every subset shares the first subset's reference.
+    const std::uint64_t bits = walk.subsets == 0 ? 0 : walk.cells[column->first].raw;
+    const std::int64_t reference = sign_magnitude(bits, width);
+    walk.state.new_references.insert_or_assign(element.code, reference);
+    walk.cells.resize(column->first);
+    if (walk.subsets != 0) walk.cells.push_back({bits, false});
+    column->kind = ColumnKind::NewReference;
+    column->uniform = true;
+    column->reference = reference;
+    append_column(walk, *column);
+    return {};
+}
+
+Status decode_element(Walk& walk, std::uint32_t code) {
+    ValueCodingState& state = walk.state;
+    const ElementDefinition* element = nullptr;
+    if (state.new_reference_width != 0) {
+        element = walk.tables.find_element(code);
+        if (element == nullptr) return BufrError::element_not_found(code);
+        if (Status room = check_room(walk); !room) return room;
+        return read_new_reference_column(walk, *element);
+    }
+    if (state.associated_field_width != 0 && !is_class31(code)) {
+        if (Status room = check_room(walk); !room) return room;
+        NumericField field;
+        field.width = state.associated_field_width;
+        auto associated = read_compressed_numeric_column(kAssociatedFieldCode, &associated_field_label(), field, false,
+                                                         walk.subsets, walk.reader, walk.cells);
+        if (!associated) return std::move(associated).error();
+        append_column(walk, *associated);
+    }
+    element = walk.tables.find_element(code);
+    if (element == nullptr) return BufrError::element_not_found(code);
+    if (Status room = check_room(walk); !room) return room;
+    auto column = read_compressed_element_column(walk, *element, false);
+    if (!column) return std::move(column).error();
+    if (code == 31031 && state.defining_bitmap) {
+        const std::optional<double> first = first_value(walk, *column);
+        state.bitmap.push_back(first ? bitmap_entry(*first) : 0);
+    } else {
+        state.descriptor_history.push_back(element);
+    }
+    append_column(walk, *column);
+    state.local_width_pending = false;
+    return {};
+}
+
+Status read_character_data_column(Walk& walk, std::uint32_t code) {
+    if (Status room = check_room(walk); !room) return room;
+    Column column;
+    column.code = code;
+    column.name = &character_data_label();
+    if (Status read = read_compressed_text_column(walk, column, static_cast<std::uint16_t>(descriptor_y(code) * 8));
+        !read) {
+        return read;
+    }
+    append_column(walk, column);
+    return {};
+}
+
+Status decode_operator(Walk& walk, std::uint32_t code) {
+    if (is_character_data(code)) return read_character_data_column(walk, code);
+    const OperatorStep step = operator_step(code);
+    if (step.bitmap_driven) {
+        auto referenced = walk.state.next_bitmap_element();
+        if (!referenced) return std::move(referenced).error();
+        if (*referenced == nullptr) return {};
+        if (Status room = check_room(walk); !room) return room;
+        auto column = read_compressed_element_column(walk, **referenced, descriptor_x(code) == 25);
+        if (!column) return std::move(column).error();
+        append_column(walk, *column);
+        return {};
+    }
+    if (step.marker) {
+        if (Status room = check_room(walk); !room) return room;
+        Column marker;
+        marker.code = code;
+        marker.name = &operator_label();
+        append_column(walk, marker);
+    }
+    apply_bitmap_change(step.bitmap, walk.state);
+    apply_operator(code, walk.state);
+    return {};
+}
+
+Status replicate(Walk& walk, std::span<const std::uint32_t> group, std::uint64_t count, unsigned depth) {
+    for (std::uint64_t r = 0; r < count; ++r) {
+        if (Status walked = decode_compressed_descriptors_inner(walk, group, depth); !walked) return walked;
+    }
+    return {};
+}
+
+Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
+    if (depth > kMaxDepth) return BufrError::parse("compressed descriptor decode exceeded recursion depth");
+    if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+    const std::size_t length = descriptors.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+        const std::uint32_t code = descriptors[i];
+        Status status;
+        switch (descriptor_f(code)) {
+            case 0:
+                status = decode_element(walk, code);
+                break;
+            case 1: {
+                const std::uint32_t x = descriptor_x(code);
+                const std::uint32_t y = descriptor_y(code);
+                if (x == 0 || i + x >= length) return BufrError::unsupported_replication(code);
+                if (y != 0) {
+                    status = replicate(walk, descriptors.subspan(i + 1, x), y, depth + 1);
+                    i += x;
+                    break;
+                }
+                if (i + x + 1 >= length) return BufrError::incomplete_delayed_replication(code);
+                const std::uint32_t factor_code = descriptors[i + 1];
+                const ElementDefinition* factor = walk.tables.find_element(factor_code);
+                if (factor == nullptr) return BufrError::element_not_found(factor_code);
+                if (Status room = check_room(walk); !room) return room;
+                auto column = read_compressed_element_column(walk, *factor, false);
+                if (!column) return std::move(column).error();
+                auto count = compressed_replication_count(walk, *column);
+                if (!count) return std::move(count).error();
+                append_column(walk, *column);
+                walk.state.descriptor_history.push_back(factor);
+                status = replicate(walk, descriptors.subspan(i + 2, x), *count, depth + 1);
+                i += x + 1;
+                break;
+            }
+            case 2:
+                status = decode_operator(walk, code);
+                break;
+            case 3: {
+                const SequenceDefinition* sequence = walk.tables.find_sequence(code);
+                if (sequence == nullptr) return BufrError::sequence_not_found(code);
+                status = decode_compressed_descriptors_inner(walk, sequence->members, depth + 1);
+                break;
+            }
+            default:
+                return invalid_descriptor(code);
+        }
+        if (!status) return status;
+    }
+    return {};
+}
+
+// Writes one value of a column in place.
+void write_value(Walk& walk, const Column& column, std::uint64_t s, DecodedValue& value) {
+    value.descriptor = column.code;
+    value.name = column.name;
+    const std::size_t at = column.first + (column.uniform ? 0 : s);
+    switch (column.kind) {
+        case ColumnKind::Numeric: {
+            const NumericCell cell = walk.cells[at];
+            value.raw = cell.raw;
+            if (!cell.missing) value.raw_value = scaled_value(cell.raw, column.reference, column.divisor);
+            if (column.meanings != nullptr) {
+                const auto entry = column.meanings->find(cell.raw);
+                if (entry != column.meanings->end()) value.raw_meaning = &entry->second;
+            }
+            break;
+        }
+        case ColumnKind::Text:
+            if (column.numbered) {
+                value.raw_value = static_cast<double>((column.first_position + s) * 1000 + column.width_bytes);
+            }
+            value.raw_text = column.uniform ? walk.texts[at] : std::move(walk.texts[at]);
+            break;
+        case ColumnKind::Marker:
+            value.raw_value = 0.0;
+            value.raw = 0;
+            break;
+        case ColumnKind::NewReference:
+            value.raw = walk.cells[at].raw;
+            value.raw_value = static_cast<double>(column.reference);
+            break;
+    }
+}
+
+// Subset after subset, each value built once in its final place; texts are moved out.
+std::vector<DecodedValue> regroup(Walk& walk) {
+    std::vector<DecodedValue> values;
+    values.reserve(walk.columns.size() * walk.subsets);
+    for (std::uint64_t s = 0; s < walk.subsets; ++s) {
+        for (const Column& column : walk.columns) write_value(walk, column, s, values.emplace_back());
+    }
+    return values;
+}
+
+}  // namespace
+
+Result<std::vector<DecodedValue>> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
+                                                           BitReader& reader) {
+    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}};
+    if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
+        return std::move(walked).error();
+    }
+    return regroup(walk);
+}
+
+}  // namespace corvane::detail

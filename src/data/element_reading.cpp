@@ -1,0 +1,139 @@
+#include "data/element_reading.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "error/text.hpp"
+
+namespace corvane::detail {
+
+namespace {
+
+constexpr double squaring_power(std::uint64_t exponent) {
+    double result = 1.0;
+    double base = 10.0;
+    while (exponent != 0) {
+        if ((exponent & 1) != 0) result *= base;
+        exponent >>= 1;
+        if (exponent != 0) base *= base;
+    }
+    return result;
+}
+
+// Every exponent a real table reaches, so that scaling costs no loop.
+constexpr std::int64_t kTabulated = 340;
+
+const auto kPowers = [] {
+    std::array<double, 2 * kTabulated + 1> powers{};
+    for (std::int64_t e = -kTabulated; e <= kTabulated; ++e) {
+        const double magnitude = squaring_power(static_cast<std::uint64_t>(e < 0 ? -e : e));
+        powers[static_cast<std::size_t>(e + kTabulated)] = e < 0 ? 1.0 / magnitude : magnitude;
+    }
+    return powers;
+}();
+
+constexpr std::int64_t wrapping_mul(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(b));
+}
+
+constexpr bool is_ia5_space(std::uint8_t byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+}  // namespace
+
+BufrError too_many_values() { return BufrError::parse("decoded value count exceeds 16777216"); }
+
+BufrError too_many_steps() {
+    return BufrError::parse("descriptor walk exceeds " + std::to_string(kMaxWalkSteps) + " steps");
+}
+
+BufrError invalid_descriptor(std::uint32_t code) { return BufrError::parse("invalid descriptor " + format_code(code)); }
+
+BufrError width_error(std::uint32_t width) {
+    return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
+}
+
+double power_of_ten(std::int64_t exponent) {
+    if (exponent >= -kTabulated && exponent <= kTabulated) return kPowers[static_cast<std::size_t>(exponent + kTabulated)];
+    const std::uint64_t magnitude = exponent < 0 ? 0 - static_cast<std::uint64_t>(exponent) : static_cast<std::uint64_t>(exponent);
+    const double power = squaring_power(magnitude);
+    return exponent < 0 ? 1.0 / power : power;
+}
+
+NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+                           bool difference_statistics) {
+    std::uint32_t table_width = element.width;
+    std::int64_t reference = element.reference;
+    if (difference_statistics) {
+        // -(2^width) wraps in 64 bits like all reference arithmetic: exact up to 2^63.
+        const std::uint64_t power = table_width >= 64 ? 0 : std::uint64_t{1} << table_width;
+        reference = static_cast<std::int64_t>(0 - power);
+        table_width = std::min<std::uint32_t>(table_width + 1, 65535);
+    } else if (!state.new_references.empty()) {
+        const auto found = state.new_references.find(element.code);
+        if (found != state.new_references.end()) reference = found->second;
+    }
+    NumericField field;
+    if (state.local_width_pending) {
+        field.width = state.local_width;
+    } else {
+        const std::int64_t width = std::int64_t{table_width} + state.width_delta;
+        field.width = width < 0 ? 0 : static_cast<std::uint32_t>(width);
+    }
+    field.reference = wrapping_mul(reference, state.reference_multiplier);
+    field.divisor = power_of_ten(std::int64_t{element.scale} + state.scale_delta);
+    return field;
+}
+
+std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics) {
+    if (state.text_width_set) return state.text_width_bits;
+    if (difference_statistics) return static_cast<std::uint16_t>(std::min<std::uint32_t>(element.width + 1u, 65535));
+    return element.width;
+}
+
+Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out) {
+    const unsigned whole = width / 8;
+    const auto tail = static_cast<std::uint16_t>(width % 8);
+    std::uint64_t bits;
+    for (unsigned i = 0; i < whole; ++i) {
+        if (!reader.try_read_u64(8, bits)) return reader.read_error(8);
+        out[i] = static_cast<std::uint8_t>(bits);
+    }
+    if (tail != 0) {
+        if (!reader.try_read_u64(tail, bits)) return reader.read_error(tail);
+        out[whole] = static_cast<std::uint8_t>(bits << (8 - tail));
+    }
+    return {};
+}
+
+std::optional<std::string> decode_ia5_text(std::span<const std::uint8_t> bytes) {
+    if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
+    std::size_t length = bytes.size();
+    while (length != 0 && is_ia5_space(bytes[length - 1])) --length;
+    std::string text(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) text[i] = bytes[i] < 0x80 ? static_cast<char>(bytes[i]) : '?';
+    return text;
+}
+
+std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {
+    if (width == 0) return 0;
+    const std::uint32_t magnitude_bits = std::min<std::uint32_t>(width - 1, 63);
+    const auto magnitude = static_cast<std::int64_t>(bits & all_ones(magnitude_bits));
+    const bool negative = width <= 64 && ((bits >> (width - 1)) & 1) != 0;
+    return negative ? -magnitude : magnitude;
+}
+
+std::uint64_t replication_count(std::optional<double> factor) {
+    if (!factor || !(*factor >= 1.0)) return 0;
+    if (*factor >= 18446744073709551616.0) return ~std::uint64_t{0};
+    return static_cast<std::uint64_t>(*factor);
+}
+
+std::uint8_t bitmap_entry(double value) {
+    if (!(value > 0.0)) return 0;
+    if (value >= 255.0) return 255;
+    return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace corvane::detail

@@ -1,0 +1,81 @@
+// Private to the decoders: how one element is read under the operators in force, and the
+// limits and errors both walks share.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "bitstream/bit_reader.hpp"
+#include "data/coding_state.hpp"
+#include "descriptor/descriptor.hpp"
+#include "error/error.hpp"
+#include "tables/table_set.hpp"
+
+namespace corvane::detail {
+
+// Walk steps also cost time when they produce nothing (nested replications of empty groups).
+inline constexpr std::uint64_t kMaxWalkSteps = std::uint64_t{1} << 26;
+inline constexpr unsigned kMaxDepth = 64;
+// The widest byte field: a 16-bit width in bits.
+inline constexpr std::size_t kMaxFieldBytes = 8192;
+
+BufrError too_many_values();
+BufrError too_many_steps();
+BufrError invalid_descriptor(std::uint32_t code);
+// Widths past 64 can exceed the reader's 16-bit width once operators are added.
+BufrError width_error(std::uint32_t width);
+
+// How a numeric element is read: its width may exceed 64, which makes the read fail.
+struct NumericField {
+    std::uint32_t width = 0;
+    std::int64_t reference = 0;
+    double divisor = 1.0;
+};
+
+// `difference_statistics` is the 225255 form: one more bit and a reference of -(2^width).
+NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+                           bool difference_statistics);
+std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics);
+
+// 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
+double power_of_ten(std::int64_t exponent);
+
+constexpr std::uint64_t all_ones(std::uint32_t width) {
+    return width == 0 ? 0 : width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
+}
+
+constexpr bool is_missing(std::uint64_t raw, std::uint32_t width, bool check_missing) {
+    return check_missing && width <= 63 && raw == all_ones(width);
+}
+
+// (raw + reference) exactly, then to the nearest double, then scaled.
+inline double scaled_value(std::uint64_t raw, std::int64_t reference, double divisor) {
+    std::int64_t sum;
+    if (raw <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+        !__builtin_add_overflow(static_cast<std::int64_t>(raw), reference, &sum)) {
+        return static_cast<double>(sum) / divisor;
+    }
+    __extension__ using wide = __int128;
+    return static_cast<double>(static_cast<wide>(raw) + reference) / divisor;
+}
+
+// Reads `width` bits as bytes exactly as BitReader::read_bytes does, into `out`
+// (at least ceil(width / 8) bytes), so that no buffer is allocated per value.
+Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);
+
+// The text of a CCITT IA5 field; nothing when the field is empty or all ones.
+std::optional<std::string> decode_ia5_text(std::span<const std::uint8_t> bytes);
+
+// The leftmost of `width` bits is the sign, the rest the magnitude.
+std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);
+
+// How many times a delayed replication repeats, from its factor's value.
+std::uint64_t replication_count(std::optional<double> factor);
+
+// A 031031 value as a bitmap entry.
+std::uint8_t bitmap_entry(double value);
+
+}  // namespace corvane::detail

@@ -1,0 +1,31 @@
+// Private to the decoders: what an operator descriptor does to the walk and the coding state.
+#pragma once
+
+#include <cstdint>
+
+#include "data/coding_state.hpp"
+
+namespace corvane::detail {
+
+enum class BitmapChange : std::uint8_t {
+    None,
+    Define,  // 236000
+    Reuse,   // 237000
+    Cancel,  // 235000, 237YYY
+};
+
+struct OperatorStep {
+    bool marker = false;
+    bool bitmap_driven = false;  // 223255, 224255, 225255, 232255
+    BitmapChange bitmap = BitmapChange::None;
+};
+
+// 205YYY reads its own text; every other operator is an OperatorStep.
+constexpr bool is_character_data(std::uint32_t code) { return (code % 100000) / 1000 == 5; }
+
+OperatorStep operator_step(std::uint32_t code);
+void apply_bitmap_change(BitmapChange change, ValueCodingState& state);
+// The state change of an operator; reads nothing, never fails.
+void apply_operator(std::uint32_t code, ValueCodingState& state);
+
+}  // namespace corvane::detail

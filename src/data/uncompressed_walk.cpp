@@ -1,0 +1,230 @@
+#include <array>
+#include <optional>
+#include <span>
+
+#include "data/coding_state.hpp"
+#include "data/compressed_walk.hpp"
+#include "data/decoder.hpp"
+#include "data/element_reading.hpp"
+#include "data/operators.hpp"
+#include "descriptor/descriptor.hpp"
+
+namespace corvane {
+
+namespace {
+
+using namespace detail;
+
+// One decode call: shared by every subset and every nesting level.
+struct Walk {
+    const TableSet& tables;
+    BitReader& reader;
+    ValueCodingState& state;
+    std::vector<DecodedValue>& values;
+    std::uint64_t steps = 0;
+    std::array<std::uint8_t, kMaxFieldBytes> field{};
+};
+
+Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);
+
+DecodedValue* append(std::vector<DecodedValue>& values) {
+    if (values.size() >= kMaxDecodedValues) return nullptr;
+    return &values.emplace_back();
+}
+
+Status read_associated_field(BitReader& reader, std::uint8_t width, std::vector<DecodedValue>& values) {
+    std::uint64_t bits;
+    if (!reader.try_read_u64(width, bits)) return reader.read_error(width);
+    DecodedValue* value = append(values);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = kAssociatedFieldCode;
+    value->name = &associated_field_label();
+    value->raw_value = static_cast<double>(bits);
+    value->raw = bits;
+    return {};
+}
+
+// The element's scaled value for the caller (nothing when missing or text).
+Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element,
+                                           bool difference_statistics) {
+    ValueCodingState& state = walk.state;
+    if (element.is_text()) {
+        const std::uint16_t width = text_width(element, state, difference_statistics);
+        if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
+        DecodedValue* value = append(walk.values);
+        if (value == nullptr) return too_many_values();
+        ++state.text_counter;
+        value->descriptor = element.code;
+        value->name = &element.name;
+        value->raw_value = static_cast<double>(state.text_counter * 1000 + width / 8);
+        value->raw_text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8));
+        return std::optional<double>{};
+    }
+    const NumericField field = numeric_field(element, state, difference_statistics);
+    if (field.width > 64) return width_error(field.width);
+    const auto width = static_cast<std::uint16_t>(field.width);
+    std::uint64_t raw;
+    if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
+    DecodedValue* value = append(walk.values);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = element.code;
+    value->name = &element.name;
+    value->raw = raw;
+    value->raw_meaning = walk.tables.code_meaning(element.code, raw);
+    if (is_missing(raw, width, !is_class31(element.code))) return std::optional<double>{};
+    value->raw_value = scaled_value(raw, field.reference, field.divisor);
+    return value->raw_value;
+}
+
+// Inside a 203YYY definition an element's bits are its new reference value.
+Status read_new_reference(Walk& walk, const ElementDefinition& element) {
+    const std::uint8_t width = walk.state.new_reference_width;
+    std::uint64_t bits;
+    if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
+    const std::int64_t reference = sign_magnitude(bits, width);
+    walk.state.new_references.insert_or_assign(element.code, reference);
+    DecodedValue* value = append(walk.values);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = element.code;
+    value->name = &element.name;
+    value->raw = bits;
+    value->raw_value = static_cast<double>(reference);
+    return {};
+}
+
+Status read_character_data(Walk& walk, std::uint32_t code) {
+    const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
+    if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
+    DecodedValue* value = append(walk.values);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = code;
+    value->name = &character_data_label();
+    value->raw_text = decode_ia5_text(std::span(walk.field.data(), width / 8u));
+    return {};
+}
+
+Status decode_element(Walk& walk, std::uint32_t code) {
+    ValueCodingState& state = walk.state;
+    const ElementDefinition* element = nullptr;
+    if (state.new_reference_width != 0) {
+        element = walk.tables.find_element(code);
+        if (element == nullptr) return BufrError::element_not_found(code);
+        return read_new_reference(walk, *element);
+    }
+    if (state.associated_field_width != 0 && !is_class31(code)) {
+        if (Status read = read_associated_field(walk.reader, state.associated_field_width, walk.values); !read) {
+            return read;
+        }
+    }
+    element = walk.tables.find_element(code);
+    if (element == nullptr) return BufrError::element_not_found(code);
+    auto value = read_element(walk, *element, false);
+    if (!value) return std::move(value).error();
+    state.local_width_pending = false;
+    if (code == 31031 && state.defining_bitmap) {
+        if (value->has_value()) state.bitmap.push_back(bitmap_entry(**value));
+    } else {
+        state.descriptor_history.push_back(element);
+    }
+    return {};
+}
+
+Status decode_operator(Walk& walk, std::uint32_t code) {
+    if (is_character_data(code)) return read_character_data(walk, code);
+    const OperatorStep step = operator_step(code);
+    if (step.bitmap_driven) {
+        auto referenced = walk.state.next_bitmap_element();
+        if (!referenced) return std::move(referenced).error();
+        if (*referenced == nullptr) return {};
+        auto value = read_element(walk, **referenced, descriptor_x(code) == 25);
+        if (!value) return std::move(value).error();
+        return {};
+    }
+    if (step.marker) {
+        DecodedValue* marker = append(walk.values);
+        if (marker == nullptr) return too_many_values();
+        marker->descriptor = code;
+        marker->name = &operator_label();
+        marker->raw_value = 0.0;
+        marker->raw = 0;
+    }
+    apply_bitmap_change(step.bitmap, walk.state);
+    apply_operator(code, walk.state);
+    return {};
+}
+
+Status replicate(Walk& walk, std::span<const std::uint32_t> group, std::uint64_t count, unsigned depth) {
+    for (std::uint64_t r = 0; r < count; ++r) {
+        if (Status walked = decode_descriptor_values_inner(walk, group, depth); !walked) return walked;
+    }
+    return {};
+}
+
+Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
+    if (depth > kMaxDepth) return BufrError::parse("descriptor decode exceeded recursion depth");
+    if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+    const std::size_t length = descriptors.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+        const std::uint32_t code = descriptors[i];
+        Status status;
+        switch (descriptor_f(code)) {
+            case 0:
+                status = decode_element(walk, code);
+                break;
+            case 1: {
+                const std::uint32_t x = descriptor_x(code);
+                const std::uint32_t y = descriptor_y(code);
+                if (x == 0 || i + x >= length) return BufrError::unsupported_replication(code);
+                if (y != 0) {
+                    status = replicate(walk, descriptors.subspan(i + 1, x), y, depth + 1);
+                    i += x;
+                    break;
+                }
+                if (i + x + 1 >= length) return BufrError::incomplete_delayed_replication(code);
+                const std::uint32_t factor_code = descriptors[i + 1];
+                const ElementDefinition* factor = walk.tables.find_element(factor_code);
+                if (factor == nullptr) return BufrError::element_not_found(factor_code);
+                auto factor_value = read_element(walk, *factor, false);
+                if (!factor_value) return std::move(factor_value).error();
+                walk.state.descriptor_history.push_back(factor);
+                status = replicate(walk, descriptors.subspan(i + 2, x), replication_count(*factor_value), depth + 1);
+                i += x + 1;
+                break;
+            }
+            case 2:
+                status = decode_operator(walk, code);
+                break;
+            case 3: {
+                const SequenceDefinition* sequence = walk.tables.find_sequence(code);
+                if (sequence == nullptr) return BufrError::sequence_not_found(code);
+                status = decode_descriptor_values_inner(walk, sequence->members, depth + 1);
+                break;
+            }
+            default:
+                return invalid_descriptor(code);
+        }
+        if (!status) return status;
+    }
+    return {};
+}
+
+}  // namespace
+
+Result<std::vector<DecodedValue>> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
+                                                             std::span<const std::uint8_t> section4_data) {
+    BitReader reader(section4_data);
+    if (message.compressed_data) return decode_compressed_values(message, tables, reader);
+    std::vector<DecodedValue> values;
+    ValueCodingState state;
+    Walk walk{tables, reader, state, values};
+    for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
+        if (subset != 0) state.reset_for_next_subset();
+        if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
+            return std::move(walked).error();
+        }
+    }
+    return values;
+}
+
+}  // namespace corvane
