@@ -52,7 +52,7 @@ struct Walk {
     std::vector<NumericCell> cells;
     std::vector<std::optional<std::string>> texts;
     std::uint64_t steps = 0;
-    std::array<std::uint8_t, kMaxFieldBytes> field{};
+    FieldScratch field{};
 };
 
 Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);

@@ -2,6 +2,7 @@
 // limits and errors both walks share.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -21,6 +22,14 @@ inline constexpr std::uint64_t kMaxWalkSteps = std::uint64_t{1} << 26;
 inline constexpr unsigned kMaxDepth = 64;
 // The widest byte field: a 16-bit width in bits.
 inline constexpr std::size_t kMaxFieldBytes = 8192;
+
+// Room for one text field. Every read fills what it then uses, so it is never zeroed: a decode
+// call would otherwise clear 8 KiB for nothing.
+struct FieldScratch {
+    FieldScratch() {}
+    std::uint8_t* data() { return bytes.data(); }
+    std::array<std::uint8_t, kMaxFieldBytes> bytes;
+};
 
 BufrError too_many_values();
 BufrError too_many_steps();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <span>
@@ -22,7 +23,7 @@ struct Walk {
     ValueCodingState& state;
     std::vector<DecodedValue>& values;
     std::uint64_t steps = 0;
-    std::array<std::uint8_t, kMaxFieldBytes> field{};
+    FieldScratch field{};
 };
 
 Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);
@@ -222,6 +223,10 @@ Result<std::vector<DecodedValue>> decode_uncompressed_values(const BufrMessage& 
         if (subset != 0) state.reset_for_next_subset();
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
             return std::move(walked).error();
+        }
+        // Subsets of one message are alike: size the list once from the first.
+        if (subset == 0) {
+            values.reserve(std::min<std::size_t>(values.size() * message.number_of_subsets, kMaxDecodedValues));
         }
     }
     return values;

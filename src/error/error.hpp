@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,20 +101,20 @@ private:
     std::variant<T, BufrError> state_;
 };
 
-// Success, or the error that ended the operation.
+// Success, or the error that ended the operation. Success costs no string: it is checked
+// once per decoded value.
 class [[nodiscard]] Status {
 public:
     Status() = default;
-    Status(BufrError error) : error_(std::move(error)), failed_(true) {}
+    Status(BufrError error) : error_(std::move(error)) {}
 
-    bool ok() const { return !failed_; }
+    bool ok() const { return !error_.has_value(); }
     explicit operator bool() const { return ok(); }
-    const BufrError& error() const& { return error_; }
-    BufrError&& error() && { return std::move(error_); }
+    const BufrError& error() const& { return *error_; }
+    BufrError&& error() && { return std::move(*error_); }
 
 private:
-    BufrError error_ = BufrError::missing_marker();
-    bool failed_ = false;
+    std::optional<BufrError> error_;
 };
 
 }  // namespace corvane

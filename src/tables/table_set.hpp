@@ -22,7 +22,7 @@ struct ElementDefinition {
     std::uint16_t width = 0;
 
     // Character data is recognised by its unit alone.
-    bool is_text() const { return unit == "CCITT IA5"; }
+    bool is_text() const { return std::string_view(unit) == std::string_view("CCITT IA5"); }
 };
 
 struct SequenceDefinition {
