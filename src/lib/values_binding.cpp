@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "data/decoder.hpp"
@@ -84,13 +85,41 @@ PyObject* value_repr(PyObject* self) {
     return new_str("DecodedValue(" + format_code(value->descriptor) + ", " + shown + ")");
 }
 
-// Values are made and dropped by the million: they skip the generic slot machinery and use
-// the object allocator directly (the type is not garbage-collected and cannot be subclassed).
-PyObject* allocate_value(PyTypeObject* type) {
-    void* memory = PyObject_Malloc(sizeof(PyDecodedValue));
-    if (memory == nullptr) return PyErr_NoMemory();
-    return PyObject_Init(static_cast<PyObject*>(memory), type);
-}
+// Values are made and dropped by the hundred thousand per message, so freed ones are kept for
+// reuse, as CPython keeps floats; the type is not garbage-collected and cannot be subclassed, so
+// the object allocator serves them directly. The cache holds at most 16 MiB.
+class ValueFreeList {
+public:
+    PyObject* allocate(PyTypeObject* type) {
+        void* memory = head_;
+        if (memory != nullptr) {
+            head_ = head_->next;
+            --size_;
+        } else if ((memory = PyObject_Malloc(sizeof(PyDecodedValue))) == nullptr) {
+            return PyErr_NoMemory();
+        }
+        return PyObject_Init(static_cast<PyObject*>(memory), type);
+    }
+
+    void release(PyObject* object) {
+        if (size_ >= kCapacity) {
+            PyObject_Free(object);
+            return;
+        }
+        head_ = new (static_cast<void*>(object)) Free{head_};
+        ++size_;
+    }
+
+private:
+    struct Free {
+        Free* next;
+    };
+    static constexpr std::size_t kCapacity = (std::size_t{16} << 20) / sizeof(PyDecodedValue);
+    Free* head_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+ValueFreeList free_values;
 
 void value_dealloc(PyObject* self) {
     PyDecodedValue* value = as_value(self);
@@ -98,7 +127,7 @@ void value_dealloc(PyObject* self) {
     Py_XDECREF(value->raw_text);
     Py_XDECREF(value->raw_meaning);
     PyTypeObject* type = Py_TYPE(self);
-    PyObject_Free(self);
+    free_values.release(self);
     Py_DECREF(type);
 }
 
@@ -207,7 +236,7 @@ PyObject* new_value_list(const std::vector<DecodedValue>& values) {
     if (!list) return nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const DecodedValue& source = values[i];
-        PyObject* object = allocate_value(type);
+        PyObject* object = free_values.allocate(type);
         if (object == nullptr) return nullptr;
         PyDecodedValue* value = as_value(object);
         value->name = nullptr;
