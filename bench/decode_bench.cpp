@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "message/message.hpp"
 #include "message/read_file.hpp"
@@ -104,10 +105,35 @@ void decode_all(benchmark::State& state, const std::string& file) {
     state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
 }
 
+// The column walk alone: every bit of section 4 read and checked, before values are built.
+void BM_ColumnWalkHirsCompressed(benchmark::State& state) {
+    const Workload workload = load("hirs-metop-compressed.bufr");
+    if (!workload.error.empty()) {
+        state.SkipWithError(workload.error.c_str());
+        return;
+    }
+    std::size_t values = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < workload.messages.size(); ++i) {
+            BitReader reader(workload.sections[i]);
+            auto columns =
+                detail::read_compressed_columns(workload.messages[i], workload.tables[workload.tables_of[i]], reader);
+            if (!columns) {
+                state.SkipWithError(columns.error().render().c_str());
+                return;
+            }
+            values += columns->value_count();
+            benchmark::DoNotOptimize(columns->cells.data());
+        }
+    }
+    state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
+}
+
 void BM_DecodeSynop(benchmark::State& state) { decode_all(state, "dwd-synop-44msgs.bufr"); }
 void BM_DecodeHirsCompressed(benchmark::State& state) { decode_all(state, "hirs-metop-compressed.bufr"); }
 
 BENCHMARK(BM_DecodeSynop)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeHirsCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnWalkHirsCompressed)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -16,33 +16,6 @@ namespace corvane::detail {
 
 namespace {
 
-// Columns keep raw numbers, not values: the regrouping builds each value once, in place.
-struct NumericCell {
-    std::uint64_t raw = 0;
-    bool missing = false;
-};
-
-enum class ColumnKind : std::uint8_t { Numeric, Text, Marker, NewReference };
-
-struct Column {
-    std::uint32_t code = 0;
-    const std::string* name = nullptr;
-    ColumnKind kind = ColumnKind::Marker;
-    // One cell or text for every subset (NBINC = 0).
-    bool uniform = false;
-    // Text values carry a position number.
-    bool numbered = false;
-    // Numeric: added to raw. NewReference: the reference itself.
-    std::int64_t reference = 0;
-    double divisor = 1.0;
-    const CodeTable* meanings = nullptr;
-    // Text: the position number of subset 0, and the width in bytes.
-    std::uint64_t first_position = 0;
-    std::uint64_t width_bytes = 0;
-    // Where this column's cells or texts start.
-    std::size_t first = 0;
-};
-
 struct Walk {
     const TableSet& tables;
     BitReader& reader;
@@ -330,7 +303,7 @@ Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint
 }
 
 // Writes one value of a column in place.
-void write_value(Walk& walk, const Column& column, std::uint64_t s, DecodedValue& value) {
+void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s, DecodedValue& value) {
     value.descriptor = column.code;
     value.name = column.name;
     const std::size_t at = column.first + (column.uniform ? 0 : s);
@@ -362,25 +335,32 @@ void write_value(Walk& walk, const Column& column, std::uint64_t s, DecodedValue
     }
 }
 
+}  // namespace
+
+Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
+                                                  BitReader& reader) {
+    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}};
+    if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
+        return std::move(walked).error();
+    }
+    return CompressedColumns{std::move(walk.columns), std::move(walk.cells), std::move(walk.texts), walk.subsets};
+}
+
 // Subset after subset, each value built once in its final place; texts are moved out.
-std::vector<DecodedValue> regroup(Walk& walk) {
+std::vector<DecodedValue> regroup(CompressedColumns& walk) {
     std::vector<DecodedValue> values;
-    values.reserve(walk.columns.size() * walk.subsets);
+    values.reserve(walk.value_count());
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
         for (const Column& column : walk.columns) write_value(walk, column, s, values.emplace_back());
     }
     return values;
 }
 
-}  // namespace
-
 Result<std::vector<DecodedValue>> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
                                                            BitReader& reader) {
-    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}};
-    if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
-        return std::move(walked).error();
-    }
-    return regroup(walk);
+    auto columns = read_compressed_columns(message, tables, reader);
+    if (!columns) return std::move(columns).error();
+    return regroup(*columns);
 }
 
 }  // namespace corvane::detail

@@ -1,6 +1,9 @@
 // Private to the decoders: the column-by-column walk of a compressed message.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "bitstream/bit_reader.hpp"
@@ -11,7 +14,51 @@
 
 namespace corvane::detail {
 
-// All values of the message, subset after subset.
+// Columns keep raw numbers, not values: the regrouping builds each value once, in place.
+struct NumericCell {
+    std::uint64_t raw = 0;
+    bool missing = false;
+};
+
+enum class ColumnKind : std::uint8_t { Numeric, Text, Marker, NewReference };
+
+struct Column {
+    std::uint32_t code = 0;
+    const std::string* name = nullptr;
+    ColumnKind kind = ColumnKind::Marker;
+    // One cell or text for every subset (NBINC = 0).
+    bool uniform = false;
+    // Text values carry a position number.
+    bool numbered = false;
+    // Numeric: added to raw. NewReference: the reference itself.
+    std::int64_t reference = 0;
+    double divisor = 1.0;
+    const CodeTable* meanings = nullptr;
+    // Text: the position number of subset 0, and the width in bytes.
+    std::uint64_t first_position = 0;
+    std::uint64_t width_bytes = 0;
+    // Where this column's cells or texts start.
+    std::size_t first = 0;
+};
+
+// A compressed message as read from section 4: every column, before it becomes values.
+struct CompressedColumns {
+    std::vector<Column> columns;
+    std::vector<NumericCell> cells;
+    std::vector<std::optional<std::string>> texts;
+    std::uint64_t subsets = 0;
+
+    std::size_t value_count() const { return columns.size() * subsets; }
+};
+
+// The column walk: reads all of section 4 once.
+Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
+                                                  BitReader& reader);
+
+// The values of the columns, subset after subset; texts are moved out of `columns`.
+std::vector<DecodedValue> regroup(CompressedColumns& columns);
+
+// Both steps: all values of the message, subset after subset.
 Result<std::vector<DecodedValue>> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
                                                            BitReader& reader);
 
