@@ -8,6 +8,7 @@
 
 #include "data/coding_state.hpp"
 #include "data/decoder.hpp"
+#include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
@@ -27,8 +28,6 @@ struct Walk {
     std::uint64_t steps = 0;
     FieldScratch field{};
 };
-
-Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);
 
 // Counts the values a column will add before any is produced.
 Status check_room(const Walk& walk) {
@@ -242,64 +241,20 @@ Status decode_operator(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status replicate(Walk& walk, std::span<const std::uint32_t> group, std::uint64_t count, unsigned depth) {
-    for (std::uint64_t r = 0; r < count; ++r) {
-        if (Status walked = decode_compressed_descriptors_inner(walk, group, depth); !walked) return walked;
-    }
-    return {};
+// The factor's column decides how often a compressed delayed replication repeats.
+Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
+    if (Status room = check_room(walk); !room) return std::move(room).error();
+    auto column = read_compressed_element_column(walk, factor, false);
+    if (!column) return std::move(column).error();
+    auto count = compressed_replication_count(walk, *column);
+    if (!count) return std::move(count).error();
+    append_column(walk, *column);
+    walk.state.descriptor_history.push_back(&factor);
+    return count;
 }
 
 Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
-    if (depth > kMaxDepth) return BufrError::parse("compressed descriptor decode exceeded recursion depth");
-    if (++walk.steps > kMaxWalkSteps) return too_many_steps();
-    const std::size_t length = descriptors.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        if (++walk.steps > kMaxWalkSteps) return too_many_steps();
-        const std::uint32_t code = descriptors[i];
-        Status status;
-        switch (descriptor_f(code)) {
-            case 0:
-                status = decode_element(walk, code);
-                break;
-            case 1: {
-                const std::uint32_t x = descriptor_x(code);
-                const std::uint32_t y = descriptor_y(code);
-                if (x == 0 || i + x >= length) return BufrError::unsupported_replication(code);
-                if (y != 0) {
-                    status = replicate(walk, descriptors.subspan(i + 1, x), y, depth + 1);
-                    i += x;
-                    break;
-                }
-                if (i + x + 1 >= length) return BufrError::incomplete_delayed_replication(code);
-                const std::uint32_t factor_code = descriptors[i + 1];
-                const ElementDefinition* factor = walk.tables.find_element(factor_code);
-                if (factor == nullptr) return BufrError::element_not_found(factor_code);
-                if (Status room = check_room(walk); !room) return room;
-                auto column = read_compressed_element_column(walk, *factor, false);
-                if (!column) return std::move(column).error();
-                auto count = compressed_replication_count(walk, *column);
-                if (!count) return std::move(count).error();
-                append_column(walk, *column);
-                walk.state.descriptor_history.push_back(factor);
-                status = replicate(walk, descriptors.subspan(i + 2, x), *count, depth + 1);
-                i += x + 1;
-                break;
-            }
-            case 2:
-                status = decode_operator(walk, code);
-                break;
-            case 3: {
-                const SequenceDefinition* sequence = walk.tables.find_sequence(code);
-                if (sequence == nullptr) return BufrError::sequence_not_found(code);
-                status = decode_compressed_descriptors_inner(walk, sequence->members, depth + 1);
-                break;
-            }
-            default:
-                return invalid_descriptor(code);
-        }
-        if (!status) return status;
-    }
-    return {};
+    return walk_descriptors(walk, descriptors, depth, "compressed descriptor decode exceeded recursion depth");
 }
 
 // Writes one value of a column in place.

@@ -6,6 +6,7 @@
 #include "data/coding_state.hpp"
 #include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
+#include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
@@ -25,8 +26,6 @@ struct Walk {
     std::uint64_t steps = 0;
     FieldScratch field{};
 };
-
-Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth);
 
 DecodedValue* append(std::vector<DecodedValue>& values) {
     if (values.size() >= kMaxDecodedValues) return nullptr;
@@ -154,60 +153,16 @@ Status decode_operator(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status replicate(Walk& walk, std::span<const std::uint32_t> group, std::uint64_t count, unsigned depth) {
-    for (std::uint64_t r = 0; r < count; ++r) {
-        if (Status walked = decode_descriptor_values_inner(walk, group, depth); !walked) return walked;
-    }
-    return {};
+// The factor is read like an element, but always joins the history and keeps a pending 206YYY.
+Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
+    auto value = read_element(walk, factor, false);
+    if (!value) return std::move(value).error();
+    walk.state.descriptor_history.push_back(&factor);
+    return replication_count(*value);
 }
 
 Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
-    if (depth > kMaxDepth) return BufrError::parse("descriptor decode exceeded recursion depth");
-    if (++walk.steps > kMaxWalkSteps) return too_many_steps();
-    const std::size_t length = descriptors.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        if (++walk.steps > kMaxWalkSteps) return too_many_steps();
-        const std::uint32_t code = descriptors[i];
-        Status status;
-        switch (descriptor_f(code)) {
-            case 0:
-                status = decode_element(walk, code);
-                break;
-            case 1: {
-                const std::uint32_t x = descriptor_x(code);
-                const std::uint32_t y = descriptor_y(code);
-                if (x == 0 || i + x >= length) return BufrError::unsupported_replication(code);
-                if (y != 0) {
-                    status = replicate(walk, descriptors.subspan(i + 1, x), y, depth + 1);
-                    i += x;
-                    break;
-                }
-                if (i + x + 1 >= length) return BufrError::incomplete_delayed_replication(code);
-                const std::uint32_t factor_code = descriptors[i + 1];
-                const ElementDefinition* factor = walk.tables.find_element(factor_code);
-                if (factor == nullptr) return BufrError::element_not_found(factor_code);
-                auto factor_value = read_element(walk, *factor, false);
-                if (!factor_value) return std::move(factor_value).error();
-                walk.state.descriptor_history.push_back(factor);
-                status = replicate(walk, descriptors.subspan(i + 2, x), replication_count(*factor_value), depth + 1);
-                i += x + 1;
-                break;
-            }
-            case 2:
-                status = decode_operator(walk, code);
-                break;
-            case 3: {
-                const SequenceDefinition* sequence = walk.tables.find_sequence(code);
-                if (sequence == nullptr) return BufrError::sequence_not_found(code);
-                status = decode_descriptor_values_inner(walk, sequence->members, depth + 1);
-                break;
-            }
-            default:
-                return invalid_descriptor(code);
-        }
-        if (!status) return status;
-    }
-    return {};
+    return walk_descriptors(walk, descriptors, depth, "descriptor decode exceeded recursion depth");
 }
 
 }  // namespace
