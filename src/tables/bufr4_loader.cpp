@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kElementFields = 8;
 constexpr std::size_t kSequenceFields = 6;
 
-std::string element_type_of(std::string_view unit) {
+std::string_view element_type_of(std::string_view unit) {
     if (unit == "Code table") return "code";
     if (unit == "Flag table") return "flags";
     if (unit == "CCITT IA5") return "string";
@@ -44,18 +44,10 @@ Status for_each_row(const std::filesystem::path& file, OnRow&& on_row) {
 Status load_table_b(ElementMap& elements, const std::filesystem::path& file) {
     return for_each_row(file, [&](std::span<const std::string_view> fields) -> Status {
         if (fields.size() < kElementFields) return {};
-        Result<std::uint32_t> code = parse_code(fields[2]);
-        if (!code) return std::move(code).error();
-        std::string element_type = element_type_of(fields[4]);
-        Result<std::int32_t> scale = parse_i32(fields[5]);
-        if (!scale) return std::move(scale).error();
-        Result<std::int64_t> reference = parse_i64(fields[6]);
-        if (!reference) return std::move(reference).error();
-        Result<std::uint16_t> width = parse_u16(fields[7]);
-        if (!width) return std::move(width).error();
-        ElementDefinition element{*code,      std::string(), std::move(element_type), std::string(fields[3]),
-                                  std::string(fields[4]), *scale, *reference,        *width};
-        elements.insert_or_assign(element.code, std::move(element));
+        Result<ElementDefinition> element = parse_element({fields[2], "", element_type_of(fields[4]), fields[3],
+                                                           fields[4], fields[5], fields[6], fields[7]});
+        if (!element) return std::move(element).error();
+        elements.insert_or_assign(element->code, std::move(element).value());
         return {};
     });
 }

@@ -215,17 +215,10 @@ Status load_eccodes_element_table(ElementMap& elements, const std::filesystem::p
         if (Status s = reader.check_utf8(reader.position()); !s) return s;
         const auto fields = reader.fields();
         if (fields.size() < kElementColumns) continue;
-        Result<std::uint32_t> code = parse_code(fields[0]);
-        if (!code) return std::move(code).error();
-        Result<std::int32_t> scale = parse_i32(fields[5]);
-        if (!scale) return std::move(scale).error();
-        Result<std::int64_t> reference = parse_i64(fields[6]);
-        if (!reference) return std::move(reference).error();
-        Result<std::uint16_t> width = parse_u16(fields[7]);
-        if (!width) return std::move(width).error();
-        ElementDefinition element{*code,       std::string(fields[1]), std::string(fields[2]), std::string(fields[3]),
-                                  std::string(fields[4]), *scale,      *reference,             *width};
-        elements.insert_or_assign(element.code, std::move(element));
+        Result<ElementDefinition> element = parse_element(
+            {fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], fields[6], fields[7]});
+        if (!element) return std::move(element).error();
+        elements.insert_or_assign(element->code, std::move(element).value());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "descriptor/descriptor.hpp"
 #include "error/text.hpp"
 
 namespace corvane {
@@ -33,6 +34,20 @@ Result<std::uint16_t> parse_u16(std::string_view text) {
         return bad_number_error("u16", text, failure);
     }
     return static_cast<std::uint16_t>(value);
+}
+
+Result<ElementDefinition> parse_element(const ElementFields& fields) {
+    Result<std::uint32_t> code = parse_code(fields.code);
+    if (!code) return std::move(code).error();
+    Result<std::int32_t> scale = parse_i32(fields.scale);
+    if (!scale) return std::move(scale).error();
+    Result<std::int64_t> reference = parse_i64(fields.reference);
+    if (!reference) return std::move(reference).error();
+    Result<std::uint16_t> width = parse_u16(fields.width);
+    if (!width) return std::move(width).error();
+    return ElementDefinition{*code,         std::string(fields.abbreviation), std::string(fields.element_type),
+                             std::string(fields.name), std::string(fields.unit), *scale,
+                             *reference,    *width};
 }
 
 }  // namespace corvane

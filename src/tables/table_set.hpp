@@ -68,6 +68,21 @@ struct TableSet {
     void store_code_table(std::uint32_t code, CodeTable table) { code_tables.insert_or_assign(code, std::move(table)); }
 };
 
+// The texts of one Table B row, as both table formats hold them.
+struct ElementFields {
+    std::string_view code;
+    std::string_view abbreviation;
+    std::string_view element_type;
+    std::string_view name;
+    std::string_view unit;
+    std::string_view scale;
+    std::string_view reference;
+    std::string_view width;
+};
+
+// Converts a row in the loaders' order: code, then scale, reference and width.
+Result<ElementDefinition> parse_element(const ElementFields& fields);
+
 // Strict field parsers of the table loaders: no trimming, optional sign, digits only.
 Result<std::int32_t> parse_i32(std::string_view text);
 Result<std::int64_t> parse_i64(std::string_view text);
