@@ -22,7 +22,7 @@ void BM_EccodesVersion39(benchmark::State& state) {
 }
 BENCHMARK(BM_EccodesVersion39)->Unit(benchmark::kMillisecond);
 
-// The tables of gsd1_208.bufr: master version 13 with the local tables of centre 98.
+// The tables of the *_208.bufr files: master version 13 with the local tables of centre 98.
 void BM_DefinitionsForMessage(benchmark::State& state) {
     corvane::BufrMessage message;
     message.originating_centre = 98;

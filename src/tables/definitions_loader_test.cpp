@@ -107,7 +107,7 @@ TEST_F(DefinitionsRootTest, Failures) {
 }
 
 TEST(DefinitionsRealTablesTest, LocalTablesOfCentre98) {
-    // gsd1_208.bufr: centre 98, subcentre 0, master version 13, local version 101.
+    // The *_208.bufr files: centre 98, subcentre 0, master version 13, local version 101.
     Result<TableSet> tables = from_eccodes_definitions(testing::definitions_root(), message_for(13, 101, 98, 0));
     ASSERT_TRUE(tables.ok()) << error_text(tables);
     Result<TableSet> master = from_eccodes_definitions(testing::definitions_root(), message_for(13, 0, 98, 0));
