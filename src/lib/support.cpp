@@ -165,6 +165,11 @@ bool to_path_text(PyObject* object, const char* name, std::string& out) {
         return false;
     }
     out.assign(text, static_cast<std::size_t>(size));
+    // The operating system would see only the text before a NUL: refuse it, as open() does.
+    if (out.find('\0') != std::string::npos) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        return false;
+    }
     return true;
 }
 

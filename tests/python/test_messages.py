@@ -108,6 +108,15 @@ def test_unreadable_file_is_os_error_without_prefix(tmp_path):
         _corvane.parse_all_file(str(tmp_path))
 
 
+def test_paths_with_nul_are_refused(tmp_path):
+    path = tmp_path / "one.bufr"
+    path.write_bytes(make_message([1001]))
+    with pytest.raises(ValueError, match="^embedded null byte$"):
+        _corvane.parse_file(str(path) + "\0ignored")
+    with pytest.raises(ValueError, match="^embedded null byte$"):
+        _corvane.TableSet.from_eccodes(str(tmp_path) + "\0")
+
+
 def test_real_synop_file_has_44_messages():
     messages = _corvane.parse_all_file(str(DATA / "bufr" / "dwd-synop-44msgs.bufr"))
     assert len(messages) == 44
