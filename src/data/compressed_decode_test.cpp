@@ -25,7 +25,7 @@ TEST(CompressedDecode, ColumnsAreRegroupedSubsetAfterSubset) {
     EXPECT_EQ(numbers[1], 9.0);
     EXPECT_DOUBLE_EQ(*numbers[2], 20.6);
     EXPECT_EQ(numbers[3], 9.0);
-    EXPECT_EQ((*result)[2].raw, 206u);
+    EXPECT_EQ((*result)[2].raw(), 206u);
 }
 
 TEST(CompressedDecode, MissingReferenceAndMissingIncrements) {
@@ -39,18 +39,18 @@ TEST(CompressedDecode, MissingReferenceAndMissingIncrements) {
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     ASSERT_EQ(v.size(), 6u);
-    EXPECT_FALSE(v[0].raw_value.has_value());
-    EXPECT_EQ(v[0].raw, 1023u);
-    EXPECT_FALSE(v[3].raw_value.has_value());
-    EXPECT_EQ(v[3].raw, 1023u);
+    EXPECT_FALSE(v[0].raw_value().has_value());
+    EXPECT_EQ(v[0].raw(), 1023u);
+    EXPECT_FALSE(v[3].raw_value().has_value());
+    EXPECT_EQ(v[3].raw(), 1023u);
     // An all-ones increment makes only its subset missing, keeping raw = R0.
-    EXPECT_FALSE(v[1].raw_value.has_value());
-    EXPECT_EQ(v[1].raw, 200u);
-    EXPECT_DOUBLE_EQ(*v[4].raw_value, 20.1);
-    EXPECT_FALSE(v[2].raw_value.has_value());
-    EXPECT_EQ(v[2].raw, 0u);
+    EXPECT_FALSE(v[1].raw_value().has_value());
+    EXPECT_EQ(v[1].raw(), 200u);
+    EXPECT_DOUBLE_EQ(*v[4].raw_value(), 20.1);
+    EXPECT_FALSE(v[2].raw_value().has_value());
+    EXPECT_EQ(v[2].raw(), 0u);
     EXPECT_EQ(v[2].raw_meaning, nullptr);
-    EXPECT_EQ(v[5].raw_value, 3.0);
+    EXPECT_EQ(v[5].raw_value(), 3.0);
     EXPECT_EQ(*v[5].raw_meaning, "three");
 }
 
@@ -77,8 +77,8 @@ TEST(CompressedDecode, ManySubsets) {
     auto result = decode(make_message({1001}, 65535, true), tables, writer.bytes());
     ASSERT_TRUE(result) << error_text(result);
     ASSERT_EQ(result->size(), 65535u);
-    EXPECT_EQ((*result)[65534].raw_value, 24.0);
-    EXPECT_FALSE((*result)[15].raw_value.has_value());
+    EXPECT_EQ((*result)[65534].raw_value(), 24.0);
+    EXPECT_FALSE((*result)[15].raw_value().has_value());
 }
 
 TEST(CompressedDecode, TextColumns) {
@@ -91,16 +91,16 @@ TEST(CompressedDecode, TextColumns) {
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     ASSERT_EQ(v.size(), 9u);
-    EXPECT_EQ(v[0].raw_text, "ABC");
-    EXPECT_EQ(v[3].raw_text, "ABC");
-    EXPECT_EQ(v[6].raw_text, "ABC");
-    EXPECT_EQ(v[1].raw_text, "P");
-    EXPECT_FALSE(v[4].raw_text.has_value());
-    EXPECT_EQ(v[7].raw_text, "QR");
-    EXPECT_EQ(v[8].raw_text, "c");
+    EXPECT_EQ(v[0].raw_text(), "ABC");
+    EXPECT_EQ(v[3].raw_text(), "ABC");
+    EXPECT_EQ(v[6].raw_text(), "ABC");
+    EXPECT_EQ(v[1].raw_text(), "P");
+    EXPECT_FALSE(v[4].raw_text().has_value());
+    EXPECT_EQ(v[7].raw_text(), "QR");
+    EXPECT_EQ(v[8].raw_text(), "c");
     // Column k numbers subset s as (subsets * k + s + 1) * 1000 + width in bytes.
     EXPECT_EQ(numbers_of(v), (Numbers{1003.0, 4003.0, 7003.0, 2003.0, 5003.0, 8003.0, 3003.0, 6003.0, 9003.0}));
-    EXPECT_FALSE(v[0].raw.has_value());
+    EXPECT_FALSE(v[0].raw().has_value());
 }
 
 TEST(CompressedDecode, TextColumnPastTheEnd) {
@@ -152,10 +152,10 @@ TEST(CompressedDecode, OperatorsMarkersAndAssociatedColumns) {
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{999999, 1001, 31031, 222000, 1001, 999999, 1001, 31031, 222000, 1001}));
-    EXPECT_EQ(v[0].raw_value, 7.0);
-    EXPECT_EQ(v[3].raw_value, 0.0);
-    EXPECT_EQ(v[4].raw_value, 100.0);
-    EXPECT_EQ(v[9].raw_value, 101.0);
+    EXPECT_EQ(v[0].raw_value(), 7.0);
+    EXPECT_EQ(v[3].raw_value(), 0.0);
+    EXPECT_EQ(v[4].raw_value(), 100.0);
+    EXPECT_EQ(v[9].raw_value(), 101.0);
 }
 
 TEST(CompressedDecode, BitmapFromTheFirstSubset) {
@@ -170,7 +170,7 @@ TEST(CompressedDecode, BitmapFromTheFirstSubset) {
                          writer.bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(codes_of(*result), (Codes{1001, 1001, 236000, 31031, 31031, 1001, 1001, 1001, 236000, 31031, 31031, 1001}));
-    EXPECT_EQ(result->back().raw_value, 12.0);
+    EXPECT_EQ(result->back().raw_value(), 12.0);
 }
 
 TEST(CompressedDecode, NewReferencesTakeTheFirstSubset) {
@@ -182,11 +182,11 @@ TEST(CompressedDecode, NewReferencesTakeTheFirstSubset) {
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{203010, 12001, 203255, 12001, 203000, 203010, 12001, 203255, 12001, 203000}));
-    EXPECT_EQ(v[1].raw_value, -500.0);
-    EXPECT_EQ(v[6].raw_value, -500.0);
-    EXPECT_EQ(v[6].raw, 1012u);
-    EXPECT_DOUBLE_EQ(*v[3].raw_value, 10.0);
-    EXPECT_DOUBLE_EQ(*v[8].raw_value, 10.0);
+    EXPECT_EQ(v[1].raw_value(), -500.0);
+    EXPECT_EQ(v[6].raw_value(), -500.0);
+    EXPECT_EQ(v[6].raw(), 1012u);
+    EXPECT_DOUBLE_EQ(*v[3].raw_value(), 10.0);
+    EXPECT_DOUBLE_EQ(*v[8].raw_value(), 10.0);
 }
 
 TEST(CompressedDecode, CharacterDataColumns) {
@@ -196,12 +196,12 @@ TEST(CompressedDecode, CharacterDataColumns) {
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{205002, 1015, 205002, 1015}));
-    EXPECT_EQ(v[0].raw_text, "CD");
-    EXPECT_EQ(v[2].raw_text, "EF");
-    EXPECT_FALSE(v[0].raw_value.has_value());
+    EXPECT_EQ(v[0].raw_text(), "CD");
+    EXPECT_EQ(v[2].raw_text(), "EF");
+    EXPECT_FALSE(v[0].raw_value().has_value());
     EXPECT_EQ(*v[0].name, "characterData");
-    EXPECT_EQ(v[1].raw_value, 1003.0);
-    EXPECT_EQ(v[3].raw_value, 2003.0);
+    EXPECT_EQ(v[1].raw_value(), 1003.0);
+    EXPECT_EQ(v[3].raw_value(), 2003.0);
 }
 
 TEST(CompressedDecode, DepthAndBounds) {

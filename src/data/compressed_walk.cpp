@@ -24,7 +24,8 @@ struct Walk {
     std::uint64_t subsets;
     std::vector<Column> columns;
     std::vector<NumericCell> cells;
-    std::vector<std::optional<std::string>> texts;
+    std::vector<std::optional<std::string_view>> texts;
+    TextArena arena;
     std::uint64_t steps = 0;
     FieldScratch field{};
 };
@@ -79,6 +80,11 @@ Result<Column> read_compressed_numeric_column(std::uint32_t code, const std::str
     return column;
 }
 
+// Keeps one cell of a text column; the characters go to the arena that the values will hold.
+void store_text(Walk& walk, std::optional<std::string_view> text) {
+    walk.texts.push_back(text ? std::optional(walk.arena.store(*text)) : std::nullopt);
+}
+
 // A text column: R0 of `width` bits, NBINC, then NBINC bytes per subset.
 Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t width) {
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
@@ -88,7 +94,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
     column.first = walk.texts.size();
     if (nbinc == 0) {
         column.uniform = true;
-        if (walk.subsets != 0) walk.texts.push_back(decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
+        if (walk.subsets != 0) store_text(walk, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
         return {};
     }
     const auto bytes = static_cast<std::uint16_t>(nbinc);
@@ -97,7 +103,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
             walk.texts.resize(column.first);
             return read;
         }
-        walk.texts.push_back(decode_ia5_text(std::span(walk.field.data(), bytes)));
+        store_text(walk, decode_ia5_text(std::span(walk.field.data(), bytes)));
     }
     return {};
 }
@@ -265,8 +271,8 @@ void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s,
     switch (column.kind) {
         case ColumnKind::Numeric: {
             const NumericCell cell = walk.cells[at];
-            value.raw = cell.raw;
-            if (!cell.missing) value.raw_value = scaled_value(cell.raw, column.reference, column.divisor);
+            value.set_raw(cell.raw);
+            if (!cell.missing) value.set_raw_value(scaled_value(cell.raw, column.reference, column.divisor));
             if (column.meanings != nullptr) {
                 const auto entry = column.meanings->find(cell.raw);
                 if (entry != column.meanings->end()) value.raw_meaning = &entry->second;
@@ -275,17 +281,17 @@ void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s,
         }
         case ColumnKind::Text:
             if (column.numbered) {
-                value.raw_value = static_cast<double>((column.first_position + s) * 1000 + column.width_bytes);
+                value.set_raw_value(static_cast<double>((column.first_position + s) * 1000 + column.width_bytes));
             }
-            value.raw_text = column.uniform ? walk.texts[at] : std::move(walk.texts[at]);
+            if (const auto& text = walk.texts[at]) value.set_raw_text(*text);
             break;
         case ColumnKind::Marker:
-            value.raw_value = 0.0;
-            value.raw = 0;
+            value.set_raw_value(0.0);
+            value.set_raw(0);
             break;
         case ColumnKind::NewReference:
-            value.raw = walk.cells[at].raw;
-            value.raw_value = static_cast<double>(column.reference);
+            value.set_raw(walk.cells[at].raw);
+            value.set_raw_value(static_cast<double>(column.reference));
             break;
     }
 }
@@ -294,24 +300,27 @@ void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s,
 
 Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
                                                   BitReader& reader) {
-    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}};
+    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}, {}};
     if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
         return std::move(walked).error();
     }
-    return CompressedColumns{std::move(walk.columns), std::move(walk.cells), std::move(walk.texts), walk.subsets};
+    return CompressedColumns{std::move(walk.columns), std::move(walk.cells), std::move(walk.texts),
+                             std::move(walk.arena), walk.subsets};
 }
 
-// Subset after subset, each value built once in its final place; texts are moved out.
-std::vector<DecodedValue> regroup(CompressedColumns& walk) {
-    std::vector<DecodedValue> values;
-    values.reserve(walk.value_count());
+// Subset after subset, each value built once in its final place; the texts move with them.
+DecodedValues regroup(CompressedColumns& walk) {
+    DecodedValues out;
+    out.values.resize(walk.value_count());
+    DecodedValue* value = out.values.data();
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
-        for (const Column& column : walk.columns) write_value(walk, column, s, values.emplace_back());
+        for (const Column& column : walk.columns) write_value(walk, column, s, *value++);
     }
-    return values;
+    out.texts = std::move(walk.arena);
+    return out;
 }
 
-Result<std::vector<DecodedValue>> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
+Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
                                                            BitReader& reader) {
     auto columns = read_compressed_columns(message, tables, reader);
     if (!columns) return std::move(columns).error();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bitstream/bit_reader.hpp"
@@ -45,7 +46,8 @@ struct Column {
 struct CompressedColumns {
     std::vector<Column> columns;
     std::vector<NumericCell> cells;
-    std::vector<std::optional<std::string>> texts;
+    std::vector<std::optional<std::string_view>> texts;  // point into `arena`
+    TextArena arena;
     std::uint64_t subsets = 0;
 
     std::size_t value_count() const { return columns.size() * subsets; }
@@ -55,11 +57,11 @@ struct CompressedColumns {
 Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
                                                   BitReader& reader);
 
-// The values of the columns, subset after subset; texts are moved out of `columns`.
-std::vector<DecodedValue> regroup(CompressedColumns& columns);
+// The values of the columns, subset after subset; the texts move out of `columns` with them.
+DecodedValues regroup(CompressedColumns& columns);
 
 // Both steps: all values of the message, subset after subset.
-Result<std::vector<DecodedValue>> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
-                                                           BitReader& reader);
+Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
+                                               BitReader& reader);
 
 }  // namespace corvane::detail

@@ -86,25 +86,25 @@ inline BufrMessage make_message(std::vector<std::uint32_t> descriptors, std::uin
     return message;
 }
 
-inline Result<std::vector<DecodedValue>> decode(const BufrMessage& message, const TableSet& tables,
+inline Result<DecodedValues> decode(const BufrMessage& message, const TableSet& tables,
                                                 const std::vector<std::uint8_t>& data) {
     return decode_uncompressed_values(message, tables, data);
 }
 
-inline std::vector<std::uint32_t> codes_of(const std::vector<DecodedValue>& values) {
+inline std::vector<std::uint32_t> codes_of(const DecodedValues& values) {
     std::vector<std::uint32_t> codes;
     for (const DecodedValue& value : values) codes.push_back(value.descriptor);
     return codes;
 }
 
-inline std::vector<std::optional<double>> numbers_of(const std::vector<DecodedValue>& values) {
+inline std::vector<std::optional<double>> numbers_of(const DecodedValues& values) {
     std::vector<std::optional<double>> numbers;
-    for (const DecodedValue& value : values) numbers.push_back(value.raw_value);
+    for (const DecodedValue& value : values) numbers.push_back(value.raw_value());
     return numbers;
 }
 
 // The rendered error of a failed decode, or "ok".
-inline std::string error_text(const Result<std::vector<DecodedValue>>& result) {
+inline std::string error_text(const Result<DecodedValues>& result) {
     return result ? std::string("ok") : result.error().render();
 }
 

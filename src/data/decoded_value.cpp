@@ -1,6 +1,22 @@
 #include "data/decoded_value.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 namespace corvane {
+
+std::string_view TextArena::store(std::string_view text) {
+    if (text.empty()) return {};
+    if (capacity_ - used_ < text.size()) {
+        capacity_ = std::max(kBlockSize, text.size());
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(capacity_));
+        used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    std::memcpy(at, text.data(), text.size());
+    used_ += text.size();
+    return {at, text.size()};
+}
 
 const std::string& operator_label() {
     static const std::string label = "operator";

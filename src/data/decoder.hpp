@@ -19,7 +19,7 @@ inline constexpr std::size_t kMaxDecodedValues = std::size_t{1} << 24;
 
 // Decodes compressed messages too. The values borrow names and meanings from `tables`,
 // which must outlive them.
-Result<std::vector<DecodedValue>> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                             std::span<const std::uint8_t> section4_data);
+Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
+                                                 std::span<const std::uint8_t> section4_data);
 
 }  // namespace corvane

@@ -107,13 +107,14 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
     return {};
 }
 
-std::optional<std::string> decode_ia5_text(std::span<const std::uint8_t> bytes) {
+std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes) {
     if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
     std::size_t length = bytes.size();
     while (length != 0 && is_ia5_space(bytes[length - 1])) --length;
-    std::string text(length, '\0');
-    for (std::size_t i = 0; i < length; ++i) text[i] = bytes[i] < 0x80 ? static_cast<char>(bytes[i]) : '?';
-    return text;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (bytes[i] >= 0x80) bytes[i] = '?';
+    }
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), length);
 }
 
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {

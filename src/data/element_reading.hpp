@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "bitstream/bit_reader.hpp"
 #include "data/coding_state.hpp"
@@ -75,8 +76,9 @@ inline double scaled_value(std::uint64_t raw, std::int64_t reference, double div
 // (at least ceil(width / 8) bytes), so that no buffer is allocated per value.
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);
 
-// The text of a CCITT IA5 field; nothing when the field is empty or all ones.
-std::optional<std::string> decode_ia5_text(std::span<const std::uint8_t> bytes);
+// The text of a CCITT IA5 field, decoded in place (the view points into `bytes`); nothing when
+// the field is empty or all ones.
+std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes);
 
 // The leftmost of `width` bits is the sign, the rest the magnitude.
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);

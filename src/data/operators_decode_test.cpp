@@ -28,9 +28,9 @@ TEST(OperatorDecode, NegativeWidthReadsNothingAndIsMissing) {
     add_element(tables, 2001, "WIDE", 0, 0, 20);
     auto result = decode(make_message({201100, 2001, 201000, 31021}), tables, BitWriter().bits(5, 6).bytes());
     ASSERT_TRUE(result) << error_text(result);
-    EXPECT_FALSE((*result)[0].raw_value.has_value());
-    EXPECT_EQ((*result)[0].raw, 0u);
-    EXPECT_EQ((*result)[1].raw_value, 5.0);
+    EXPECT_FALSE((*result)[0].raw_value().has_value());
+    EXPECT_EQ((*result)[0].raw(), 0u);
+    EXPECT_EQ((*result)[1].raw_value(), 5.0);
 }
 
 TEST(OperatorDecode, IncreasedWidthScaleAndReference) {
@@ -46,7 +46,7 @@ TEST(OperatorDecode, IncreasedWidthScaleAndReference) {
 
     auto later = decode(make_message({201130, 207001, 12001}), tables, BitWriter().bits(1500, 16).bytes());
     ASSERT_TRUE(later) << error_text(later);
-    EXPECT_DOUBLE_EQ(*(*later)[0].raw_value, 5.0);
+    EXPECT_DOUBLE_EQ(*(*later)[0].raw_value(), 5.0);
 }
 
 TEST(OperatorDecode, HugeIncreaseWrapsInsteadOfOverflowing) {
@@ -58,7 +58,7 @@ TEST(OperatorDecode, HugeIncreaseWrapsInsteadOfOverflowing) {
     // 10^19 wraps to 10^19 - 2^64; with width -850 nothing is read.
     auto wrapped = decode(make_message({207019, 201001, 2002}), tables, {});
     ASSERT_TRUE(wrapped) << error_text(wrapped);
-    EXPECT_FALSE((*wrapped)[0].raw_value.has_value());
+    EXPECT_FALSE((*wrapped)[0].raw_value().has_value());
 }
 
 TEST(OperatorDecode, AssociatedFieldsPrecedeElementsOutsideClass31) {
@@ -75,12 +75,12 @@ TEST(OperatorDecode, AssociatedFieldsPrecedeElementsOutsideClass31) {
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{999999, 1001, 31021, 31001, 999999, 1002, 1001}));
     // All ones is a value, not missing.
-    EXPECT_EQ(v[0].raw_value, 255.0);
-    EXPECT_EQ(v[0].raw, 255u);
+    EXPECT_EQ(v[0].raw_value(), 255.0);
+    EXPECT_EQ(v[0].raw(), 255u);
     EXPECT_EQ(*v[0].name, "associatedField");
-    EXPECT_EQ(v[4].raw_value, 9.0);
-    EXPECT_DOUBLE_EQ(*v[5].raw_value, 10.0);
-    EXPECT_EQ(v[6].raw_value, 6.0);
+    EXPECT_EQ(v[4].raw_value(), 9.0);
+    EXPECT_DOUBLE_EQ(*v[5].raw_value(), 10.0);
+    EXPECT_EQ(v[6].raw_value(), 6.0);
 }
 
 TEST(OperatorDecode, TextWidthChange) {
@@ -88,10 +88,10 @@ TEST(OperatorDecode, TextWidthChange) {
     auto result = decode(make_message({208010, 1015, 208000, 1015}), tables,
                          BitWriter().text("ABCDEFGHIJ").text("XYZ").bytes());
     ASSERT_TRUE(result) << error_text(result);
-    EXPECT_EQ((*result)[0].raw_text, "ABCDEFGHIJ");
-    EXPECT_EQ((*result)[0].raw_value, 1010.0);
-    EXPECT_EQ((*result)[1].raw_text, "XYZ");
-    EXPECT_EQ((*result)[1].raw_value, 2003.0);
+    EXPECT_EQ((*result)[0].raw_text(), "ABCDEFGHIJ");
+    EXPECT_EQ((*result)[0].raw_value(), 1010.0);
+    EXPECT_EQ((*result)[1].raw_text(), "XYZ");
+    EXPECT_EQ((*result)[1].raw_value(), 2003.0);
 }
 
 TEST(OperatorDecode, MarkersAndOperatorsWithoutEffect) {
@@ -107,9 +107,9 @@ TEST(OperatorDecode, MarkersAndOperatorsWithoutEffect) {
     EXPECT_EQ(codes_of(*result), marked);
     for (const DecodedValue& value : *result) {
         EXPECT_EQ(*value.name, "operator");
-        EXPECT_EQ(value.raw_value, 0.0);
-        EXPECT_EQ(value.raw, 0u);
-        EXPECT_FALSE(value.raw_text.has_value());
+        EXPECT_EQ(value.raw_value(), 0.0);
+        EXPECT_EQ(value.raw(), 0u);
+        EXPECT_FALSE(value.raw_text().has_value());
         EXPECT_EQ(value.raw_meaning, nullptr);
     }
 }
@@ -132,11 +132,11 @@ TEST(OperatorDecode, BitmapDrivenValuesFollowTheBitmapAndRestartAfter237000) {
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{1001, 1002, 12001, 1001, 1002, 236000, 31031, 31031, 31031, 31031, 31031, 223000,
                                   1001, 12001, 237000, 1001, 12001}));
-    EXPECT_EQ(v[12].raw_value, 10.0);
+    EXPECT_EQ(v[12].raw_value(), 10.0);
     EXPECT_EQ(*v[12].name, "A");
-    EXPECT_DOUBLE_EQ(*v[13].raw_value, 28.0);
-    EXPECT_EQ(v[15].raw_value, 11.0);
-    EXPECT_DOUBLE_EQ(*v[16].raw_value, 28.1);
+    EXPECT_DOUBLE_EQ(*v[13].raw_value(), 28.0);
+    EXPECT_EQ(v[15].raw_value(), 11.0);
+    EXPECT_DOUBLE_EQ(*v[16].raw_value(), 28.1);
 }
 
 TEST(OperatorDecode, BitmapReferencesPastTheHistoryFail) {
@@ -147,7 +147,7 @@ TEST(OperatorDecode, BitmapReferencesPastTheHistoryFail) {
               "csv/table parse error: bitmap reference is outside descriptor history");
     auto first = decode(make_message({1001, 236000, 31031, 31031, 31031, 223255}), tables, data);
     ASSERT_TRUE(first) << error_text(first);
-    EXPECT_EQ(first->back().raw_value, 9.0);
+    EXPECT_EQ(first->back().raw_value(), 9.0);
 }
 
 TEST(OperatorDecode, NoBitmapWithout236000) {
@@ -173,13 +173,13 @@ TEST(OperatorDecode, DifferenceStatisticsWidenAndShiftTheReference) {
                          BitWriter().bits(373, 12).bits(0, 1).bits(5000, 13).bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(result->back().descriptor, 12001u);
-    EXPECT_DOUBLE_EQ(*result->back().raw_value, 90.4);
+    EXPECT_DOUBLE_EQ(*result->back().raw_value(), 90.4);
 
     // 2^63 must not overflow: width 64, reference -(2^63).
     auto wide = decode(make_message({2063, 236000, 31031, 225255}), tables,
                        BitWriter().bits(1, 63).bits(0, 1).bits((std::uint64_t{1} << 63) + 10, 64).bytes());
     ASSERT_TRUE(wide) << error_text(wide);
-    EXPECT_EQ(wide->back().raw_value, 10.0);
+    EXPECT_EQ(wide->back().raw_value(), 10.0);
     EXPECT_EQ(error_text(decode(make_message({2064, 236000, 31031, 225255}), tables,
                                 BitWriter().bits(1, 64).bits(0, 1).bits(0, 64).bits(0, 8).bytes())),
               "csv/table parse error: cannot read 65 bits into u64");
@@ -194,12 +194,12 @@ TEST(OperatorDecode, NewReferenceValuesApplyUntilCancelled) {
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{203010, 12001, 203255, 12001, 203000, 12001}));
     EXPECT_EQ(*v[1].name, "T");
-    EXPECT_EQ(v[1].raw, 1012u);
-    EXPECT_EQ(v[1].raw_value, -500.0);
-    EXPECT_FALSE(v[1].raw_text.has_value());
+    EXPECT_EQ(v[1].raw(), 1012u);
+    EXPECT_EQ(v[1].raw_value(), -500.0);
+    EXPECT_FALSE(v[1].raw_text().has_value());
     EXPECT_EQ(v[1].raw_meaning, nullptr);
-    EXPECT_DOUBLE_EQ(*v[3].raw_value, 10.0);
-    EXPECT_DOUBLE_EQ(*v[5].raw_value, 50.0);
+    EXPECT_DOUBLE_EQ(*v[3].raw_value(), 10.0);
+    EXPECT_DOUBLE_EQ(*v[5].raw_value(), 50.0);
 }
 
 TEST(OperatorDecode, NewReferencesTakeTheMultiplierAndSkipAssociatedFieldsAndHistory) {
@@ -208,8 +208,8 @@ TEST(OperatorDecode, NewReferencesTakeTheMultiplierAndSkipAssociatedFieldsAndHis
                              BitWriter().bits(500, 10).bits(6000, 16).bytes());
     ASSERT_TRUE(multiplied) << error_text(multiplied);
     EXPECT_EQ(codes_of(*multiplied), (Codes{203010, 12001, 203255, 12001}));
-    EXPECT_EQ((*multiplied)[1].raw_value, 500.0);
-    EXPECT_DOUBLE_EQ(*(*multiplied)[3].raw_value, 110.0);
+    EXPECT_EQ((*multiplied)[1].raw_value(), 500.0);
+    EXPECT_DOUBLE_EQ(*(*multiplied)[3].raw_value(), 110.0);
 
     EXPECT_EQ(error_text(decode(make_message({203010, 12001, 203255, 236000, 31031, 223255}), tables,
                                 BitWriter().bits(1, 10).bits(0, 1).bytes())),
@@ -221,7 +221,7 @@ TEST(OperatorDecode, NewReferencesEndWithTheSubset) {
     auto result = decode(make_message({12001, 203010, 12001, 203255}, 2), tables,
                          BitWriter().bits(373, 12).bits(512 + 1, 10).bits(373, 12).bits(512 + 1, 10).bytes());
     ASSERT_TRUE(result) << error_text(result);
-    EXPECT_DOUBLE_EQ(*(*result)[4].raw_value, 27.3);
+    EXPECT_DOUBLE_EQ(*(*result)[4].raw_value(), 27.3);
 }
 
 TEST(OperatorDecode, CharacterData) {
@@ -232,12 +232,12 @@ TEST(OperatorDecode, CharacterData) {
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{205003, 1015, 205002}));
     EXPECT_EQ(*v[0].name, "characterData");
-    EXPECT_EQ(v[0].raw_text, "ABC");
-    EXPECT_FALSE(v[0].raw_value.has_value());
-    EXPECT_FALSE(v[0].raw.has_value());
+    EXPECT_EQ(v[0].raw_text(), "ABC");
+    EXPECT_FALSE(v[0].raw_value().has_value());
+    EXPECT_FALSE(v[0].raw().has_value());
     // Character data takes no text number.
-    EXPECT_EQ(v[1].raw_value, 1003.0);
-    EXPECT_FALSE(v[2].raw_text.has_value());
+    EXPECT_EQ(v[1].raw_value(), 1003.0);
+    EXPECT_FALSE(v[2].raw_text().has_value());
     EXPECT_EQ(error_text(decode(make_message({205003}), tables, BitWriter().text("AB").bytes())),
               "csv/table parse error: not enough bits while reading section 4 at bit 16 for width 8 (16 bits available)");
 }

@@ -14,7 +14,7 @@ const std::string kDefinitions = kData + "/tables/definitions";
 
 struct Decoded {
     TableSet tables;
-    std::vector<DecodedValue> values;
+    DecodedValues values;
 };
 
 // Decodes message `index` of a test file with the tables its section 1 names.
@@ -41,10 +41,10 @@ TEST(RealDataDecode, UncompressedSynopReports) {
     const auto& v = first.values;
     ASSERT_EQ(v.size(), 3573u);
     EXPECT_EQ(v[0].descriptor, 1001u);
-    EXPECT_EQ(v[0].raw_value, 10.0);
-    EXPECT_EQ(v[2].raw_text, "GLUECKSBURG-MEIERWIK");
-    EXPECT_EQ(v[9].raw_value, 54.82722);
-    EXPECT_EQ(v[10].raw_value, 9.5083);
+    EXPECT_EQ(v[0].raw_value(), 10.0);
+    EXPECT_EQ(v[2].raw_text(), "GLUECKSBURG-MEIERWIK");
+    EXPECT_EQ(v[9].raw_value(), 54.82722);
+    EXPECT_EQ(v[10].raw_value(), 9.5083);
     for (std::size_t index = 1; index < 44; ++index) {
         EXPECT_FALSE(decode_file("dwd-synop-44msgs.bufr", index).values.empty()) << index;
     }
@@ -55,11 +55,11 @@ TEST(RealDataDecode, CompressedSynopReportsAreRegroupedBySubset) {
     const auto& v = decoded.values;
     ASSERT_EQ(v.size(), 2684u);
     const std::size_t per_subset = v.size() / 22;
-    EXPECT_EQ(v[1].raw_value, 406.0);
-    EXPECT_EQ(v[2].raw_text, "Cheb");
-    EXPECT_EQ(v[per_subset + 1].raw_value, 414.0);
-    EXPECT_EQ(v[per_subset + 2].raw_text, "Karlovy Vary");
-    EXPECT_EQ(v[9].raw_value, 50.07361);
+    EXPECT_EQ(v[1].raw_value(), 406.0);
+    EXPECT_EQ(v[2].raw_text(), "Cheb");
+    EXPECT_EQ(v[per_subset + 1].raw_value(), 414.0);
+    EXPECT_EQ(v[per_subset + 2].raw_text(), "Karlovy Vary");
+    EXPECT_EQ(v[9].raw_value(), 50.07361);
     EXPECT_EQ(*v[3].raw_meaning, "MANNED STATION");
 }
 
@@ -69,11 +69,11 @@ TEST(RealDataDecode, CharacterDataAtTheEndOfATemp) {
     const DecodedValue& last = decoded.values.back();
     EXPECT_EQ(last.descriptor, 205060u);
     EXPECT_EQ(*last.name, "characterData");
-    EXPECT_EQ(last.raw_text, "Manual stop");
+    EXPECT_EQ(last.raw_text(), "Manual stop");
     // High bytes become question marks; the trailing blanks go.
     const Decoded padded = decode_file("C05060.bufr");
     ASSERT_EQ(padded.values.size(), 815u);
-    EXPECT_EQ(padded.values.back().raw_text, "??????????");
+    EXPECT_EQ(padded.values.back().raw_text(), "??????????");
 }
 
 }  // namespace

@@ -20,18 +20,18 @@ TEST(UncompressedDecode, SubsetsFollowEachOtherWithValuesMissingValuesAndText) {
     ASSERT_EQ(v.size(), 6u);
     EXPECT_EQ(codes_of(v), (Codes{1001, 12001, 1015, 1001, 12001, 1015}));
     EXPECT_EQ(*v[0].name, "A");
-    EXPECT_EQ(v[0].raw, 5u);
-    EXPECT_EQ(v[0].raw_value, 5.0);
-    EXPECT_DOUBLE_EQ(*v[1].raw_value, 27.3);
-    EXPECT_EQ(v[2].raw_text, "AB");
-    EXPECT_FALSE(v[2].raw.has_value());
-    EXPECT_EQ(v[2].raw_value, 1003.0);
+    EXPECT_EQ(v[0].raw(), 5u);
+    EXPECT_EQ(v[0].raw_value(), 5.0);
+    EXPECT_DOUBLE_EQ(*v[1].raw_value(), 27.3);
+    EXPECT_EQ(v[2].raw_text(), "AB");
+    EXPECT_FALSE(v[2].raw().has_value());
+    EXPECT_EQ(v[2].raw_value(), 1003.0);
     // Missing values keep their all-ones bits; text numbering runs across subsets.
-    EXPECT_FALSE(v[3].raw_value.has_value());
-    EXPECT_EQ(v[3].raw, 127u);
-    EXPECT_EQ(v[4].raw, 4095u);
-    EXPECT_FALSE(v[5].raw_text.has_value());
-    EXPECT_EQ(v[5].raw_value, 2003.0);
+    EXPECT_FALSE(v[3].raw_value().has_value());
+    EXPECT_EQ(v[3].raw(), 127u);
+    EXPECT_EQ(v[4].raw(), 4095u);
+    EXPECT_FALSE(v[5].raw_text().has_value());
+    EXPECT_EQ(v[5].raw_value(), 2003.0);
 }
 
 TEST(UncompressedDecode, CodeTableMeaningsAndClass31NeverMissing) {
@@ -42,12 +42,12 @@ TEST(UncompressedDecode, CodeTableMeaningsAndClass31NeverMissing) {
     const auto& v = *result;
     ASSERT_EQ(v.size(), 4u);
     EXPECT_EQ(*v[0].raw_meaning, "three");
-    EXPECT_EQ(v[0].raw_value, 3.0);
+    EXPECT_EQ(v[0].raw_value(), 3.0);
     // A missing coded value still gets the meaning of its all-ones pattern.
-    EXPECT_FALSE(v[1].raw_value.has_value());
+    EXPECT_FALSE(v[1].raw_value().has_value());
     EXPECT_EQ(*v[1].raw_meaning, "missing");
     EXPECT_EQ(v[2].raw_meaning, nullptr);
-    EXPECT_EQ(v[3].raw_value, 63.0);
+    EXPECT_EQ(v[3].raw_value(), 63.0);
 }
 
 TEST(UncompressedDecode, TextDecodingKeepsLeadingBlanksAndReplacesHighBytes) {
@@ -61,12 +61,12 @@ TEST(UncompressedDecode, TextDecodingKeepsLeadingBlanksAndReplacesHighBytes) {
     auto result = decode(make_message({1015, 1015, 1019}), tables, data);
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
-    EXPECT_EQ(v[0].raw_text, std::string(" ?\0", 3));
+    EXPECT_EQ(v[0].raw_text(), std::string(" ?\0", 3));
     // Present but blank is an empty text, not a missing one.
-    EXPECT_EQ(v[1].raw_text, "");
+    EXPECT_EQ(v[1].raw_text(), "");
     // A partial last byte is left-aligned: 0xA0 is above 0x7F.
-    EXPECT_EQ(v[2].raw_text, "XYZ\t ?");
-    EXPECT_EQ(v[2].raw_value, 3005.0);
+    EXPECT_EQ(v[2].raw_text(), "XYZ\t ?");
+    EXPECT_EQ(v[2].raw_value(), 3005.0);
 }
 
 TEST(UncompressedDecode, ZeroSubsetsReadNothingAndManySubsetsReadOnePassEach) {
@@ -80,7 +80,7 @@ TEST(UncompressedDecode, ZeroSubsetsReadNothingAndManySubsetsReadOnePassEach) {
     auto many = decode(make_message({1001}, 65535), tables, writer.bytes());
     ASSERT_TRUE(many) << error_text(many);
     ASSERT_EQ(many->size(), 65535u);
-    EXPECT_EQ((*many)[65534].raw_value, 34.0);
+    EXPECT_EQ((*many)[65534].raw_value(), 34.0);
 }
 
 TEST(UncompressedDecode, FixedAndDelayedReplication) {

@@ -22,25 +22,30 @@ struct Walk {
     const TableSet& tables;
     BitReader& reader;
     ValueCodingState& state;
-    std::vector<DecodedValue>& values;
+    DecodedValues& out;
     std::uint64_t steps = 0;
     FieldScratch field{};
 };
 
-DecodedValue* append(std::vector<DecodedValue>& values) {
-    if (values.size() >= kMaxDecodedValues) return nullptr;
-    return &values.emplace_back();
+DecodedValue* append(DecodedValues& out) {
+    if (out.values.size() >= kMaxDecodedValues) return nullptr;
+    return &out.values.emplace_back();
 }
 
-Status read_associated_field(BitReader& reader, std::uint8_t width, std::vector<DecodedValue>& values) {
+// Stores a decoded text with the values; a missing text stays absent.
+void set_text(DecodedValues& out, DecodedValue& value, std::optional<std::string_view> text) {
+    if (text) value.set_raw_text(out.texts.store(*text));
+}
+
+Status read_associated_field(BitReader& reader, std::uint8_t width, DecodedValues& out) {
     std::uint64_t bits;
     if (!reader.try_read_u64(width, bits)) return reader.read_error(width);
-    DecodedValue* value = append(values);
+    DecodedValue* value = append(out);
     if (value == nullptr) return too_many_values();
     value->descriptor = kAssociatedFieldCode;
     value->name = &associated_field_label();
-    value->raw_value = static_cast<double>(bits);
-    value->raw = bits;
+    value->set_raw_value(static_cast<double>(bits));
+    value->set_raw(bits);
     return {};
 }
 
@@ -51,13 +56,13 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     if (element.is_text()) {
         const std::uint16_t width = text_width(element, state, difference_statistics);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
-        DecodedValue* value = append(walk.values);
+        DecodedValue* value = append(walk.out);
         if (value == nullptr) return too_many_values();
         ++state.text_counter;
         value->descriptor = element.code;
         value->name = &element.name;
-        value->raw_value = static_cast<double>(state.text_counter * 1000 + width / 8);
-        value->raw_text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8));
+        value->set_raw_value(static_cast<double>(state.text_counter * 1000 + width / 8));
+        set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
         return std::optional<double>{};
     }
     const NumericField field = numeric_field(element, state, difference_statistics);
@@ -65,15 +70,16 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
     if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
-    DecodedValue* value = append(walk.values);
+    DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
     value->name = &element.name;
-    value->raw = raw;
+    value->set_raw(raw);
     value->raw_meaning = walk.tables.code_meaning(element.code, raw);
     if (is_missing(raw, width, !is_class31(element.code))) return std::optional<double>{};
-    value->raw_value = scaled_value(raw, field.reference, field.divisor);
-    return value->raw_value;
+    const double scaled = scaled_value(raw, field.reference, field.divisor);
+    value->set_raw_value(scaled);
+    return std::optional<double>(scaled);
 }
 
 // Inside a 203YYY definition an element's bits are its new reference value.
@@ -83,23 +89,23 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     const std::int64_t reference = sign_magnitude(bits, width);
     walk.state.new_references.insert_or_assign(element.code, reference);
-    DecodedValue* value = append(walk.values);
+    DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
     value->name = &element.name;
-    value->raw = bits;
-    value->raw_value = static_cast<double>(reference);
+    value->set_raw(bits);
+    value->set_raw_value(static_cast<double>(reference));
     return {};
 }
 
 Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
-    DecodedValue* value = append(walk.values);
+    DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &character_data_label();
-    value->raw_text = decode_ia5_text(std::span(walk.field.data(), width / 8u));
+    set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), width / 8u)));
     return {};
 }
 
@@ -112,7 +118,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         return read_new_reference(walk, *element);
     }
     if (state.associated_field_width != 0 && !is_class31(code)) {
-        if (Status read = read_associated_field(walk.reader, state.associated_field_width, walk.values); !read) {
+        if (Status read = read_associated_field(walk.reader, state.associated_field_width, walk.out); !read) {
             return read;
         }
     }
@@ -141,12 +147,12 @@ Status decode_operator(Walk& walk, std::uint32_t code) {
         return {};
     }
     if (step.marker) {
-        DecodedValue* marker = append(walk.values);
+        DecodedValue* marker = append(walk.out);
         if (marker == nullptr) return too_many_values();
         marker->descriptor = code;
         marker->name = &operator_label();
-        marker->raw_value = 0.0;
-        marker->raw = 0;
+        marker->set_raw_value(0.0);
+        marker->set_raw(0);
     }
     apply_bitmap_change(step.bitmap, walk.state);
     apply_operator(code, walk.state);
@@ -167,13 +173,14 @@ Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t>
 
 }  // namespace
 
-Result<std::vector<DecodedValue>> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                             std::span<const std::uint8_t> section4_data) {
+Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
+                                                 std::span<const std::uint8_t> section4_data) {
     BitReader reader(section4_data);
     if (message.compressed_data) return decode_compressed_values(message, tables, reader);
-    std::vector<DecodedValue> values;
+    DecodedValues out;
+    std::vector<DecodedValue>& values = out.values;
     ValueCodingState state;
-    Walk walk{tables, reader, state, values};
+    Walk walk{tables, reader, state, out};
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
@@ -184,7 +191,7 @@ Result<std::vector<DecodedValue>> decode_uncompressed_values(const BufrMessage& 
             values.reserve(std::min<std::size_t>(values.size() * message.number_of_subsets, kMaxDecodedValues));
         }
     }
-    return values;
+    return out;
 }
 
 }  // namespace corvane

@@ -30,7 +30,7 @@ extern PyType_Spec table_set_spec;
 
 PyObject* new_message(BufrMessage message);
 // A Python list of new DecodedValue objects; names and meanings become shared str objects.
-PyObject* new_value_list(const std::vector<DecodedValue>& values);
+PyObject* new_value_list(const DecodedValues& values);
 
 PyObject* parse_bytes(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse_file(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -229,7 +229,7 @@ PyType_Spec decoded_value_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, value_slots,
 };
 
-PyObject* new_value_list(const std::vector<DecodedValue>& values) {
+PyObject* new_value_list(const DecodedValues& values) {
     PyTypeObject* type = types().decoded_value;
     SharedStrings strings;
     Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
@@ -244,16 +244,19 @@ PyObject* new_value_list(const std::vector<DecodedValue>& values) {
         value->raw_meaning = nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), object);  // the list owns it from here
         value->descriptor = source.descriptor;
-        value->has_raw_value = source.raw_value.has_value();
-        value->raw_value = source.raw_value.value_or(0.0);
-        value->has_raw = source.raw.has_value();
-        value->raw = source.raw.value_or(0);
+        const std::optional<double> raw_value = source.raw_value();
+        value->has_raw_value = raw_value.has_value();
+        value->raw_value = raw_value.value_or(0.0);
+        const std::optional<std::uint64_t> raw = source.raw();
+        value->has_raw = raw.has_value();
+        value->raw = raw.value_or(0);
         value->name = strings.get(source.name);
         if (value->name == nullptr) return nullptr;
         if (source.raw_meaning != nullptr && (value->raw_meaning = strings.get(source.raw_meaning)) == nullptr) {
             return nullptr;
         }
-        if (source.raw_text && (value->raw_text = new_str(*source.raw_text)) == nullptr) return nullptr;
+        const std::optional<std::string_view> text = source.raw_text();
+        if (text && (value->raw_text = new_str(*text)) == nullptr) return nullptr;
     }
     return list.release();
 }
