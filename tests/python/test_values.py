@@ -110,6 +110,22 @@ def test_bitmap_driven_values(tables):
     assert [v.descriptor for v in values].count(31031) == 3
 
 
+def test_attributes_in_declaration_order():
+    declared = [name for name in vars(_corvane.DecodedValue) if not name.startswith("__")]
+    assert declared == ["descriptor", "name", "raw_value", "raw", "raw_text", "raw_meaning", "data"]
+
+
+def test_compressed_missing_text_and_all_missing_column(tables):
+    # Text column: R0 all ones, NBINC 0 -> every subset missing. Numeric: R0 all ones -> missing.
+    bits = BitWriter().text("\xff" * 5, 40).put(0, 6).put(0xFFFF, 16).put(2, 6).put(1, 2).put(0, 2)
+    values = decode(tables, [1015, 12101], bits, subsets=2, compressed=True)
+    name, temperature = values[0], values[1]
+    assert (name.raw_text, name.data, name.raw_value) == (None, None, 1005.0)
+    assert repr(name) == "DecodedValue(001015, None)"
+    assert (temperature.raw, temperature.raw_value, temperature.data) == (0xFFFF, None, None)
+    assert [v.raw_value for v in values[2:]] == [2005.0, None]
+
+
 def test_compressed_message(tables):
     bits = BitWriter().put(200, 16).put(4, 6).put(5, 4).put(7, 4)
     bits.text("AB", 40).put(0, 6)
