@@ -209,7 +209,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status read_character_data_column(Walk& walk, std::uint32_t code) {
+Status read_character_data(Walk& walk, std::uint32_t code) {
     if (Status room = check_room(walk); !room) return room;
     Column column;
     column.code = code;
@@ -222,28 +222,20 @@ Status read_character_data_column(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status decode_operator(Walk& walk, std::uint32_t code) {
-    if (is_character_data(code)) return read_character_data_column(walk, code);
-    const OperatorStep step = operator_step(code);
-    if (step.bitmap_driven) {
-        auto referenced = walk.state.next_bitmap_element();
-        if (!referenced) return std::move(referenced).error();
-        if (*referenced == nullptr) return {};
-        if (Status room = check_room(walk); !room) return room;
-        auto column = read_compressed_element_column(walk, **referenced, descriptor_x(code) == 25);
-        if (!column) return std::move(column).error();
-        append_column(walk, *column);
-        return {};
-    }
-    if (step.marker) {
-        if (Status room = check_room(walk); !room) return room;
-        Column marker;
-        marker.code = code;
-        marker.name = &operator_label();
-        append_column(walk, marker);
-    }
-    apply_bitmap_change(step.bitmap, walk.state);
-    apply_operator(code, walk.state);
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+    if (Status room = check_room(walk); !room) return room;
+    auto column = read_compressed_element_column(walk, element, difference_statistics);
+    if (!column) return std::move(column).error();
+    append_column(walk, *column);
+    return {};
+}
+
+Status append_marker(Walk& walk, std::uint32_t code) {
+    if (Status room = check_room(walk); !room) return room;
+    Column marker;
+    marker.code = code;
+    marker.name = &operator_label();
+    append_column(walk, marker);
     return {};
 }
 

@@ -1,20 +1,42 @@
 // Private to the decoders: the descriptor walk that both data layouts share. Sequences,
-// replication, nesting depth and the work bound live here; the walk type reads elements,
-// replication factors and operators its own way through three functions found beside it:
+// replication, operators, nesting depth and the work bound live here; the walk type reads
+// values its own way through functions found beside it:
 //   Status decode_element(Walk&, std::uint32_t code)
 //   Result<std::uint64_t> read_replication_factor(Walk&, const ElementDefinition& factor)
-//   Status decode_operator(Walk&, std::uint32_t code)
+//   Status read_character_data(Walk&, std::uint32_t code)
+//   Status read_bitmap_driven(Walk&, const ElementDefinition& element, bool difference_statistics)
+//   Status append_marker(Walk&, std::uint32_t code)
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "data/element_reading.hpp"
+#include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
 #include "tables/table_set.hpp"
 
 namespace corvane::detail {
+
+// The operator step: a bitmap-driven value, or a marker and then the state change.
+template <class Walk>
+Status walk_operator(Walk& walk, std::uint32_t code) {
+    if (is_character_data(code)) return read_character_data(walk, code);
+    const OperatorStep step = operator_step(code);
+    if (step.bitmap_driven) {
+        Result<const ElementDefinition*> referenced = walk.state.next_bitmap_element();
+        if (!referenced) return std::move(referenced).error();
+        if (*referenced == nullptr) return {};
+        return read_bitmap_driven(walk, **referenced, descriptor_x(code) == 25);
+    }
+    if (step.marker) {
+        if (Status appended = append_marker(walk, code); !appended) return appended;
+    }
+    apply_bitmap_change(step.bitmap, walk.state);
+    apply_operator(code, walk.state);
+    return {};
+}
 
 template <class Walk>
 Status walk_descriptors(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth,
@@ -56,7 +78,7 @@ Status walk_descriptors(Walk& walk, std::span<const std::uint32_t> descriptors, 
                 break;
             }
             case 2:
-                status = decode_operator(walk, code);
+                status = walk_operator(walk, code);
                 break;
             case 3: {
                 const SequenceDefinition* sequence = walk.tables.find_sequence(code);

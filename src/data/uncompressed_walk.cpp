@@ -135,27 +135,19 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status decode_operator(Walk& walk, std::uint32_t code) {
-    if (is_character_data(code)) return read_character_data(walk, code);
-    const OperatorStep step = operator_step(code);
-    if (step.bitmap_driven) {
-        auto referenced = walk.state.next_bitmap_element();
-        if (!referenced) return std::move(referenced).error();
-        if (*referenced == nullptr) return {};
-        auto value = read_element(walk, **referenced, descriptor_x(code) == 25);
-        if (!value) return std::move(value).error();
-        return {};
-    }
-    if (step.marker) {
-        DecodedValue* marker = append(walk.out);
-        if (marker == nullptr) return too_many_values();
-        marker->descriptor = code;
-        marker->name = &operator_label();
-        marker->set_raw_value(0.0);
-        marker->set_raw(0);
-    }
-    apply_bitmap_change(step.bitmap, walk.state);
-    apply_operator(code, walk.state);
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+    auto value = read_element(walk, element, difference_statistics);
+    if (!value) return std::move(value).error();
+    return {};
+}
+
+Status append_marker(Walk& walk, std::uint32_t code) {
+    DecodedValue* marker = append(walk.out);
+    if (marker == nullptr) return too_many_values();
+    marker->descriptor = code;
+    marker->name = &operator_label();
+    marker->set_raw_value(0.0);
+    marker->set_raw(0);
     return {};
 }
 
