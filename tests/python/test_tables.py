@@ -150,3 +150,25 @@ class TestExpand:
             _corvane.expand_descriptors(b"dir", [])
         with pytest.raises(ValueError, match="No such file"):
             _corvane.expand_descriptors(directory + "/nope", [])
+
+
+def test_from_definitions_chooses_master_and_local_tables():
+    from builders import make_message
+    from conftest import DEFINITIONS
+    root = str(DEFINITIONS)
+    master_only = _corvane.parse_bytes(make_message(master_version=13, centre=98, local_version=0))
+    with_local = _corvane.parse_bytes(make_message(master_version=13, centre=98, local_version=101))
+    plain = TableSet.from_definitions(root, master_only)
+    local = TableSet.from_definitions(path=root, message=with_local)
+    assert local.element_count > plain.element_count  # centre 98 adds local elements
+    assert repr(plain) == repr(TableSet.from_eccodes(str(DEFINITIONS / "bufr" / "tables" / "0" / "wmo" / "13")))
+    # Version 12 is an alias file naming 13.
+    alias = _corvane.parse_bytes(make_message(master_version=12))
+    assert repr(TableSet.from_definitions(root, alias)) == repr(plain)
+    missing = _corvane.parse_bytes(make_message(master_version=77))
+    with pytest.raises(ValueError, match=r"^csv/table parse error: ecCodes table directory does not exist: "):
+        TableSet.from_definitions(root, missing)
+    with pytest.raises(TypeError, match=r"^argument 'message': 'bytes' object cannot be cast as 'BufrMessage'$"):
+        TableSet.from_definitions(root, b"BUFR")
+    with pytest.raises(TypeError, match=r"^argument 'path': "):
+        TableSet.from_definitions(None, master_only)
