@@ -66,13 +66,14 @@ Result<BufrMessage> parse_message(std::span<const std::uint8_t> buffer) {
     if (*s3 < 7) return BufrError::truncated_section(3, p3);
     message.section3_length = *s3;
     message.number_of_subsets = u16(buffer, p3 + 4);
-    if ((message.section3_length - 7) % 2 != 0) return BufrError::odd_descriptor_area();
     const std::uint8_t flags = buffer[p3 + 6];
     message.observed_data = (flags & 0x80) != 0;
     message.compressed_data = (flags & 0x40) != 0;
     const std::uint64_t p4 = p3 + message.section3_length;
+    // An odd descriptor area ends in one padding octet, whatever its value: editions 2 and 3
+    // made every section even, and many edition-4 encoders still pad section 3.
     message.unexpanded_descriptors.reserve((message.section3_length - 7) / 2);
-    for (std::uint64_t at = p3 + 7; at < p4; at += 2) {
+    for (std::uint64_t at = p3 + 7; at + 2 <= p4; at += 2) {
         const std::uint32_t f = buffer[at] >> 6;
         const std::uint32_t x = buffer[at] & 0x3F;
         const std::uint32_t y = buffer[at + 1];

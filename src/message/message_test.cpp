@@ -112,9 +112,15 @@ TEST(ParseMessageTest, ChecksRunInOrder) {
 }
 
 TEST(ParseMessageTest, Section3AndSection4Lengths) {
+    // One padding octet, of any value, after the descriptors of an odd descriptor area.
     Bytes bytes = make_message({0x0101});
-    put24(bytes, 30, 8);  // descriptor area of one byte
-    EXPECT_EQ(error_of(bytes), "section 3 descriptor area has odd byte count");
+    bytes.insert(bytes.begin() + 39, 0xFF);
+    put24(bytes, 30, 10);
+    put24(bytes, 4, bytes.size());
+    auto padded = parse_message(bytes);
+    ASSERT_TRUE(padded.ok()) << padded.error().render();
+    EXPECT_EQ(padded->unexpanded_descriptors, (std::vector<std::uint32_t>{1001}));
+    EXPECT_EQ(padded->section4_data_offset, 44u);
     put24(bytes, 30, 6);
     EXPECT_EQ(error_of(bytes), "section 3 at offset 30 is truncated");
 
