@@ -30,7 +30,8 @@ std::string BufrError::render() const {
         case ErrorKind::MissingMarker:
             return "missing BUFR marker";
         case ErrorKind::UnsupportedEdition:
-            return "unsupported BUFR edition " + n(first_) + "; only edition 4 is implemented";
+            return "unsupported BUFR edition " + n(first_) +
+                   (second_ == 0 ? "; only edition 4 is implemented" : "; only editions 2, 3 and 4 are implemented");
         case ErrorKind::LengthMismatch:
             return "declared length " + n(first_) + " does not match buffer length " + n(second_);
         case ErrorKind::TruncatedSection:

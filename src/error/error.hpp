@@ -33,6 +33,10 @@ public:
     static BufrError unsupported_edition(std::uint8_t edition) {
         return BufrError(ErrorKind::UnsupportedEdition, edition);
     }
+    // The same kind for a reader of editions 2, 3 and 4, whose text names them.
+    static BufrError unsupported_edition_of_2_to_4(std::uint8_t edition) {
+        return BufrError(ErrorKind::UnsupportedEdition, edition, 2);
+    }
     static BufrError length_mismatch(std::uint64_t declared, std::uint64_t actual) {
         return BufrError(ErrorKind::LengthMismatch, declared, actual);
     }
