@@ -1,5 +1,6 @@
 #include "message/message.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace corvane {
@@ -32,9 +33,10 @@ Result<std::uint64_t> section_length(std::span<const std::uint8_t> buffer, std::
     return length;
 }
 
-// The first "BUFR" at or after `from`, or the buffer length when there is none.
-std::size_t find_marker(std::span<const std::uint8_t> buffer, std::size_t from) {
-    for (; from + 4 <= buffer.size(); ++from) {
+// The first "BUFR" that starts at or after `from` and before `until`, or the buffer length
+// when there is none.
+std::size_t find_marker(std::span<const std::uint8_t> buffer, std::size_t from, std::size_t until = SIZE_MAX) {
+    for (; from < until && from + 4 <= buffer.size(); ++from) {
         if (has_marker(buffer, from, "BUFR")) return from;
     }
     return buffer.size();
@@ -49,7 +51,9 @@ std::optional<BufrError> framing_error(std::span<const std::uint8_t> buffer, std
     if (end > buffer.size()) return BufrError::truncated_section(0, at);
     // Without "7777" at the declared end, the length is trusted only while no other marker
     // lies inside it; bytes after an earlier "7777" are then for the parser to judge.
-    if (!has_marker(buffer, end - 4, "7777") && find_marker(buffer, at + 4) < end) return BufrError::bad_end_marker();
+    if (!has_marker(buffer, end - 4, "7777") && find_marker(buffer, at + 4, end) < end) {
+        return BufrError::bad_end_marker();
+    }
     return std::nullopt;
 }
 
