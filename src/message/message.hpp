@@ -76,9 +76,10 @@ struct ScannedMessage {
 };
 
 // Finds every "BUFR" marker of a buffer in order and never fails: a marker whose framing
-// cannot hold (a truncated tail, a declared length past the end, no "7777" at the declared
-// end) is reported in its own entry, and the scan resumes at the next marker, so that the
-// good messages around it are kept.
+// cannot hold (a truncated tail, a declared length past the end, another marker inside a
+// declared length that has no "7777" at its end) is reported in its own entry, and the scan
+// resumes at the next marker, so that the good messages around it are kept. Bytes inside a
+// good range are never scanned; an entry's position in the list is its message index.
 std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer);
 
 }  // namespace corvane
