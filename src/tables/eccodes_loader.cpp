@@ -45,7 +45,11 @@ std::string_view next_token(std::string_view& rest) {
         i += n;
     }
     const std::size_t begin = i;
-    while (i < rest.size() && space_length(rest.substr(i)) == 0) ++i;
+    while (i < rest.size()) {
+        const char c = rest[i];
+        if (static_cast<unsigned char>(c) < 0x80 ? is_ascii_space(c) : space_length(rest.substr(i)) != 0) break;
+        ++i;
+    }
     const std::string_view token = rest.substr(begin, i - begin);
     rest.remove_prefix(i);
     return token;
