@@ -14,6 +14,14 @@ BufrError BufrError::io_invalid_utf8() {
     return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8");
 }
 
+BufrError BufrError::tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
+                                     unsigned centre, unsigned subcentre) {
+    const auto n = [](unsigned v) { return std::to_string(v); };
+    return BufrError(ErrorKind::TablesNotFound, "no BUFR tables for master table " + n(master_table) + " version " +
+                                                    n(master_version) + " (local version " + n(local_version) +
+                                                    ", centre " + n(centre) + ", subcentre " + n(subcentre) + ")");
+}
+
 std::string os_error_text(int error_number) {
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
@@ -53,6 +61,8 @@ std::string BufrError::render() const {
             return "csv/table parse error: " + text_;
         case ErrorKind::Io:
             return "io error: " + text_;
+        case ErrorKind::TablesNotFound:
+            return text_;
     }
     return {};
 }

@@ -24,6 +24,7 @@ enum class ErrorKind : std::uint8_t {
     ElementNotFound,
     Parse,
     Io,
+    TablesNotFound,
 };
 
 class BufrError {
@@ -61,6 +62,9 @@ public:
     // An I/O error reported by the operating system, from its errno.
     static BufrError io_errno(int error_number);
     static BufrError io_invalid_utf8();
+    // No packed tables for a message's choice of tables; the text names every number of the choice.
+    static BufrError tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
+                                      unsigned centre, unsigned subcentre);
 
     ErrorKind kind() const { return kind_; }
     // The text carried by Parse and Io errors (without the rendered prefix).

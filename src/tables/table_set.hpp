@@ -23,11 +23,13 @@ struct ElementDefinition {
 
     // Character data is recognised by its unit alone.
     bool is_text() const { return std::string_view(unit) == std::string_view("CCITT IA5"); }
+    bool operator==(const ElementDefinition&) const = default;
 };
 
 struct SequenceDefinition {
     std::uint32_t code = 0;
     std::vector<std::uint32_t> members;
+    bool operator==(const SequenceDefinition&) const = default;
 };
 
 using CodeTable = std::unordered_map<std::uint64_t, std::string>;
