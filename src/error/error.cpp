@@ -14,6 +14,10 @@ BufrError BufrError::io_invalid_utf8() {
     return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8");
 }
 
+BufrError BufrError::not_regular_file(std::string_view shown_path) {
+    return BufrError(ErrorKind::NotRegularFile, "not a regular file: " + std::string(shown_path));
+}
+
 std::string os_error_text(int error_number) {
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
@@ -53,6 +57,8 @@ std::string BufrError::render() const {
             return "csv/table parse error: " + text_;
         case ErrorKind::Io:
             return "io error: " + text_;
+        case ErrorKind::NotRegularFile:
+            return text_;
     }
     return {};
 }

@@ -24,6 +24,7 @@ enum class ErrorKind : std::uint8_t {
     ElementNotFound,
     Parse,
     Io,
+    NotRegularFile,
 };
 
 class BufrError {
@@ -61,9 +62,13 @@ public:
     // An I/O error reported by the operating system, from its errno.
     static BufrError io_errno(int error_number);
     static BufrError io_invalid_utf8();
+    // A path that names a FIFO, socket or device where a file is read; `shown_path` is the path
+    // as texts show it.
+    static BufrError not_regular_file(std::string_view shown_path);
 
     ErrorKind kind() const { return kind_; }
-    // The text carried by Parse and Io errors (without the rendered prefix).
+    // The text carried by Parse and Io errors (without the rendered prefix), and the whole text of
+    // NotRegularFile.
     const std::string& text() const { return text_; }
     std::string render() const;
 

@@ -2,7 +2,7 @@
 
 #include "lib/bindings.hpp"
 #include "lib/support.hpp"
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 
 namespace corvane::py {
 namespace {

@@ -238,6 +238,7 @@ bool check_instance(PyObject* object, const char* name, PyTypeObject* type, cons
 }
 
 PyObject* raise_error(const BufrError& error) {
+    if (error.kind() == ErrorKind::NotRegularFile) return raise_os_error(error);
     PyErr_SetString(PyExc_ValueError, error.render().c_str());
     return nullptr;
 }

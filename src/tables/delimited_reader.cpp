@@ -1,6 +1,5 @@
 #include "tables/delimited_reader.hpp"
 
-#include <cerrno>
 #include <utility>
 
 #include "error/text.hpp"
@@ -19,9 +18,13 @@ bool all_ascii(std::string_view text) {
 }  // namespace
 
 Result<DelimitedReader> DelimitedReader::open(const std::filesystem::path& file, DelimitedDialect dialect) {
-    FileHandle handle = FileHandle::open_read(file.c_str());
-    if (!handle.valid()) return BufrError::parse(os_error_text(errno));
-    return DelimitedReader(std::move(handle), dialect);
+    auto handle = FileHandle::open(file);
+    if (!handle) {
+        BufrError error = std::move(handle).error();
+        if (error.kind() == ErrorKind::Io) return BufrError::parse(error.text());
+        return error;
+    }
+    return DelimitedReader(std::move(handle).value(), dialect);
 }
 
 DelimitedReader::DelimitedReader(FileHandle file, DelimitedDialect dialect)
@@ -29,11 +32,11 @@ DelimitedReader::DelimitedReader(FileHandle file, DelimitedDialect dialect)
 
 Status DelimitedReader::fill() {
     if (begin_ < end_ || eof_) return {};
-    const ssize_t n = file_.read(buffer_.data(), buffer_.size());
-    if (n < 0) return BufrError::parse(os_error_text(errno));
+    const auto n = file_.read(buffer_);
+    if (!n) return BufrError::parse(n.error().text());
     begin_ = 0;
-    end_ = static_cast<std::size_t>(n);
-    eof_ = n == 0;
+    end_ = *n;
+    eof_ = *n == 0;
     return {};
 }
 

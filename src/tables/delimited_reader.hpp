@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "error/error.hpp"
-#include "tables/file_handle.hpp"
+#include "files/files.hpp"
 
 namespace corvane {
 
