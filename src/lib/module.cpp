@@ -39,9 +39,9 @@ bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObje
         cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
         if (cached == nullptr) return false;
     }
-    Py_INCREF(cached);
+    Py_IncRef(reinterpret_cast<PyObject*>(cached));
     if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(cached)) != 0) {
-        Py_DECREF(cached);
+        Py_DecRef(reinterpret_cast<PyObject*>(cached));
         return false;
     }
     return true;

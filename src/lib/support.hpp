@@ -23,7 +23,7 @@ public:
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     Ref(Ref&& other) noexcept : object_(other.release()) {}
-    ~Ref() { Py_XDECREF(object_); }
+    ~Ref() { Py_DecRef(object_); }
     PyObject* get() const { return object_; }
     PyObject* release() { return std::exchange(object_, nullptr); }
     explicit operator bool() const { return object_ != nullptr; }
@@ -107,7 +107,7 @@ void boxed_dealloc(PyObject* self) {
     unbox<T>(self).~T();
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(self);
-    Py_DECREF(type);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 // Getter for a plain field of a boxed value, for PyGetSetDef tables.

@@ -127,7 +127,7 @@ PyObject* get_element(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const ElementDefinition* element = unbox<TableSet>(self).find_element(code);
-    if (element == nullptr) Py_RETURN_NONE;
+    if (element == nullptr) return new_none();
     return box(types().element, *element);
 }
 
@@ -138,7 +138,7 @@ PyObject* get_sequence(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const SequenceDefinition* sequence = unbox<TableSet>(self).find_sequence(code);
-    if (sequence == nullptr) Py_RETURN_NONE;
+    if (sequence == nullptr) return new_none();
     return box(types().sequence, *sequence);
 }
 
@@ -151,7 +151,7 @@ PyObject* get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const std::string* meaning = unbox<TableSet>(self).code_meaning(code, raw);
-    if (meaning == nullptr) Py_RETURN_NONE;
+    if (meaning == nullptr) return new_none();
     return new_str(*meaning);
 }
 
