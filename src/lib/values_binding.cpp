@@ -132,19 +132,19 @@ void value_dealloc(PyObject* self) {
 }
 
 PyGetSetDef value_getset[] = {
-    {"descriptor", get_descriptor, nullptr, nullptr, nullptr},
-    {"name", get_name, nullptr, nullptr, nullptr},
-    {"raw_value", get_raw_value, nullptr, nullptr, nullptr},
-    {"raw", get_raw, nullptr, nullptr, nullptr},
-    {"raw_text", get_raw_text, nullptr, nullptr, nullptr},
-    {"raw_meaning", get_raw_meaning, nullptr, nullptr, nullptr},
-    {"data", get_data, nullptr, nullptr, nullptr},
+    attribute<get_descriptor>("descriptor"),
+    attribute<get_name>("name"),
+    attribute<get_raw_value>("raw_value"),
+    attribute<get_raw>("raw"),
+    attribute<get_raw_text>("raw_text"),
+    attribute<get_raw_meaning>("raw_meaning"),
+    attribute<get_data>("data"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot value_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_repr, slot_function<value_repr>()},
     {Py_tp_getset, value_getset},
     {0, nullptr},
 };

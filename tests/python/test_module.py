@@ -163,6 +163,30 @@ def test_only_regular_files_are_read(tmp_path):
     assert run_isolated(code, *refused) == [repr((f"not a regular file: {path}",)) for path in refused.values()]
 
 
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer maps terabytes of shadow memory, so no address-space limit fits")
+def test_allocation_failure_is_memory_error(tmp_path):
+    from conftest import write_table_dir
+    huge = tmp_path / "huge.bufr"
+    tables = pathlib.Path(write_table_dir(tmp_path / "tables", [(1001, "A", "m", 0, 0, 7)]))
+    for path in (huge, tables / "sequence.def"):
+        with open(path, "wb") as file:
+            file.truncate(1 << 34)  # sparse: costs no disk
+    code = (
+        "import resource, sys, _corvane\n"
+        "with open('/proc/self/status') as status:\n"
+        "    size = next(int(line.split()[1]) for line in status if line.startswith('VmSize:')) * 1024\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (size + (256 << 20),) * 2)\n"
+        "for call in (lambda: _corvane.parse_file(sys.argv[1]), lambda: _corvane.TableSet.from_eccodes(sys.argv[2])):\n"
+        "    try:\n"
+        "        call()\n"
+        "    except MemoryError as error:\n"
+        "        print(repr(error))\n"
+        "print(_corvane.TableSet())\n"
+    )
+    assert run_isolated(code, huge, tables) == ["MemoryError()", "MemoryError()", "TableSet(elements=0, sequences=0)"]
+
+
 def test_second_interpreter_is_refused():
     # The sub-interpreter module is private and changed name in 3.13.
     code = (
