@@ -22,6 +22,10 @@ BufrError BufrError::tables_not_found(unsigned master_table, unsigned master_ver
                                                     ", centre " + n(centre) + ", subcentre " + n(subcentre) + ")");
 }
 
+BufrError BufrError::not_regular_file(std::string_view shown_path) {
+    return BufrError(ErrorKind::NotRegularFile, "not a regular file: " + std::string(shown_path));
+}
+
 std::string os_error_text(int error_number) {
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
@@ -62,6 +66,7 @@ std::string BufrError::render() const {
         case ErrorKind::Io:
             return "io error: " + text_;
         case ErrorKind::TablesNotFound:
+        case ErrorKind::NotRegularFile:
             return text_;
     }
     return {};

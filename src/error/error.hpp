@@ -25,6 +25,7 @@ enum class ErrorKind : std::uint8_t {
     Parse,
     Io,
     TablesNotFound,
+    NotRegularFile,
 };
 
 class BufrError {
@@ -65,9 +66,13 @@ public:
     // No packed tables for a message's choice of tables; the text names every number of the choice.
     static BufrError tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
                                       unsigned centre, unsigned subcentre);
+    // A path that names a FIFO, socket or device where a file is read; `shown_path` is the path
+    // as texts show it.
+    static BufrError not_regular_file(std::string_view shown_path);
 
     ErrorKind kind() const { return kind_; }
-    // The text carried by Parse and Io errors (without the rendered prefix).
+    // The text carried by Parse and Io errors (without the rendered prefix), and the whole text of
+    // NotRegularFile.
     const std::string& text() const { return text_; }
     std::string render() const;
 

@@ -32,8 +32,8 @@ PyDecodedValue* as_value(PyObject* self) { return reinterpret_cast<PyDecodedValu
 bool is_missing_text(const PyDecodedValue* value) { return !value->has_raw && value->raw_text == nullptr; }
 
 PyObject* optional(PyObject* object) {
-    if (object == nullptr) Py_RETURN_NONE;
-    Py_INCREF(object);
+    if (object == nullptr) return new_none();
+    Py_IncRef(object);
     return object;
 }
 
@@ -41,12 +41,12 @@ PyObject* get_descriptor(PyObject* self, void*) { return to_python(as_value(self
 PyObject* get_name(PyObject* self, void*) { return optional(as_value(self)->name); }
 PyObject* get_raw_value(PyObject* self, void*) {
     const PyDecodedValue* value = as_value(self);
-    if (!value->has_raw_value) Py_RETURN_NONE;
+    if (!value->has_raw_value) return new_none();
     return PyFloat_FromDouble(value->raw_value);
 }
 PyObject* get_raw(PyObject* self, void*) {
     const PyDecodedValue* value = as_value(self);
-    if (!value->has_raw) Py_RETURN_NONE;
+    if (!value->has_raw) return new_none();
     return to_python(value->raw);
 }
 PyObject* get_raw_text(PyObject* self, void*) { return optional(as_value(self)->raw_text); }
@@ -56,7 +56,7 @@ PyObject* get_data(PyObject* self, void*) {
     const PyDecodedValue* value = as_value(self);
     if (value->raw_text != nullptr) return optional(value->raw_text);
     if (value->raw_meaning != nullptr) return optional(value->raw_meaning);
-    if (is_missing_text(value) || !value->has_raw_value) Py_RETURN_NONE;
+    if (is_missing_text(value) || !value->has_raw_value) return new_none();
     return PyFloat_FromDouble(value->raw_value);
 }
 
@@ -123,28 +123,28 @@ ValueFreeList free_values;
 
 void value_dealloc(PyObject* self) {
     PyDecodedValue* value = as_value(self);
-    Py_XDECREF(value->name);
-    Py_XDECREF(value->raw_text);
-    Py_XDECREF(value->raw_meaning);
+    Py_DecRef(value->name);
+    Py_DecRef(value->raw_text);
+    Py_DecRef(value->raw_meaning);
     PyTypeObject* type = Py_TYPE(self);
     free_values.release(self);
-    Py_DECREF(type);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 PyGetSetDef value_getset[] = {
-    {"descriptor", get_descriptor, nullptr, nullptr, nullptr},
-    {"name", get_name, nullptr, nullptr, nullptr},
-    {"raw_value", get_raw_value, nullptr, nullptr, nullptr},
-    {"raw", get_raw, nullptr, nullptr, nullptr},
-    {"raw_text", get_raw_text, nullptr, nullptr, nullptr},
-    {"raw_meaning", get_raw_meaning, nullptr, nullptr, nullptr},
-    {"data", get_data, nullptr, nullptr, nullptr},
+    attribute<get_descriptor>("descriptor"),
+    attribute<get_name>("name"),
+    attribute<get_raw_value>("raw_value"),
+    attribute<get_raw>("raw"),
+    attribute<get_raw_text>("raw_text"),
+    attribute<get_raw_meaning>("raw_meaning"),
+    attribute<get_data>("data"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot value_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_repr, slot_function<value_repr>()},
     {Py_tp_getset, value_getset},
     {0, nullptr},
 };
@@ -157,7 +157,7 @@ public:
     SharedStrings(const SharedStrings&) = delete;
     SharedStrings& operator=(const SharedStrings&) = delete;
     ~SharedStrings() {
-        for (const Slot& slot : slots_) Py_XDECREF(slot.object);
+        for (const Slot& slot : slots_) Py_DecRef(slot.object);
     }
 
     // A new reference, or null with an exception set.
@@ -170,7 +170,7 @@ public:
             if (++used_ * 2 > slots_.size()) grow();
             slot = find(text);
         }
-        Py_INCREF(slot->object);
+        Py_IncRef(slot->object);
         return slot->object;
     }
 

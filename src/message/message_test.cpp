@@ -7,7 +7,7 @@
 #include <string>
 #include <tuple>
 
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 
 namespace corvane {
 namespace {
@@ -330,15 +330,6 @@ TEST(RealFilesTest, EditionThreeFilesParse) {
             EXPECT_EQ(message->master_tables_version_number, expected[i].master_version) << name;
         }
     }
-}
-
-TEST(ReadWholeFileTest, ReportsTheOperatingSystemError) {
-    auto missing = read_whole_file("/nonexistent/file.bufr");
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().render(), "io error: No such file or directory (os error 2)");
-    auto directory = read_whole_file("/");
-    ASSERT_FALSE(directory.ok());
-    EXPECT_EQ(directory.error().text(), "Is a directory (os error 21)");
 }
 
 }  // namespace

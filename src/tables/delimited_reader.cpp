@@ -1,6 +1,5 @@
 #include "tables/delimited_reader.hpp"
 
-#include <cerrno>
 #include <utility>
 
 #include "error/text.hpp"
@@ -19,27 +18,31 @@ bool all_ascii(std::string_view text) {
 }  // namespace
 
 Result<DelimitedReader> DelimitedReader::open(const std::filesystem::path& file, DelimitedDialect dialect) {
-    FileHandle handle = FileHandle::open_read(file.c_str());
-    if (!handle.valid()) return BufrError::parse(os_error_text(errno));
-    return DelimitedReader(std::move(handle), dialect, {});
+    auto handle = FileHandle::open(file);
+    if (!handle) {
+        BufrError error = std::move(handle).error();
+        if (error.kind() == ErrorKind::Io) return BufrError::parse(error.text());
+        return error;
+    }
+    return DelimitedReader(std::move(handle).value(), dialect, {});
 }
 
 DelimitedReader DelimitedReader::over(std::string_view text, DelimitedDialect dialect) {
-    return DelimitedReader(FileHandle(), dialect, text);
+    return DelimitedReader(std::nullopt, dialect, text);
 }
 
-DelimitedReader::DelimitedReader(FileHandle file, DelimitedDialect dialect, std::string_view text)
-    : file_(std::move(file)), dialect_(dialect), window_(text), eof_(!file_.valid()) {
-    if (file_.valid()) buffer_.resize(kBufferSize);
+DelimitedReader::DelimitedReader(std::optional<FileHandle> file, DelimitedDialect dialect, std::string_view text)
+    : file_(std::move(file)), dialect_(dialect), window_(text), eof_(!file_) {
+    if (file_) buffer_.resize(kBufferSize);
 }
 
 Status DelimitedReader::fill() {
-    if (begin_ < window_.size() || eof_) return {};
-    const ssize_t n = file_.read(buffer_.data(), buffer_.size());
-    if (n < 0) return BufrError::parse(os_error_text(errno));
-    window_ = std::string_view(buffer_.data(), static_cast<std::size_t>(n));
+    if (begin_ < window_.size() || eof_ || !file_) return {};
+    const auto n = file_->read(buffer_);
+    if (!n) return BufrError::parse(n.error().text());
+    window_ = std::string_view(buffer_.data(), *n);
     begin_ = 0;
-    eof_ = n == 0;
+    eof_ = *n == 0;
     return {};
 }
 

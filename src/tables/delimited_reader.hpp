@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "error/error.hpp"
-#include "tables/file_handle.hpp"
+#include "files/files.hpp"
 
 namespace corvane {
 
@@ -49,7 +49,7 @@ public:
     std::span<const std::string_view> fields() const { return views_; }
 
 private:
-    DelimitedReader(FileHandle file, DelimitedDialect dialect, std::string_view text);
+    DelimitedReader(std::optional<FileHandle> file, DelimitedDialect dialect, std::string_view text);
 
     // Makes at least one byte available unless the input has ended.
     Status fill();
@@ -60,7 +60,8 @@ private:
     void end_field() { ends_.push_back(record_.size()); }
     Result<bool> end_record();
 
-    FileHandle file_;
+    // None when reading text in memory.
+    std::optional<FileHandle> file_;
     DelimitedDialect dialect_;
     // Empty when reading text in memory.
     std::vector<char> buffer_;

@@ -142,8 +142,7 @@ TEST(DelimitedReaderTest, OpenFailureCarriesTheSystemText) {
     Result<DelimitedReader> reader = DelimitedReader::open(dir / "absent.csv", {',', std::nullopt});
     EXPECT_EQ(testing::error_text(reader), "csv/table parse error: No such file or directory (os error 2)");
     Result<DelimitedReader> directory = DelimitedReader::open(dir.path(), {',', std::nullopt});
-    ASSERT_TRUE(directory.ok());
-    EXPECT_EQ(testing::error_text(directory->read_record()), "csv/table parse error: Is a directory (os error 21)");
+    EXPECT_EQ(testing::error_text(directory), "csv/table parse error: Is a directory (os error 21)");
 }
 
 TEST(DelimitedReaderTest, EmptyInputHasNoRecords) {

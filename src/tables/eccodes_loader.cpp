@@ -9,8 +9,8 @@
 
 #include "descriptor/descriptor.hpp"
 #include "error/text.hpp"
+#include "files/files.hpp"
 #include "tables/delimited_reader.hpp"
-#include "tables/file_handle.hpp"
 
 namespace corvane {
 namespace {
@@ -68,40 +68,6 @@ Status for_each_line(std::string_view text, OnLine&& on_line) {
     return {};
 }
 
-// Paths in messages show invalid UTF-8 as U+FFFD, one per maximal invalid sequence.
-std::string display_path(const std::filesystem::path& path) {
-    std::string_view rest = path.native();
-    std::string out;
-    out.reserve(rest.size());
-    for (;;) {
-        std::size_t valid = 0;
-        if (is_valid_utf8(rest, valid)) {
-            out.append(rest);
-            return out;
-        }
-        out.append(rest.substr(0, valid));
-        rest.remove_prefix(valid);
-        const auto lead = static_cast<unsigned char>(rest[0]);
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-        std::size_t taken = 1;
-        if (lead >= 0xC2 && lead <= 0xF4) {
-            while (taken < length && taken < rest.size()) {
-                const auto b = static_cast<unsigned char>(rest[taken]);
-                if (taken == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) break;
-                ++taken;
-            }
-        }
-        out.append("\xEF\xBF\xBD");
-        rest.remove_prefix(taken);
-    }
-}
-
 bool stat_ok(const char* path, struct stat& info) { return ::stat(path, &info) == 0; }
 
 struct DirCloser {
@@ -138,8 +104,7 @@ public:
         return S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
     }
     Status read(const std::filesystem::path& file, std::string& content) const override {
-        if (const int error = read_whole_file(file.c_str(), content); error != 0) return BufrError::io_errno(error);
-        return {};
+        return read_whole_file(file, content);
     }
     Status list(const std::filesystem::path& dir, std::vector<std::string>& names) const override {
         return matching_names(dir, "", "", names);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tables/eccodes_loader.hpp"
-#include "tables/file_handle.hpp"
+#include "files/files.hpp"
 #include "tables/table_source.hpp"
 
 namespace corvane {
@@ -278,7 +278,7 @@ Result<TableArchive> TableArchive::from_bytes(std::string bytes) {
 
 Result<TableArchive> TableArchive::open(const std::filesystem::path& file) {
     std::string bytes;
-    if (const int error = read_whole_file(file.c_str(), bytes); error != 0) return BufrError::io_errno(error);
+    if (Status read = read_whole_file(file, bytes); !read) return std::move(read).error();
     return from_bytes(std::move(bytes));
 }
 

@@ -97,6 +97,8 @@ def test_parse_file_and_keyword_form(tmp_path):
     path.write_bytes(make_message([1001]))
     assert _corvane.parse_file(path=str(path)).unexpanded_descriptors == [1001]
     assert len(_corvane.parse_all_file(str(path))) == 1
+    (tmp_path / "link").symlink_to(path)
+    assert _corvane.parse_file(str(tmp_path / "link")).unexpanded_descriptors == [1001]
 
 
 def test_unreadable_file_is_os_error_without_prefix(tmp_path):
