@@ -191,7 +191,10 @@ const TableSource& file_system_source() {
 Status load_eccodes_element_table(const TableSource& source, ElementMap& elements, const std::filesystem::path& file) {
     std::string content;
     // Unlike the other files, a missing or unreadable element.table is a Parse error.
-    if (Status s = source.read(file, content); !s) return BufrError::parse(s.error().text());
+    if (Status s = source.read(file, content); !s) {
+        if (s.error().kind() != ErrorKind::Io) return s;
+        return BufrError::parse(s.error().text());
+    }
     DelimitedReader reader = DelimitedReader::over(content, DelimitedDialect{'|', '#'});
     for (;;) {
         Result<bool> more = reader.read_record();
