@@ -1,7 +1,7 @@
 #include <string>
 
-#include "lib/bindings.hpp"
-#include "lib/support.hpp"
+#include "bindings/_corvane/types.hpp"
+#include "bindings/support/support.hpp"
 #include "files/files.hpp"
 
 namespace corvane::py {

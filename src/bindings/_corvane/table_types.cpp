@@ -1,8 +1,8 @@
 #include <string>
 
+#include "bindings/_corvane/types.hpp"
+#include "bindings/support/support.hpp"
 #include "error/text.hpp"
-#include "lib/bindings.hpp"
-#include "lib/support.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/eccodes_loader.hpp"

@@ -1,6 +1,6 @@
 // Module entry: registers the classes and functions in their fixed order.
-#include "lib/bindings.hpp"
-#include "lib/support.hpp"
+#include "bindings/_corvane/types.hpp"
+#include "bindings/support/support.hpp"
 
 namespace corvane::py {
 namespace {

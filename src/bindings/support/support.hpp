@@ -1,5 +1,5 @@
-// Argument conversion, error mapping, object boxing and the exception guard shared by every
-// binding.
+// Argument conversion, error mapping, object boxing and the exception guard shared by the native
+// modules.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "bindings/support/python.hpp"
 #include "error/error.hpp"
-#include "lib/python.hpp"
 
 namespace corvane::py {
 

@@ -1,4 +1,4 @@
-#include "lib/support.hpp"
+#include "bindings/support/support.hpp"
 
 #include <algorithm>
 #include <exception>

@@ -1,9 +1,9 @@
 #include <string>
 
+#include "bindings/_corvane/types.hpp"
+#include "bindings/support/support.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/text.hpp"
-#include "lib/bindings.hpp"
-#include "lib/support.hpp"
 
 namespace corvane::py {
 namespace {

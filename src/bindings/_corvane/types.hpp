@@ -1,10 +1,10 @@
-// The classes and functions of the module, defined across the binding files.
+// The classes and functions of the `_corvane` module, defined across the files of this folder.
 #pragma once
 
 #include <vector>
 
+#include "bindings/support/python.hpp"
 #include "data/decoded_value.hpp"
-#include "lib/python.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
 
