@@ -5,7 +5,9 @@
 
 The format is described in src/corvane/data/README.md. Versions repeat each other almost line for
 line, so the archive keeps each distinct line once and each distinct file once, as a list of line
-indices. The output is checked by unpacking it again before it is written. Standard library only.
+indices. An element.table whose rows have different field counts is normalised first (see
+normalise_element_table). The output is checked by unpacking it again before it is written.
+Standard library only.
 """
 
 import argparse
@@ -42,7 +44,10 @@ def read_tree(tarball):
                 continue
             parent = directory_at(parts[:-1])
             if member.isfile():
-                parent[parts[-1]] = archive.extractfile(member).read()
+                content = archive.extractfile(member).read()
+                if parts[-1] == "element.table":
+                    content = normalise_element_table(content, member.name)
+                parent[parts[-1]] = content
             elif member.issym():
                 # The loader follows a link within its own directory only.
                 if "/" in member.linkname or member.linkname in ("", ".", ".."):
@@ -52,6 +57,30 @@ def read_tree(tarball):
                 sys.exit(f"{member.name}: unsupported member type")
     check_links(root, "")
     return root
+
+
+def normalise_element_table(content, name):
+    """Rows padded with empty fields to the widest row, when rows differ in field count.
+
+    A table file has one field count, fixed by its first row; two local tables of ecCodes 2.28
+    mix rows of 11 fields with rows of 8 (the CREX columns left out) and end some rows with a
+    blank after the width, which ecCodes reads leniently. Their blanks at the end of a row are
+    dropped and their short rows padded, so that every table of the tarball loads; any other
+    file is kept byte for byte.
+    """
+    lines = content.split(b"\n")
+    rows = [i for i, line in enumerate(lines) if line.strip() and not line.startswith(b"#")]
+    counts = {lines[i].count(b"|") for i in rows}
+    if len(counts) < 2:
+        return content
+    if any(b'"' in lines[i] for i in rows):
+        sys.exit(f"{name}: rows of different field counts with quoted fields")
+    widest = max(counts)
+    for i in rows:
+        line = lines[i].rstrip(b" \t")
+        lines[i] = line + b"|" * (widest - line.count(b"|"))
+    print(f"{name}: rows padded to {widest + 1} fields")
+    return b"\n".join(lines)
 
 
 def check_links(node, path):
