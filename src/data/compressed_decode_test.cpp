@@ -20,6 +20,7 @@ TEST(CompressedDecode, ColumnsAreRegroupedSubsetAfterSubset) {
                          BitWriter().bits(200, 10).bits(3, 6).bits(5, 3).bits(6, 3).bits(9, 7).bits(0, 6).bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(codes_of(*result), (Codes{2010, 1001, 2010, 1001}));
+    EXPECT_EQ(result->subset_ends, (std::vector<std::size_t>{2, 4}));
     const Numbers numbers = numbers_of(*result);
     EXPECT_DOUBLE_EQ(*numbers[0], 20.5);
     EXPECT_EQ(numbers[1], 9.0);

@@ -304,9 +304,11 @@ Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, co
 DecodedValues regroup(CompressedColumns& walk) {
     DecodedValues out;
     out.values.resize(walk.value_count());
+    out.subset_ends.reserve(walk.subsets);
     DecodedValue* value = out.values.data();
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
         for (const Column& column : walk.columns) write_value(walk, column, s, *value++);
+        out.subset_ends.push_back(static_cast<std::size_t>(value - out.values.data()));
     }
     out.texts = std::move(walk.arena);
     return out;

@@ -71,6 +71,9 @@ private:
 struct DecodedValues {
     std::vector<DecodedValue> values;
     TextArena texts;
+    // One entry per subset: the index after its last value. Uncompressed subsets need not hold
+    // equally many values.
+    std::vector<std::size_t> subset_ends;
 
     std::size_t size() const { return values.size(); }
     bool empty() const { return values.empty(); }

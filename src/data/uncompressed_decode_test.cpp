@@ -96,6 +96,12 @@ TEST(UncompressedDecode, FixedAndDelayedReplication) {
     EXPECT_EQ(codes_of(*twice), (Codes{31001, 1001, 1001, 31021}));
     EXPECT_EQ(numbers_of(*twice), (Numbers{2.0, 7.0, 8.0, 9.0}));
 
+    // Subsets of one message may repeat differently: each ends where its own values do.
+    auto uneven = decode(make_message({101000, 31001, 1001}, 3), tables,
+                         BitWriter().bits(2, 8).bits(7, 7).bits(8, 7).bits(0, 8).bits(1, 8).bits(9, 7).bytes());
+    ASSERT_TRUE(uneven) << error_text(uneven);
+    EXPECT_EQ(uneven->subset_ends, (std::vector<std::size_t>{3, 4, 6}));
+
     auto never = decode(make_message({101000, 31001, 1001, 31021}), tables, BitWriter().bits(0, 8).bits(9, 6).bytes());
     ASSERT_TRUE(never) << error_text(never);
     EXPECT_EQ(codes_of(*never), (Codes{31001, 31021}));

@@ -173,11 +173,13 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
     std::vector<DecodedValue>& values = out.values;
     ValueCodingState state;
     Walk walk{tables, reader, state, out};
+    out.subset_ends.reserve(message.number_of_subsets);
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
             return std::move(walked).error();
         }
+        out.subset_ends.push_back(values.size());
         // Subsets of one message are alike: size the list once from the first.
         if (subset == 0) {
             values.reserve(std::min<std::size_t>(values.size() * message.number_of_subsets, kMaxDecodedValues));
