@@ -29,6 +29,11 @@ std::filesystem::path master_tables_path(const std::filesystem::path& root, cons
     return tables_root(root, choice) / "wmo" / std::to_string(choice.master_tables_version_number);
 }
 
+std::filesystem::path local_tables_path(const std::filesystem::path& root, const TableChoice& choice) {
+    return tables_root(root, choice) / "local" / local_level(choice) / std::to_string(choice.originating_centre) /
+           std::to_string(choice.originating_subcentre);
+}
+
 Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::filesystem::path& root,
                                           const TableChoice& choice) {
     Result<std::filesystem::path> master = resolve_eccodes_table_dir(source, master_tables_path(root, choice));
@@ -37,9 +42,7 @@ Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::
     if (Status s = load_eccodes_dir(source, tables, *master); !s) return std::move(s).error();
     if (choice.local_tables_version_number == 0) return tables;
 
-    const std::filesystem::path local = tables_root(root, choice) / "local" / local_level(choice) /
-                                        std::to_string(choice.originating_centre) /
-                                        std::to_string(choice.originating_subcentre);
+    const std::filesystem::path local = local_tables_path(root, choice);
     if (source.kind(local) == EntryKind::Missing) return tables;
     // Local entries are all optional; each one present replaces master entries of equal code.
     if (const auto file = local / "element.table"; source.kind(file) != EntryKind::Missing) {
@@ -52,6 +55,16 @@ Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::
         if (Status s = load_eccodes_code_tables(source, tables.code_tables, dir); !s) return std::move(s).error();
     }
     return tables;
+}
+
+Result<TableSet> load_table_choice(const TableSource& source, const std::filesystem::path& root,
+                                   const TableChoice& choice) {
+    if (source.kind(master_tables_path(root, choice)) == EntryKind::Missing) {
+        return BufrError::tables_not_found(choice.master_table_number, choice.master_tables_version_number,
+                                           choice.local_tables_version_number, choice.originating_centre,
+                                           choice.originating_subcentre);
+    }
+    return from_eccodes_definitions(source, root, choice);
 }
 
 Result<TableSet> from_eccodes_definitions(const std::filesystem::path& root, const TableChoice& choice) {

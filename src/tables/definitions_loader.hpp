@@ -26,11 +26,18 @@ struct TableChoice {
 // root/bufr/tables/M/wmo/V, where the master tables of a choice stand (maybe as an alias).
 std::filesystem::path master_tables_path(const std::filesystem::path& root, const TableChoice& choice);
 
+// root/bufr/tables/M/local/L/N/U, where the local tables of a choice stand if it has any.
+std::filesystem::path local_tables_path(const std::filesystem::path& root, const TableChoice& choice);
+
 // root/bufr/tables/M/wmo/V (aliases followed), then root/bufr/tables/M/local/L/N/U over it.
 Result<TableSet> from_eccodes_definitions(const std::filesystem::path& root, const TableChoice& choice);
 Result<TableSet> from_eccodes_definitions(const std::filesystem::path& root, const BufrMessage& message);
 // The same rules over any source of ecCodes-layout files.
 Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::filesystem::path& root,
                                           const TableChoice& choice);
+// As above, but a choice whose master tables are missing fails with TablesNotFound, naming
+// every number of the choice, rather than with the error of reading a missing file.
+Result<TableSet> load_table_choice(const TableSource& source, const std::filesystem::path& root,
+                                   const TableChoice& choice);
 
 }  // namespace corvane

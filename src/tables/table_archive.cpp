@@ -284,13 +284,8 @@ Result<TableArchive> TableArchive::open(const std::filesystem::path& file) {
 
 std::string_view TableArchive::label() const { return tree_->label(); }
 
-Result<TableSet> TableArchive::load(const TableChoice& choice) const {
-    if (tree_->kind(master_tables_path({}, choice)) == EntryKind::Missing) {
-        return BufrError::tables_not_found(choice.master_table_number, choice.master_tables_version_number,
-                                           choice.local_tables_version_number, choice.originating_centre,
-                                           choice.originating_subcentre);
-    }
-    return from_eccodes_definitions(*tree_, {}, choice);
-}
+const TableSource& TableArchive::source() const { return *tree_; }
+
+Result<TableSet> TableArchive::load(const TableChoice& choice) const { return load_table_choice(*tree_, {}, choice); }
 
 }  // namespace corvane

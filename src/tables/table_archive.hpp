@@ -31,6 +31,9 @@ public:
     // tables are not in the archive fails with TablesNotFound.
     Result<TableSet> load(const TableChoice& choice) const;
 
+    // The archive's files as a definitions root whose path is empty.
+    const TableSource& source() const;
+
 private:
     class Tree;
     explicit TableArchive(std::unique_ptr<const Tree> tree);

@@ -1,0 +1,101 @@
+#include "tables/table_provider.hpp"
+
+#include <atomic>
+
+namespace corvane {
+namespace {
+
+constexpr std::size_t kRememberedChoices = 4096;
+
+std::uint64_t packed(const TableChoice& choice) {
+    return std::uint64_t{choice.master_table_number} << 48 | std::uint64_t{choice.master_tables_version_number} << 40 |
+           std::uint64_t{choice.local_tables_version_number} << 32 |
+           std::uint64_t{choice.originating_centre} << 16 | choice.originating_subcentre;
+}
+
+}  // namespace
+
+struct TableProvider::Entry {
+    TableChoice choice;
+    std::once_flag once;
+    std::atomic<bool> ready = false;
+    std::optional<Result<TableSet>> tables;
+};
+
+TableProvider::TableProvider(std::optional<TableArchive> archive, std::filesystem::path root,
+                             std::optional<Result<TableSet>> fixed)
+    : archive_(std::move(archive)), root_(std::move(root)), fixed_(std::move(fixed)) {}
+
+TableProvider::TableProvider(TableProvider&& other) noexcept
+    : archive_(std::move(other.archive_)),
+      root_(std::move(other.root_)),
+      fixed_(std::move(other.fixed_)),
+      entries_(std::move(other.entries_)),
+      asked_(std::move(other.asked_)) {}
+
+TableProvider::~TableProvider() = default;
+
+TableProvider TableProvider::from_archive(TableArchive archive) { return {std::move(archive), {}, std::nullopt}; }
+
+TableProvider TableProvider::from_definitions(std::filesystem::path root) {
+    return {std::nullopt, std::move(root), std::nullopt};
+}
+
+TableProvider TableProvider::fixed(TableSet tables) {
+    return {std::nullopt, {}, Result<TableSet>(std::move(tables))};
+}
+
+const TableSource& TableProvider::source() const { return archive_ ? archive_->source() : file_system_source(); }
+
+TableChoice TableProvider::loaded_choice(const TableChoice& choice) const {
+    // Every centre without local tables loads the master tables alone: one set for all of
+    // them, however many centres a file names. A missing master keeps the whole choice, which
+    // its error names.
+    const TableSource& files = source();
+    if (files.kind(master_tables_path(root_, choice)) == EntryKind::Missing) return choice;
+    if (choice.local_tables_version_number == 0 || files.kind(local_tables_path(root_, choice)) == EntryKind::Missing) {
+        return {choice.master_table_number, choice.master_tables_version_number, 0, 0, 0};
+    }
+    return choice;
+}
+
+TableProvider::Entry* TableProvider::remembered(const TableChoice& choice) const {
+    const auto found = asked_.find(packed(choice));
+    return found == asked_.end() ? nullptr : found->second;
+}
+
+const Result<TableSet>& TableProvider::get(const TableChoice& choice) const {
+    if (fixed_) return *fixed_;
+    Entry* found;
+    {
+        const std::lock_guard lock(mutex_);
+        found = remembered(choice);
+    }
+    if (found == nullptr) {
+        // Looking at the files may take system calls: not under the lock.
+        const TableChoice loaded = loaded_choice(choice);
+        const std::lock_guard lock(mutex_);
+        std::unique_ptr<Entry>& slot = entries_[packed(loaded)];
+        if (!slot) {
+            slot = std::make_unique<Entry>();
+            slot->choice = loaded;
+        }
+        found = slot.get();
+        // A hostile file can name millions of choices; past a bound they are looked at anew.
+        if (asked_.size() < kRememberedChoices) asked_.emplace(packed(choice), found);
+    }
+    std::call_once(found->once, [&] {
+        found->tables.emplace(load_table_choice(source(), root_, found->choice));
+        found->ready.store(true, std::memory_order_release);
+    });
+    return *found->tables;
+}
+
+const Result<TableSet>* TableProvider::find(const TableChoice& choice) const {
+    if (fixed_) return &*fixed_;
+    const std::lock_guard lock(mutex_);
+    const Entry* found = remembered(choice);
+    return found != nullptr && found->ready.load(std::memory_order_acquire) ? &*found->tables : nullptr;
+}
+
+}  // namespace corvane
