@@ -24,31 +24,8 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT, "_corvane", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-// The class objects are process-wide, so the module may live in one interpreter only.
-bool claim_interpreter() {
-    static std::int64_t owner = -1;
-    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (owner == -1) owner = current;
-    if (owner == current) return true;
-    PyErr_SetString(PyExc_ImportError, "_corvane can be imported in one interpreter per process only");
-    return false;
-}
-
-bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObject*& cached) {
-    if (cached == nullptr) {
-        cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-        if (cached == nullptr) return false;
-    }
-    Py_IncRef(reinterpret_cast<PyObject*>(cached));
-    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(cached)) != 0) {
-        Py_DecRef(reinterpret_cast<PyObject*>(cached));
-        return false;
-    }
-    return true;
-}
-
 PyObject* init_module() {
-    if (!claim_interpreter()) return nullptr;
+    if (!claim_interpreter("_corvane")) return nullptr;
     Ref module(PyModule_Create(&module_definition));
     if (!module) return nullptr;
     Types& cache = types();

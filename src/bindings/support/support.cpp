@@ -267,6 +267,28 @@ void raise_current_exception() noexcept {
     }
 }
 
+bool claim_interpreter(const char* module_name) {
+    static std::int64_t owner = -1;
+    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (owner == -1) owner = current;
+    if (owner == current) return true;
+    PyErr_Format(PyExc_ImportError, "%s can be imported in one interpreter per process only", module_name);
+    return false;
+}
+
+bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObject*& cached) {
+    if (cached == nullptr) {
+        cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        if (cached == nullptr) return false;
+    }
+    Py_IncRef(reinterpret_cast<PyObject*>(cached));
+    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(cached)) != 0) {
+        Py_DecRef(reinterpret_cast<PyObject*>(cached));
+        return false;
+    }
+    return true;
+}
+
 PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 PyObject* to_python(std::int64_t value) { return PyLong_FromLongLong(value); }
 PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }

@@ -103,6 +103,24 @@ inline PyObject* to_python(const std::string& text) { return to_python(std::stri
 
 PyObject* new_str(std::string_view text);
 
+// Class objects are built once per process, so a module may live in one interpreter only: false
+// with ImportError for any other.
+bool claim_interpreter(const char* module_name);
+// Builds the class of `spec` on first use (cached in `cached`) and binds it in `module`.
+bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObject*& cached);
+
+// Lets other threads run while it lives; nothing may touch a Python object meanwhile.
+class WithoutGil {
+public:
+    WithoutGil() : state_(PyEval_SaveThread()) {}
+    WithoutGil(const WithoutGil&) = delete;
+    WithoutGil& operator=(const WithoutGil&) = delete;
+    ~WithoutGil() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
 // Every function and method takes its arguments positionally or by keyword.
 inline constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
 
