@@ -45,6 +45,11 @@ TableProvider TableProvider::fixed(TableSet tables) {
     return {std::nullopt, {}, Result<TableSet>(std::move(tables))};
 }
 
+std::optional<std::string_view> TableProvider::label() const {
+    if (!archive_) return std::nullopt;
+    return archive_->label();
+}
+
 const TableSource& TableProvider::source() const { return archive_ ? archive_->source() : file_system_source(); }
 
 TableChoice TableProvider::loaded_choice(const TableChoice& choice) const {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "error/error.hpp"
@@ -35,6 +36,8 @@ public:
     const Result<TableSet>* find(const TableChoice& choice) const;
     // Whether every message gets the same set.
     bool is_fixed() const { return fixed_.has_value(); }
+    // The archive's label, for tables from an archive.
+    std::optional<std::string_view> label() const;
 
 private:
     struct Entry;

@@ -1,0 +1,189 @@
+// Tables: where a file's tables come from, each table choice loaded once.
+#include <string>
+
+#include "bindings/corvane/types.hpp"
+#include "bindings/support/support.hpp"
+#include "error/text.hpp"
+#include "tables/bufr4_loader.hpp"
+#include "tables/eccodes_loader.hpp"
+
+namespace corvane::py::core {
+namespace {
+
+PyObject* new_tables(Result<TableProvider> provider) {
+    if (!provider) return raise_error(provider.error());
+    return box(types().tables, TablesState(std::move(provider).value()));
+}
+
+// Reads `path` (releasing the interpreter while it reads) with `load`.
+template <class Load>
+PyObject* from_path(const char* display_name, const char* parameter, PyObject* args, PyObject* kwargs, Load load) {
+    PyObject* argv[1];
+    std::string path;
+    if (!parse_arguments({display_name, {parameter}}, args, kwargs, argv) || !to_path_text(argv[0], parameter, path)) {
+        return nullptr;
+    }
+    std::optional<Result<TableProvider>> provider;
+    {
+        const WithoutGil unlocked;
+        provider.emplace(load(path));
+    }
+    return new_tables(std::move(*provider));
+}
+
+Result<TableProvider> fixed(Result<TableSet> tables) {
+    if (!tables) return std::move(tables).error();
+    return TableProvider::fixed(std::move(tables).value());
+}
+
+PyObject* from_archive(PyObject*, PyObject* args, PyObject* kwargs) {
+    return from_path("Tables.from_archive()", "path", args, kwargs, [](const std::string& path) {
+        Result<TableArchive> archive = TableArchive::open(path);
+        if (!archive) return Result<TableProvider>(std::move(archive).error());
+        return Result<TableProvider>(TableProvider::from_archive(std::move(archive).value()));
+    });
+}
+
+PyObject* from_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
+    return from_path("Tables.from_definitions()", "root", args, kwargs,
+                     [](const std::string& root) { return Result<TableProvider>(TableProvider::from_definitions(root)); });
+}
+
+PyObject* from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
+    return from_path("Tables.from_eccodes()", "path", args, kwargs,
+                     [](const std::string& path) { return fixed(from_eccodes_dir(path)); });
+}
+
+PyObject* from_bufr4(PyObject*, PyObject* args, PyObject* kwargs) {
+    return from_path("Tables.from_bufr4()", "path", args, kwargs,
+                     [](const std::string& path) { return fixed(from_bufr4_45(path)); });
+}
+
+// A copy of a `_corvane.TableSet`: the two modules share no objects, only the layout of the set.
+PyObject* from_table_set(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[1];
+    if (!parse_arguments({"Tables.from_table_set()", {"tables"}}, args, kwargs, argv)) return nullptr;
+    Ref module(PyImport_ImportModule("_corvane"));
+    if (!module) return nullptr;
+    Ref type(PyObject_GetAttrString(module.get(), "TableSet"));
+    if (!type) return nullptr;
+    if (!PyType_Check(type.get()) ||
+        !check_instance(argv[0], "tables", reinterpret_cast<PyTypeObject*>(type.get()), "TableSet")) {
+        return nullptr;
+    }
+    return new_tables(TableProvider::fixed(unbox<TableSet>(argv[0])));
+}
+
+// The counts of the set for one choice, loading it if need be: what a message of that choice
+// would be decoded with.
+PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[5];
+    TableChoice choice;
+    std::uint32_t centre, subcentre;
+    if (!parse_arguments({"Tables.load()", {"master_table", "master_version", "centre", "subcentre", "local_version"}},
+                         args, kwargs, argv) ||
+        !to_u8(argv[0], "master_table", choice.master_table_number) ||
+        !to_u8(argv[1], "master_version", choice.master_tables_version_number) ||
+        !to_u32(argv[2], "centre", centre) || !to_u32(argv[3], "subcentre", subcentre) ||
+        !to_u8(argv[4], "local_version", choice.local_tables_version_number)) {
+        return nullptr;
+    }
+    if (centre > UINT16_MAX || subcentre > UINT16_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "centre and subcentre must be at most 65535");
+        return nullptr;
+    }
+    choice.originating_centre = static_cast<std::uint16_t>(centre);
+    choice.originating_subcentre = static_cast<std::uint16_t>(subcentre);
+    const TableProvider& provider = unbox<TablesState>(self).provider;
+    const Result<TableSet>* tables = provider.find(choice);
+    if (tables == nullptr) {
+        const WithoutGil unlocked;
+        tables = &provider.get(choice);
+    }
+    if (!*tables) return raise_error(tables->error());
+    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>((*tables)->elements.size()),
+                         static_cast<Py_ssize_t>((*tables)->sequences.size()),
+                         static_cast<Py_ssize_t>((*tables)->code_tables.size()));
+}
+
+PyObject* get_fixed(PyObject* self, void*) { return to_python(unbox<TablesState>(self).provider.is_fixed()); }
+
+PyObject* get_label(PyObject* self, void*) {
+    const std::optional<std::string_view> label = unbox<TablesState>(self).provider.label();
+    if (!label) return new_none();
+    return new_str(*label);
+}
+
+PyMethodDef tables_methods[] = {
+    method<from_archive>("from_archive", kKeywordCall | METH_STATIC,
+                        "from_archive(path)\n--\n\nThe packed tables of an archive file, chosen per message."),
+    method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC,
+                            "from_definitions(root)\n--\n\nAn ecCodes definitions root, chosen per message."),
+    method<from_eccodes>("from_eccodes", kKeywordCall | METH_STATIC,
+                        "from_eccodes(path)\n--\n\nOne ecCodes table directory for every message."),
+    method<from_bufr4>("from_bufr4", kKeywordCall | METH_STATIC,
+                      "from_bufr4(path)\n--\n\nOne WMO BUFR4 CSV directory for every message."),
+    method<from_table_set>("from_table_set", kKeywordCall | METH_STATIC,
+                          "from_table_set(tables)\n--\n\nA copy of a _corvane.TableSet for every message."),
+    method<load>("load", kKeywordCall,
+                 "load($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
+                 "(elements, sequences, code tables) of the set for one choice; ValueError when it cannot load."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef tables_getset[] = {
+    attribute<get_fixed>("fixed"),
+    attribute<get_label>("label"),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot tables_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<TablesState>)},
+    {Py_tp_getset, tables_getset},
+    {Py_tp_methods, tables_methods},
+    {0, nullptr},
+};
+
+// The key, name and unit of values whose name is `name`, as a new tuple.
+PyObject* make_texts(const TableSet& tables, std::uint32_t code, const std::string* name) {
+    if (name == &associated_field_label()) return Py_BuildValue("(ssO)", "associatedField", "ASSOCIATED FIELD", new_none());
+    if (name == &character_data_label()) return Py_BuildValue("(sss)", "characterData", "CHARACTER DATA", "CCITT IA5");
+    const ElementDefinition* element = tables.find_element(code);
+    if (element == nullptr || &element->name != name) {
+        return Py_BuildValue("(NNO)", new_str(format_code(code)), new_str(*name), new_none());
+    }
+    // Tables without key names (the WMO's own) show the code instead.
+    return Py_BuildValue("(NNN)", new_str(element->abbreviation.empty() ? format_code(code) : element->abbreviation),
+                         new_str(element->name), new_str(element->unit));
+}
+
+}  // namespace
+
+TablesState::~TablesState() {
+    const auto release = [](PyObject* object) { Py_DecRef(object); };
+    elements.for_each(release);
+    meanings.for_each(release);
+}
+
+PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name) {
+    if (PyObject** found = owner.elements.find(name)) return *found;
+    Ref texts(make_texts(tables, code, name));
+    if (!texts) return nullptr;
+    owner.elements.insert(name, texts.get());
+    return texts.release();
+}
+
+PyObject* meaning_text(TablesState& owner, const std::string* meaning) {
+    if (PyObject** found = owner.meanings.find(meaning)) return *found;
+    Ref text(new_str(*meaning));
+    if (!text) return nullptr;
+    owner.meanings.insert(meaning, text.get());
+    return text.release();
+}
+
+PyType_Spec tables_spec = {
+    "corvane._core.Tables", sizeof(Boxed<TablesState>), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, tables_slots,
+};
+
+}  // namespace corvane::py::core

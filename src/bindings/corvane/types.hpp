@@ -1,0 +1,53 @@
+// The classes and functions of `corvane._core`, the native module of the corvane package.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bindings/support/pointer_table.hpp"
+#include "bindings/support/python.hpp"
+#include "data/decoded_value.hpp"
+#include "tables/table_provider.hpp"
+
+namespace corvane::py::core {
+
+// The class objects, built once at the first import and kept for the life of the process.
+struct Types {
+    PyTypeObject* tables = nullptr;
+    PyTypeObject* decoded = nullptr;
+    PyTypeObject* value = nullptr;
+};
+Types& types();
+
+extern PyType_Spec tables_spec;
+extern PyType_Spec decoded_spec;
+extern PyType_Spec value_spec;
+
+// What a Tables object holds: a provider and the texts of the elements its sets have shown.
+struct TablesState {
+    explicit TablesState(TableProvider tables) : provider(std::move(tables)) {}
+    TablesState(TablesState&&) noexcept = default;
+    ~TablesState();
+
+    TableProvider provider;
+    // The (key, name, unit) tuple that values of one element share, keyed by the element's name
+    // in its set, which every value of that element points at.
+    PointerTable<std::string, PyObject*> elements;
+    // Code and flag table texts, keyed likewise by the text in its set.
+    PointerTable<std::string, PyObject*> meanings;
+};
+
+// The borrowed (key, name, unit or None) tuple for values whose name is `name` in `tables`, a
+// set of `owner`; null with an exception set.
+PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name);
+// A borrowed str for a code-table text of a set of `owner`; null with an exception set.
+PyObject* meaning_text(TablesState& owner, const std::string* meaning);
+
+// A decoded message: its values, the set they were decoded with and the Tables object that owns it.
+PyObject* new_decoded(DecodedValues values, PyObject* tables, const TableSet& set);
+
+PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
+
+}  // namespace corvane::py::core

@@ -1,0 +1,217 @@
+// Value, one decoded value as the package shows it, and Decoded, the values of one message.
+#include <cstdint>
+#include <string_view>
+
+#include "bindings/corvane/types.hpp"
+#include "bindings/support/free_list.hpp"
+#include "bindings/support/support.hpp"
+#include "descriptor/descriptor.hpp"
+
+namespace corvane::py::core {
+namespace {
+
+// 48 bytes: a message can hold millions of values.
+struct PyValue {
+    PyObject_HEAD
+    PyObject* element;  // the shared (key, name, unit) tuple: owned
+    PyObject* meaning;  // owned, or null
+    union {
+        double number;  // kind Number
+        PyObject* text;  // kind Text: owned
+    };
+    std::uint32_t code;
+    std::uint16_t subset;
+    std::uint8_t kind;
+};
+static_assert(sizeof(PyValue) <= 48);
+
+enum Kind : std::uint8_t { kMissing, kNumber, kText };
+
+PyValue* as_value(PyObject* self) { return reinterpret_cast<PyValue*>(self); }
+
+FreeList<PyValue> free_values;
+
+PyObject* optional(PyObject* object) {
+    if (object == nullptr) return new_none();
+    Py_IncRef(object);
+    return object;
+}
+
+PyObject* element_text(PyObject* self, Py_ssize_t index) {
+    PyObject* text = PyTuple_GetItem(as_value(self)->element, index);
+    return text == nullptr ? nullptr : optional(text);
+}
+
+PyObject* get_subset(PyObject* self, void*) { return to_python(as_value(self)->subset); }
+PyObject* get_code(PyObject* self, void*) { return to_python(as_value(self)->code); }
+PyObject* get_key(PyObject* self, void*) { return element_text(self, 0); }
+PyObject* get_name(PyObject* self, void*) { return element_text(self, 1); }
+PyObject* get_unit(PyObject* self, void*) { return element_text(self, 2); }
+PyObject* get_meaning(PyObject* self, void*) { return optional(as_value(self)->meaning); }
+
+PyObject* get_value(PyObject* self, void*) {
+    const PyValue* value = as_value(self);
+    switch (value->kind) {
+        case kNumber:
+            return PyFloat_FromDouble(value->number);
+        case kText:
+            return optional(value->text);
+        default:
+            return new_none();
+    }
+}
+
+PyObject* value_repr(PyObject* self) {
+    const PyValue* value = as_value(self);
+    Ref shown(get_value(self, nullptr));
+    if (!shown) return nullptr;
+    return PyUnicode_FromFormat("Value(subset=%u, code=%06u, key=%R, value=%R, unit=%R)", unsigned{value->subset},
+                                value->code, PyTuple_GetItem(value->element, 0), shown.get(),
+                                PyTuple_GetItem(value->element, 2));
+}
+
+void value_dealloc(PyObject* self) {
+    PyValue* value = as_value(self);
+    Py_DecRef(value->element);
+    Py_DecRef(value->meaning);
+    if (value->kind == kText) Py_DecRef(value->text);
+    PyTypeObject* type = Py_TYPE(self);
+    free_values.release(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
+PyGetSetDef value_getset[] = {
+    {"subset", guarded<get_subset>, nullptr, "The subset (report) of the message, from 1.", nullptr},
+    {"code", guarded<get_code>, nullptr, "The descriptor code, such as 12101 for 0-12-101.", nullptr},
+    {"key", guarded<get_key>, nullptr, "The ecCodes key name, such as 'airTemperature'.", nullptr},
+    {"name", guarded<get_name>, nullptr, "The element name of Table B.", nullptr},
+    {"unit", guarded<get_unit>, nullptr, "The unit of Table B, or None.", nullptr},
+    {"value", guarded<get_value>, nullptr, "The value: float, str, or None when missing.", nullptr},
+    {"meaning", guarded<get_meaning>, nullptr, "The code or flag table text of the value, or None.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot value_slots[] = {
+    {Py_tp_doc, const_cast<char*>("One decoded value of a message; made by Message.values().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
+    {Py_tp_repr, slot_function<value_repr>()},
+    {Py_tp_getset, value_getset},
+    {0, nullptr},
+};
+
+// Text as users expect it: trailing NULs and blanks dropped; all NULs is a missing text.
+std::optional<std::string_view> shown_text(std::string_view text) {
+    if (!text.empty() && text.find_first_not_of('\0') == std::string_view::npos) return std::nullopt;
+    const std::size_t end = text.find_last_not_of(std::string_view(" \0", 2));
+    return text.substr(0, end == std::string_view::npos ? 0 : end + 1);
+}
+
+// A decoded message. Names point into `set`, which `tables` keeps alive.
+struct DecodedState {
+    DecodedState(DecodedValues decoded, PyObject* owner, const TableSet& tables)
+        : values(std::move(decoded)), tables_object(owner), set(&tables) {
+        Py_IncRef(owner);
+    }
+    DecodedState(DecodedState&& other) noexcept
+        : values(std::move(other.values)), tables_object(std::exchange(other.tables_object, nullptr)), set(other.set) {}
+    DecodedState(const DecodedState&) = delete;
+    ~DecodedState() { Py_DecRef(tables_object); }
+
+    DecodedValues values;
+    PyObject* tables_object;
+    const TableSet* set;
+};
+
+bool is_new_reference_definition(std::uint32_t code) {
+    return descriptor_x(code) == 3 && descriptor_y(code) != 0 && descriptor_y(code) != 255;
+}
+
+// Fills a new value from `source`; false with an exception set.
+bool fill(PyValue* value, const DecodedValue& source, std::uint16_t subset, TablesState& owner, const TableSet& set) {
+    value->code = source.descriptor;
+    value->subset = subset;
+    PyObject* element = element_texts(owner, set, source.descriptor, source.name);
+    if (element == nullptr) return false;
+    value->element = optional(element);
+    if (source.raw_meaning != nullptr) {
+        PyObject* meaning = meaning_text(owner, source.raw_meaning);
+        if (meaning == nullptr) return false;
+        value->meaning = optional(meaning);
+    }
+    if (const std::optional<std::string_view> raw_text = source.raw_text()) {
+        const std::optional<std::string_view> text = shown_text(*raw_text);
+        if (!text) return true;
+        if ((value->text = new_str(*text)) == nullptr) return false;
+        value->kind = kText;
+        return true;
+    }
+    // A missing text keeps only its position number, which is no value of the data.
+    if (!source.raw().has_value()) return true;
+    if (const std::optional<double> number = source.raw_value()) {
+        value->number = *number;
+        value->kind = kNumber;
+    }
+    return true;
+}
+
+// The values of the message as Value objects: operator markers and the new reference values
+// of a 203YYY definition are left out, as they describe the coding, not the data.
+PyObject* decoded_values(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* none[1];
+    if (!parse_arguments({"Decoded.values()", {}}, args, kwargs, none)) return nullptr;
+    DecodedState& decoded = unbox<DecodedState>(self);
+    TablesState& owner = unbox<TablesState>(decoded.tables_object);
+    const DecodedValues& values = decoded.values;
+    PyTypeObject* type = types().value;
+    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    Py_ssize_t count = 0;
+    std::size_t subset = 0;
+    bool defining_references = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        while (subset < values.subset_ends.size() && values.subset_ends[subset] <= i) ++subset;
+        const DecodedValue& source = values[i];
+        if (source.name == &operator_label()) {
+            if (descriptor_x(source.descriptor) == 3) defining_references = is_new_reference_definition(source.descriptor);
+            continue;
+        }
+        if (defining_references) continue;
+        PyObject* object = free_values.allocate(type);
+        if (object == nullptr) return nullptr;
+        PyValue* value = as_value(object);
+        value->element = value->meaning = nullptr;
+        value->kind = kMissing;
+        PyList_SetItem(list.get(), count++, object);  // the list owns it from here
+        if (!fill(value, source, static_cast<std::uint16_t>(subset + 1), owner, *decoded.set)) return nullptr;
+    }
+    if (count != static_cast<Py_ssize_t>(values.size()) &&
+        PyList_SetSlice(list.get(), count, static_cast<Py_ssize_t>(values.size()), nullptr) != 0) {
+        return nullptr;
+    }
+    return list.release();
+}
+
+PyMethodDef decoded_methods[] = {
+    method<decoded_values>("values", kKeywordCall, "values($self)\n--\n\nEvery value of the message, as Value objects."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot decoded_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<DecodedState>)},
+    {Py_tp_methods, decoded_methods},
+    {0, nullptr},
+};
+
+constexpr unsigned kClosedFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+}  // namespace
+
+PyType_Spec value_spec = {"corvane.Value", sizeof(PyValue), 0, kClosedFlags, value_slots};
+PyType_Spec decoded_spec = {"corvane._core.Decoded", sizeof(Boxed<DecodedState>), 0, kClosedFlags, decoded_slots};
+
+PyObject* new_decoded(DecodedValues values, PyObject* tables, const TableSet& set) {
+    return box(types().decoded, DecodedState(std::move(values), tables, set));
+}
+
+}  // namespace corvane::py::core
