@@ -1,0 +1,21 @@
+"""Read WMO FM 94 BUFR weather data: every edition, with the tables built in.
+
+>>> import corvane
+>>> for message in corvane.open("synop.bufr"):
+...     print(message.index, message.time, message.subsets)
+...     for value in message.values():
+...         print(value.subset, value.key, value.value, value.unit)
+
+:func:`open` reads a path (also ``.gz``, ``.bz2``, ``.xz``), bytes or a binary file object and
+gives a :class:`BufrFile` of :class:`Message` objects; :meth:`Message.values` decodes one
+message into :class:`Value` records. Tables come with the package (every ecCodes 2.28 BUFR table,
+chosen per message); ``tables=`` names others (see :class:`Tables`). Bad messages raise
+:class:`BufrError` unless ``errors="skip"`` or ``errors="keep"``. The command line is ``corvane``
+(or ``python -m corvane``).
+"""
+from ._errors import BufrError
+from ._file import BufrFile, Message, Value, open
+from ._tables import Tables
+
+__all__ = ["open", "BufrFile", "Message", "Value", "BufrError", "Tables"]
+__version__ = "0.1.0"

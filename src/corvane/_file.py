@@ -1,0 +1,242 @@
+"""Opening BUFR files and reading their messages."""
+from __future__ import annotations
+
+import builtins
+import bz2
+import datetime
+import gzip
+import lzma
+import os
+import stat
+from typing import IO, Iterator, List, Literal, Optional, Union
+
+from . import _core
+from ._errors import BufrError
+from ._tables import Tables, TablesSource, resolve
+
+__all__ = ["open", "BufrFile", "Message", "Value"]
+
+Value = _core.Value
+Errors = Literal["raise", "skip", "keep"]
+Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
+
+_DECOMPRESSORS = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
+_ERRORS = ("raise", "skip", "keep")
+
+
+def _read_path(path: str) -> bytes:
+    # A FIFO or a device would block or never end: refuse it, as the native reader does.
+    if not stat.S_ISREG(os.stat(path).st_mode):
+        raise OSError(f"not a regular file: {path}")
+    decompress = _DECOMPRESSORS.get(os.path.splitext(path)[1].lower(), builtins.open)
+    with decompress(path, "rb") as file:
+        return file.read()
+
+
+def _read_source(source: Source) -> tuple[bytes, Optional[str]]:
+    """The bytes of a source and the name that errors show for it."""
+    if isinstance(source, (str, os.PathLike)):
+        path = os.fspath(source)
+        if isinstance(path, bytes):
+            path = os.fsdecode(path)
+        return _read_path(path), path
+    if isinstance(source, bytes):
+        return source, None
+    if isinstance(source, (bytearray, memoryview)):
+        return bytes(source), None
+    read = getattr(source, "read", None)
+    if read is not None:
+        data = read()
+        if not isinstance(data, (bytes, bytearray)):
+            raise TypeError("the file object gave text, not bytes: open it in binary mode ('rb')")
+        name = getattr(source, "name", None)
+        return bytes(data), name if isinstance(name, str) else None
+    raise TypeError(f"source must be a path, a bytes-like object or a binary file object, "
+                    f"not {type(source).__name__}")
+
+
+def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise") -> BufrFile:
+    """Opens a BUFR file, or BUFR bytes, for reading its messages.
+
+    ``source`` is a path (``.gz``, ``.bz2`` and ``.xz`` files are decompressed), a bytes-like
+    object or a binary file object; it is read whole at once. ``tables`` chooses the BUFR tables
+    (see :class:`Tables`; by default the ecCodes tables that ship with the package, chosen per
+    message). ``errors`` says what to do with a message that cannot be decoded: ``"raise"``
+    :class:`BufrError` when iteration reaches it, ``"skip"`` it, or ``"keep"`` it with its
+    ``error`` set. Bytes between messages and a truncated tail never cost the good messages.
+
+    >>> import corvane
+    >>> with corvane.open("synop.bufr") as bufr:
+    ...     for message in bufr:
+    ...         for value in message.values():
+    ...             if value.key == "airTemperature":
+    ...                 print(message.time, value.subset, value.value, value.unit)
+    """
+    if errors not in _ERRORS:
+        raise ValueError(f"errors={errors!r}: use 'raise', 'skip' or 'keep'")
+    chosen = resolve(tables)
+    data, name = _read_source(source)
+    return BufrFile(data, tables=chosen, errors=errors, name=name)
+
+
+class Message:
+    """One BUFR message: its section metadata, and its values through :meth:`values`.
+
+    ``index`` counts every message of the file from 0 (bad ones included), ``offset`` and
+    ``length`` place it in the file's bytes. ``time`` is the typical time of section 1 as a
+    ``datetime.datetime``, or None when section 1 holds no valid date. ``error`` is None for a
+    good message; with ``errors="keep"`` a bad one carries its reason there, and the metadata
+    that could not be read is None.
+    """
+
+    __slots__ = ("index", "offset", "length", "edition", "master_table", "centre", "subcentre",
+                 "master_version", "local_version", "data_category", "subsets", "compressed",
+                 "descriptors", "time", "error", "_file", "_decoded")
+
+    def __init__(self, file: BufrFile, index: int, offset: int, length: int) -> None:
+        self._file = file
+        self._decoded: Optional[_core.Decoded] = None
+        self.index = index
+        self.offset = offset
+        self.length = length
+        self.error: Optional[str] = None
+        self.edition: Optional[int] = None
+        self.master_table: Optional[int] = None
+        self.centre: Optional[int] = None
+        self.subcentre: Optional[int] = None
+        self.master_version: Optional[int] = None
+        self.local_version: Optional[int] = None
+        self.data_category: Optional[int] = None
+        self.subsets: Optional[int] = None
+        self.compressed: Optional[bool] = None
+        self.descriptors: Optional[List[int]] = None
+        self.time: Optional[datetime.datetime] = None
+
+    def _read(self, parsed: tuple) -> None:
+        (self.edition, self.master_table, self.centre, self.subcentre, self.master_version,
+         self.local_version, self.data_category, self.subsets, _observed, self.compressed,
+         self.descriptors, year, month, day, hour, minute, second) = parsed
+        try:
+            self.time = datetime.datetime(year, month, day, hour, minute, second)
+        except ValueError:
+            self.time = None
+
+    def values(self) -> List[Value]:
+        """Every value of the message, subset after subset, as :class:`Value` records.
+
+        A value has ``subset`` (from 1), ``code`` (12101 for 0-12-101), ``key`` (the ecCodes key
+        name, such as ``"airTemperature"``), ``name``, ``unit``, ``value`` (float, str, or None
+        when missing) and ``meaning`` (the code or flag table text, or None). Texts lose trailing
+        NULs and blanks; a text of all NUL or all 0xFF bytes is None. Operator descriptors carry
+        no data and are left out, as are the new reference values of a 203YYY definition;
+        associated fields (204YYY) are listed with code 999999 and key ``"associatedField"``
+        before the element they qualify. Raises :class:`BufrError` for a bad message.
+
+        >>> [(v.key, v.value, v.unit) for v in message.values()][:2]
+        [('blockNumber', 10.0, 'Numeric'), ('stationNumber', 33.0, 'Numeric')]
+        """
+        if self.error is not None:
+            raise self._file._error(self.index, self.offset, self.error)
+        decoded, self._decoded = self._decoded, None
+        if decoded is None:
+            decoded = self._file._decode(self.index, self.offset, self.length)
+        return decoded.values()
+
+    def __repr__(self) -> str:
+        if self.error is not None:
+            return f"<Message {self.index} at byte {self.offset}: error {self.error!r}>"
+        time = self.time.isoformat(sep=" ") if self.time else "no valid time"
+        return (f"<Message {self.index} at byte {self.offset}: edition {self.edition}, centre {self.centre}, "
+                f"category {self.data_category}, {time}, {self.subsets} subsets>")
+
+
+class BufrFile:
+    """The messages of one BUFR file, in order; made by :func:`open`.
+
+    Iterating gives every :class:`Message`, ``len()`` counts them and ``bufr[i]`` is the i-th
+    (as iteration gives them: with ``errors="skip"`` bad messages are not counted).
+    """
+
+    def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None) -> None:
+        self.name = name
+        self.tables = tables
+        self.errors = errors
+        self._data = data
+        self._entries = _core.scan(data)
+        self._good: Optional[List[int]] = None
+
+    def __enter__(self) -> BufrFile:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        return None
+
+    def _error(self, index: int, offset: int, reason: str, hint: str = "") -> BufrError:
+        return BufrError(reason, index=index, offset=offset, source=self.name, hint=hint)
+
+    def _decode(self, index: int, offset: int, length: int) -> _core.Decoded:
+        try:
+            return _core.decode(self._data, offset, length, self.tables._native)
+        except ValueError as error:
+            raise self._error(index, offset, str(error)) from None
+
+    def _message(self, index: int) -> Message:
+        """Message ``index`` of the file, read and decoded; a bad one has its error set."""
+        offset, length, error = self._entries[index]
+        message = Message(self, index, offset, length)
+        if error is None:
+            try:
+                message._read(_core.parse(self._data, offset, length))
+                message._decoded = _core.decode(self._data, offset, length, self.tables._native)
+            except ValueError as failure:
+                error = str(failure)
+        message.error = error
+        return message
+
+    def _deliver(self, message: Message) -> Optional[Message]:
+        """The message as the errors mode shows it, or None to leave it out."""
+        if message.error is None or self.errors == "keep":
+            return message
+        if self.errors == "skip":
+            return None
+        raise self._error(message.index, message.offset, message.error, _HINT)
+
+    def __iter__(self) -> Iterator[Message]:
+        previous: Optional[Message] = None
+        for index in range(len(self._entries)):
+            message = self._deliver(self._message(index))
+            if message is None:
+                continue
+            # A kept message decodes again if asked; holding every message's values would
+            # hold the whole file decoded.
+            if previous is not None:
+                previous._decoded = None
+            previous = message
+            yield message
+
+    def _good_indices(self) -> List[int]:
+        if self._good is None:
+            self._good = [i for i in range(len(self._entries)) if self._message(i).error is None]
+        return self._good
+
+    def __len__(self) -> int:
+        if self.errors == "skip":
+            return len(self._good_indices())
+        return len(self._entries)
+
+    def __getitem__(self, index: int) -> Message:
+        indices = self._good_indices() if self.errors == "skip" else range(len(self._entries))
+        try:
+            position = indices[index]
+        except IndexError:
+            raise IndexError(f"message {index} out of range: the file has {len(indices)} messages") from None
+        message = self._message(position)
+        if message.error is not None and self.errors == "raise":
+            raise self._error(message.index, message.offset, message.error, _HINT)
+        return message
+
+    def __repr__(self) -> str:
+        return f"<BufrFile {self.name or 'from bytes'}: {len(self._entries)} messages>"
+
+
+_HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"
