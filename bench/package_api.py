@@ -11,21 +11,11 @@ ecCodes is never a dependency of the project.
 """
 import argparse
 import pathlib
-import time
 
 import corvane
+from decode_api import DATA, best_of, corvane_run, eccodes_run, tables_for
 
-DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data"
 WORKLOADS = [DATA / "bufr" / "dwd-synop-44msgs.bufr", DATA / "bufr" / "hirs-metop-compressed.bufr"]
-
-
-def best_of(repeat, run):
-    best, result = float("inf"), None
-    for _ in range(repeat):
-        started = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - started)
-    return best, result
 
 
 def package_run(path):
@@ -46,45 +36,10 @@ def message_bytes(path):
 def module_run(messages):
     """_corvane with a TableSet per table choice from tests/data, or None when a message is not
     edition 4 or its tables are not there."""
-    import _corvane
-
-    root = str(DATA / "tables" / "definitions")
-    cache, tables = {}, []
-    for raw in messages:
-        try:
-            m = _corvane.parse_bytes(raw)
-            key = (m.master_table_number, m.master_tables_version_number, m.local_tables_version_number,
-                   m.originating_centre, m.originating_subcentre)
-            if key not in cache:
-                cache[key] = _corvane.TableSet.from_definitions(root, m)
-        except (ValueError, OSError):
-            return None
-        tables.append(cache[key])
-
-    def run():
-        decode = _corvane.decode_values_with_tables
-        return sum(len(decode(raw, table_set)) for raw, table_set in zip(messages, tables))
-    return run
-
-
-def eccodes_run(messages):
-    import eccodes
-
-    def run():
-        count = 0
-        for raw in messages:
-            handle = eccodes.codes_new_from_message(raw)
-            try:
-                eccodes.codes_set(handle, "unpack", 1)
-                count += len(eccodes.codes_get_array(handle, "numericValues"))
-                try:
-                    count += len(eccodes.codes_get_array(handle, "stringValues"))
-                except eccodes.CodesInternalError:
-                    pass
-            finally:
-                eccodes.codes_release(handle)
-        return count
-    return run
+    try:
+        return corvane_run(messages, tables_for(messages))
+    except (ValueError, OSError):
+        return None
 
 
 def report(label, seconds, messages, values):
