@@ -25,20 +25,15 @@ PyModuleDef module_definition = {
 };
 
 PyObject* init_module() {
-    if (!claim_interpreter("_corvane")) return nullptr;
-    Ref module(PyModule_Create(&module_definition));
-    if (!module) return nullptr;
     Types& cache = types();
-    if (!add_class(module.get(), message_spec, "BufrMessage", cache.message) ||
-        !add_class(module.get(), decoded_value_spec, "DecodedValue", cache.decoded_value) ||
-        !add_class(module.get(), descriptor_spec, "Descriptor", cache.descriptor) ||
-        !add_class(module.get(), element_spec, "ElementDefinition", cache.element) ||
-        !add_class(module.get(), sequence_spec, "SequenceDefinition", cache.sequence) ||
-        !add_class(module.get(), table_set_spec, "TableSet", cache.table_set) ||
-        PyModule_AddFunctions(module.get(), module_functions) != 0) {
-        return nullptr;
-    }
-    return module.release();
+    return create_module(module_definition,
+                         {{message_spec, "BufrMessage", cache.message},
+                          {decoded_value_spec, "DecodedValue", cache.decoded_value},
+                          {descriptor_spec, "Descriptor", cache.descriptor},
+                          {element_spec, "ElementDefinition", cache.element},
+                          {sequence_spec, "SequenceDefinition", cache.sequence},
+                          {table_set_spec, "TableSet", cache.table_set}},
+                         module_functions);
 }
 
 }  // namespace

@@ -21,17 +21,12 @@ PyModuleDef module_definition = {
 };
 
 PyObject* init_module() {
-    if (!claim_interpreter("corvane._core")) return nullptr;
-    Ref module(PyModule_Create(&module_definition));
-    if (!module) return nullptr;
     Types& cache = types();
-    if (!add_class(module.get(), tables_spec, "Tables", cache.tables) ||
-        !add_class(module.get(), decoded_spec, "Decoded", cache.decoded) ||
-        !add_class(module.get(), value_spec, "Value", cache.value) ||
-        PyModule_AddFunctions(module.get(), module_functions) != 0) {
-        return nullptr;
-    }
-    return module.release();
+    return create_module(module_definition,
+                         {{tables_spec, "Tables", cache.tables},
+                          {decoded_spec, "Decoded", cache.decoded},
+                          {value_spec, "Value", cache.value}},
+                         module_functions);
 }
 
 }  // namespace

@@ -82,6 +82,28 @@ std::string quoted_names(const std::vector<const char*>& names) {
     return text;
 }
 
+bool claim_interpreter(const char* module_name) {
+    static std::int64_t owner = -1;
+    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (owner == -1) owner = current;
+    if (owner == current) return true;
+    PyErr_Format(PyExc_ImportError, "%s can be imported in one interpreter per process only", module_name);
+    return false;
+}
+
+bool add_class(PyObject* module, const ModuleClass& entry) {
+    if (entry.cached == nullptr) {
+        entry.cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&entry.spec));
+        if (entry.cached == nullptr) return false;
+    }
+    Py_IncRef(reinterpret_cast<PyObject*>(entry.cached));
+    if (PyModule_AddObject(module, entry.name, reinterpret_cast<PyObject*>(entry.cached)) != 0) {
+        Py_DecRef(reinterpret_cast<PyObject*>(entry.cached));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out) {
@@ -267,26 +289,15 @@ void raise_current_exception() noexcept {
     }
 }
 
-bool claim_interpreter(const char* module_name) {
-    static std::int64_t owner = -1;
-    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (owner == -1) owner = current;
-    if (owner == current) return true;
-    PyErr_Format(PyExc_ImportError, "%s can be imported in one interpreter per process only", module_name);
-    return false;
-}
-
-bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObject*& cached) {
-    if (cached == nullptr) {
-        cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-        if (cached == nullptr) return false;
+PyObject* create_module(PyModuleDef& definition, std::initializer_list<ModuleClass> classes, PyMethodDef* functions) {
+    if (!claim_interpreter(definition.m_name)) return nullptr;
+    Ref module(PyModule_Create(&definition));
+    if (!module) return nullptr;
+    for (const ModuleClass& entry : classes) {
+        if (!add_class(module.get(), entry)) return nullptr;
     }
-    Py_IncRef(reinterpret_cast<PyObject*>(cached));
-    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(cached)) != 0) {
-        Py_DecRef(reinterpret_cast<PyObject*>(cached));
-        return false;
-    }
-    return true;
+    if (PyModule_AddFunctions(module.get(), functions) != 0) return nullptr;
+    return module.release();
 }
 
 PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }

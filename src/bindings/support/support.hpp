@@ -103,11 +103,17 @@ inline PyObject* to_python(const std::string& text) { return to_python(std::stri
 
 PyObject* new_str(std::string_view text);
 
-// Class objects are built once per process, so a module may live in one interpreter only: false
-// with ImportError for any other.
-bool claim_interpreter(const char* module_name);
-// Builds the class of `spec` on first use (cached in `cached`) and binds it in `module`.
-bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObject*& cached);
+// A class of a module: built from `spec` on first use, kept in `cached` for the life of the process.
+struct ModuleClass {
+    PyType_Spec& spec;
+    const char* name;
+    PyTypeObject*& cached;
+};
+
+// Creates the module of `definition` with its classes bound in order, then its functions; null
+// with the exception set when a step fails. Class objects are process-wide, so the module may
+// live in one interpreter only: ImportError in any other.
+PyObject* create_module(PyModuleDef& definition, std::initializer_list<ModuleClass> classes, PyMethodDef* functions);
 
 // Lets other threads run while it lives; nothing may touch a Python object meanwhile.
 class WithoutGil {
