@@ -155,6 +155,10 @@ class BufrFile:
 
     Iterating gives every :class:`Message`, ``len()`` counts them and ``bufr[i]`` is the i-th
     (as iteration gives them: with ``errors="skip"`` bad messages are not counted).
+
+    >>> bufr = corvane.open("archive.bufr.gz", errors="skip")
+    >>> len(bufr), bufr[0].edition, bufr[-1].time
+    (15824, 3, datetime.datetime(2020, 3, 15, 0, 0))
     """
 
     def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None) -> None:
