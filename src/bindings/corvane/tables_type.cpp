@@ -165,16 +165,14 @@ TablesState::~TablesState() {
     meanings.for_each(release);
 }
 
-PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name) {
-    if (PyObject** found = owner.elements.find(name)) return *found;
+PyObject* new_element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name) {
     Ref texts(make_texts(tables, code, name));
     if (!texts) return nullptr;
     owner.elements.insert(name, texts.get());
     return texts.release();
 }
 
-PyObject* meaning_text(TablesState& owner, const std::string* meaning) {
-    if (PyObject** found = owner.meanings.find(meaning)) return *found;
+PyObject* new_meaning_text(TablesState& owner, const std::string* meaning) {
     Ref text(new_str(*meaning));
     if (!text) return nullptr;
     owner.meanings.insert(meaning, text.get());

@@ -37,11 +37,23 @@ struct TablesState {
     PointerTable<std::string, PyObject*> meanings;
 };
 
+// Makes and keeps what element_texts and meaning_text return on their first call for a text.
+PyObject* new_element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name);
+PyObject* new_meaning_text(TablesState& owner, const std::string* meaning);
+
 // The borrowed (key, name, unit or None) tuple for values whose name is `name` in `tables`, a
-// set of `owner`; null with an exception set.
-PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name);
+// set of `owner`; null with an exception set. Called for every value: the lookup is inline.
+inline PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code,
+                               const std::string* name) {
+    if (PyObject** found = owner.elements.find(name)) return *found;
+    return new_element_texts(owner, tables, code, name);
+}
+
 // A borrowed str for a code-table text of a set of `owner`; null with an exception set.
-PyObject* meaning_text(TablesState& owner, const std::string* meaning);
+inline PyObject* meaning_text(TablesState& owner, const std::string* meaning) {
+    if (PyObject** found = owner.meanings.find(meaning)) return *found;
+    return new_meaning_text(owner, meaning);
+}
 
 // A decoded message: its values, the set they were decoded with and the Tables object that owns it.
 PyObject* new_decoded(DecodedValues values, PyObject* tables, const TableSet& set);
