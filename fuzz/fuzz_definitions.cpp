@@ -16,13 +16,12 @@
 #include <filesystem>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 #include "data/decoder.hpp"
+#include "scratch_dir.hpp"
 #include "message/message.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/expand.hpp"
@@ -153,14 +152,9 @@ void load_and_decode(const fs::path& root, const Input& input) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A fresh root per input, removed again: runs stay independent and the disk use bounded.
-    std::string pattern = (fs::temp_directory_path() / "corvane-fuzz-definitions-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    const fs::path root(pattern);
+    const ScratchDir root;
     const Input input = split_input(std::string_view(reinterpret_cast<const char*>(data), size));
-    build_tree(root, input.entries);
-    load_and_decode(root, input);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
+    build_tree(root.path(), input.entries);
+    load_and_decode(root.path(), input);
     return 0;
 }
