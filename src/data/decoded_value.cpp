@@ -33,4 +33,9 @@ const std::string& character_data_label() {
     return label;
 }
 
+const std::string& unknown_local_element_label() {
+    static const std::string label = "unknown local element";
+    return label;
+}
+
 }  // namespace corvane

@@ -84,5 +84,6 @@ struct DecodedValues {
 const std::string& operator_label();          // "operator"
 const std::string& associated_field_label();  // "associatedField"
 const std::string& character_data_label();    // "characterData"
+const std::string& unknown_local_element_label();  // "unknown local element"
 
 }  // namespace corvane

@@ -98,6 +98,23 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
+// 206YYY gives the width of an element that the tables lack: its bits, unscaled. It has no
+// definition, so it cannot join the history.
+Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
+    ValueCodingState& state = walk.state;
+    std::uint64_t bits;
+    if (!walk.reader.try_read_u64(state.local_width, bits)) return walk.reader.read_error(state.local_width);
+    DecodedValue* value = append(walk.out);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = code;
+    value->name = &unknown_local_element_label();
+    value->set_raw_value(static_cast<double>(bits));
+    value->set_raw(bits);
+    state.local_width_pending = false;
+    state.end_bitmap_definition();
+    return {};
+}
+
 Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
@@ -123,12 +140,15 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         }
     }
     element = walk.tables.find_element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) {
+        if (!state.local_width_pending) return BufrError::element_not_found(code);
+        return read_unknown_local_element(walk, code);
+    }
     auto value = read_element(walk, *element, false);
     if (!value) return std::move(value).error();
     state.local_width_pending = false;
-    if (code == 31031 && state.defining_bitmap) {
-        if (value->has_value()) state.bitmap.push_back(bitmap_entry(**value));
+    if (state.takes_bitmap_entry(code)) {
+        if (value->has_value()) state.add_bitmap_entry(bitmap_entry(**value));
     } else {
         state.descriptor_history.push_back(element);
     }
@@ -155,6 +175,7 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     auto value = read_element(walk, factor, false);
     if (!value) return std::move(value).error();
+    walk.state.end_bitmap_run();
     walk.state.descriptor_history.push_back(&factor);
     return replication_count(*value);
 }
