@@ -320,10 +320,8 @@ Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, co
 // Subset after subset, each value built once in its final place; the texts move with them.
 DecodedValues regroup(CompressedColumns& walk) {
     DecodedValues out;
-    out.values.resize(walk.value_count());
-    DecodedValue* value = out.values.data();
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
-        for (const Column& column : walk.columns) write_value(walk, column, s, *value++);
+        for (const Column& column : walk.columns) write_value(walk, column, s, out.values.append());
     }
     out.texts = std::move(walk.arena);
     return out;

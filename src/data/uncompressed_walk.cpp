@@ -29,7 +29,7 @@ struct Walk {
 
 DecodedValue* append(DecodedValues& out) {
     if (out.values.size() >= kMaxDecodedValues) return nullptr;
-    return &out.values.emplace_back();
+    return &out.values.append();
 }
 
 // Stores a decoded text with the values; a missing text stays absent.
@@ -191,17 +191,12 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
     BitReader reader(section4_data);
     if (message.compressed_data) return decode_compressed_values(message, tables, reader);
     DecodedValues out;
-    std::vector<DecodedValue>& values = out.values;
     ValueCodingState state;
     Walk walk{tables, reader, state, out};
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
             return std::move(walked).error();
-        }
-        // Subsets of one message are alike: size the list once from the first.
-        if (subset == 0) {
-            values.reserve(std::min<std::size_t>(values.size() * message.number_of_subsets, kMaxDecodedValues));
         }
     }
     return out;
