@@ -320,6 +320,7 @@ Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, co
 // Subset after subset, each value built once in its final place; the texts move with them.
 DecodedValues regroup(CompressedColumns& walk) {
     DecodedValues out;
+    out.values.plan(walk.value_count());
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
         for (const Column& column : walk.columns) write_value(walk, column, s, out.values.append());
     }

@@ -19,8 +19,9 @@ std::string_view TextArena::store(std::string_view text) {
 }
 
 void ValueList::add_block() {
-    const std::size_t capacity = std::min(kFirstBlockValues << std::min<std::size_t>(blocks_.size(), 20),
-                                          kLargestBlockValues);
+    const std::size_t doubled = kFirstBlockValues << std::min<std::size_t>(blocks_.size(), 8);
+    const std::size_t capacity = std::min(planned_ != 0 ? planned_ : doubled, kLargestBlockValues);
+    planned_ -= std::min(planned_, capacity);
     DecodedValue* values = std::allocator<DecodedValue>().allocate(capacity);
     blocks_.push_back({std::unique_ptr<DecodedValue, Deallocate>(values, Deallocate{capacity}), size_});
     next_ = values;

@@ -1,6 +1,7 @@
 // One decoded value of section 4, and the list that a decode returns.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -69,8 +70,9 @@ static_assert(std::is_trivially_copyable_v<DecodedValue> && std::is_trivially_de
 
 // The values of one decode in order, in blocks: appending never moves a value, memory grows
 // with what has been decoded, and a consumer can free each block once it has taken its values,
-// so that a value is not held twice. Blocks double up to 2^20 values (48 MiB), a size that
-// allocators hand back to the system when it is freed.
+// so that a value is not held twice. Blocks hold at most 2^20 values (48 MiB), a size that
+// allocators hand back to the system when it is freed; they double up to that size unless
+// the decoder knows how many values will follow.
 class ValueList {
 public:
     ValueList() = default;
@@ -78,15 +80,21 @@ public:
         : blocks_(std::move(other.blocks_)),
           next_(std::exchange(other.next_, nullptr)),
           end_(std::exchange(other.end_, nullptr)),
-          size_(std::exchange(other.size_, 0)) {}
+          size_(std::exchange(other.size_, 0)),
+          planned_(std::exchange(other.planned_, 0)) {}
     ValueList& operator=(ValueList&& other) noexcept {
         blocks_ = std::move(other.blocks_);
         other.blocks_.clear();
         next_ = std::exchange(other.next_, nullptr);
         end_ = std::exchange(other.end_, nullptr);
         size_ = std::exchange(other.size_, 0);
+        planned_ = std::exchange(other.planned_, 0);
         return *this;
     }
+
+    // About `count` more values will follow: the next blocks are sized for them, so that a
+    // large decode takes few allocations.
+    void plan(std::size_t count) { planned_ = count - std::min<std::size_t>(count, end_ - next_); }
 
     // A new value in its initial state, at the end.
     DecodedValue& append() {
@@ -156,6 +164,7 @@ private:
     DecodedValue* next_ = nullptr;
     DecodedValue* end_ = nullptr;
     std::size_t size_ = 0;
+    std::size_t planned_ = 0;
 };
 
 // Owns the characters of the texts of one decode, in blocks that never move, so that values

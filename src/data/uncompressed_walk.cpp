@@ -184,6 +184,16 @@ Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t>
     return walk_descriptors(walk, descriptors, depth, "descriptor decode exceeded recursion depth");
 }
 
+// Subsets of one message are alike, so the first tells how many values the others hold, as
+// far as the bits left can hold that many subsets: a message that declares more subsets than
+// it carries must not get room for them. A first subset that read no bits repeats exactly.
+std::size_t later_values(std::uint64_t subsets, std::size_t first_values, const BitReader& reader) {
+    const std::uint64_t first_bits = reader.position();
+    std::uint64_t later = subsets - 1;
+    if (first_bits != 0) later = std::min(later, (reader.total_bits() - first_bits) / first_bits);
+    return static_cast<std::size_t>(std::min<std::uint64_t>(later * first_values, kMaxDecodedValues));
+}
+
 }  // namespace
 
 Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
@@ -198,6 +208,7 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
             return std::move(walked).error();
         }
+        if (subset == 0) out.values.plan(later_values(message.number_of_subsets, out.size(), reader));
     }
     return out;
 }
