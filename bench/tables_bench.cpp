@@ -6,6 +6,7 @@
 #include "tables/bufr4_loader.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/eccodes_loader.hpp"
+#include "tables/table_archive.hpp"
 
 namespace {
 
@@ -35,6 +36,29 @@ void BM_DefinitionsForMessage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DefinitionsForMessage)->Unit(benchmark::kMillisecond);
+
+void BM_ArchiveOpen(benchmark::State& state) {
+    for (auto _ : state) {
+        auto archive = corvane::TableArchive::open(CORVANE_TABLE_ARCHIVE);
+        if (!archive) return fail_on(state, archive.error());
+        benchmark::DoNotOptimize(archive->label());
+    }
+}
+BENCHMARK(BM_ArchiveOpen)->Unit(benchmark::kMillisecond);
+
+// One choice from the opened archive: master version 39 alone, then 13 with centre 98's local tables.
+void BM_ArchiveChoice(benchmark::State& state) {
+    auto archive = corvane::TableArchive::open(CORVANE_TABLE_ARCHIVE);
+    if (!archive) return fail_on(state, archive.error());
+    const auto local_version = static_cast<std::uint8_t>(state.range(1));
+    const corvane::TableChoice choice{0, static_cast<std::uint8_t>(state.range(0)), 98, 0, local_version};
+    for (auto _ : state) {
+        auto tables = archive->load(choice);
+        if (!tables) return fail_on(state, tables.error());
+        benchmark::DoNotOptimize(tables->code_tables.size());
+    }
+}
+BENCHMARK(BM_ArchiveChoice)->Args({39, 0})->Args({13, 101})->Unit(benchmark::kMillisecond);
 
 void BM_WmoCsv(benchmark::State& state) {
     for (auto _ : state) {

@@ -15,16 +15,18 @@ std::size_t whitespace_length(std::string_view s, std::size_t i, bool backwards)
         "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
         "\xE3\x80\x80"};
     const auto ascii = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    // Every multi-byte sequence starts and ends with a byte of 0x80 or above.
+    const auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
     if (backwards) {
         if (i == 0) return 0;
-        if (ascii(s[i - 1])) return 1;
+        if (plain(s[i - 1])) return ascii(s[i - 1]) ? 1 : 0;
         for (std::string_view w : kMultiByte) {
             if (i >= w.size() && s.substr(i - w.size(), w.size()) == w) return w.size();
         }
         return 0;
     }
     if (i >= s.size()) return 0;
-    if (ascii(s[i])) return 1;
+    if (plain(s[i])) return ascii(s[i]) ? 1 : 0;
     for (std::string_view w : kMultiByte) {
         if (s.substr(i, w.size()) == w) return w.size();
     }

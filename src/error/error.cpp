@@ -14,6 +14,18 @@ BufrError BufrError::io_invalid_utf8() {
     return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8");
 }
 
+BufrError BufrError::tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
+                                     unsigned centre, unsigned subcentre) {
+    const auto n = [](unsigned v) { return std::to_string(v); };
+    return BufrError(ErrorKind::TablesNotFound, "no BUFR tables for master table " + n(master_table) + " version " +
+                                                    n(master_version) + " (local version " + n(local_version) +
+                                                    ", centre " + n(centre) + ", subcentre " + n(subcentre) + ")");
+}
+
+BufrError BufrError::not_regular_file(std::string_view shown_path) {
+    return BufrError(ErrorKind::NotRegularFile, "not a regular file: " + std::string(shown_path));
+}
+
 std::string os_error_text(int error_number) {
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
@@ -30,7 +42,8 @@ std::string BufrError::render() const {
         case ErrorKind::MissingMarker:
             return "missing BUFR marker";
         case ErrorKind::UnsupportedEdition:
-            return "unsupported BUFR edition " + n(first_) + "; only edition 4 is implemented";
+            return "unsupported BUFR edition " + n(first_) +
+                   (second_ == 0 ? "; only edition 4 is implemented" : "; only editions 2, 3 and 4 are implemented");
         case ErrorKind::LengthMismatch:
             return "declared length " + n(first_) + " does not match buffer length " + n(second_);
         case ErrorKind::TruncatedSection:
@@ -52,6 +65,9 @@ std::string BufrError::render() const {
             return "csv/table parse error: " + text_;
         case ErrorKind::Io:
             return "io error: " + text_;
+        case ErrorKind::TablesNotFound:
+        case ErrorKind::NotRegularFile:
+            return text_;
     }
     return {};
 }

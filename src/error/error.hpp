@@ -24,6 +24,8 @@ enum class ErrorKind : std::uint8_t {
     ElementNotFound,
     Parse,
     Io,
+    TablesNotFound,
+    NotRegularFile,
 };
 
 class BufrError {
@@ -32,6 +34,10 @@ public:
     static BufrError missing_marker() { return BufrError(ErrorKind::MissingMarker); }
     static BufrError unsupported_edition(std::uint8_t edition) {
         return BufrError(ErrorKind::UnsupportedEdition, edition);
+    }
+    // The same kind for a reader of editions 2, 3 and 4, whose text names them.
+    static BufrError unsupported_edition_of_2_to_4(std::uint8_t edition) {
+        return BufrError(ErrorKind::UnsupportedEdition, edition, 2);
     }
     static BufrError length_mismatch(std::uint64_t declared, std::uint64_t actual) {
         return BufrError(ErrorKind::LengthMismatch, declared, actual);
@@ -57,9 +63,16 @@ public:
     // An I/O error reported by the operating system, from its errno.
     static BufrError io_errno(int error_number);
     static BufrError io_invalid_utf8();
+    // No packed tables for a message's choice of tables; the text names every number of the choice.
+    static BufrError tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
+                                      unsigned centre, unsigned subcentre);
+    // A path that names a FIFO, socket or device where a file is read; `shown_path` is the path
+    // as texts show it.
+    static BufrError not_regular_file(std::string_view shown_path);
 
     ErrorKind kind() const { return kind_; }
-    // The text carried by Parse and Io errors (without the rendered prefix).
+    // The text carried by Parse and Io errors (without the rendered prefix), and the whole text of
+    // NotRegularFile.
     const std::string& text() const { return text_; }
     std::string render() const;
 

@@ -25,6 +25,7 @@ TEST(BufrErrorTest, RendersEveryKind) {
     EXPECT_EQ(BufrError::parse("boom").render(), "csv/table parse error: boom");
     EXPECT_EQ(BufrError::io_invalid_utf8().render(), "io error: stream did not contain valid UTF-8");
     EXPECT_EQ(BufrError::io_errno(ENOENT).render(), "io error: No such file or directory (os error 2)");
+    EXPECT_EQ(BufrError::not_regular_file("/dev/zero").render(), "not a regular file: /dev/zero");
 }
 
 TEST(BufrErrorTest, CodesPadToSixDigitsButNeverTruncate) {

@@ -36,23 +36,23 @@ PyObject* descriptor_repr(PyObject* self) {
 }
 
 PyGetSetDef descriptor_getset[] = {
-    {"f", field_getter<Descriptor, &Descriptor::f>, nullptr, nullptr, nullptr},
-    {"x", field_getter<Descriptor, &Descriptor::x>, nullptr, nullptr, nullptr},
-    {"y", field_getter<Descriptor, &Descriptor::y>, nullptr, nullptr, nullptr},
-    {"fxy", descriptor_fxy, nullptr, nullptr, nullptr},
+    attribute<field_getter<Descriptor, &Descriptor::f>>("f"),
+    attribute<field_getter<Descriptor, &Descriptor::x>>("x"),
+    attribute<field_getter<Descriptor, &Descriptor::y>>("y"),
+    attribute<descriptor_fxy>("fxy"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef descriptor_methods[] = {
-    {"from_fxy", as_cfunction(descriptor_from_fxy), kKeywordCall | METH_STATIC, "from_fxy(code)\n--\n\n"},
+    method<descriptor_from_fxy>("from_fxy", kKeywordCall | METH_STATIC, "from_fxy(code)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot descriptor_slots[] = {
     {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(descriptor_new)},
+    {Py_tp_new, slot_function<descriptor_new>()},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<Descriptor>)},
-    {Py_tp_repr, reinterpret_cast<void*>(descriptor_repr)},
+    {Py_tp_repr, slot_function<descriptor_repr>()},
     {Py_tp_getset, descriptor_getset},
     {Py_tp_methods, descriptor_methods},
     {0, nullptr},

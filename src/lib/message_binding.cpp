@@ -2,7 +2,7 @@
 
 #include "lib/bindings.hpp"
 #include "lib/support.hpp"
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 
 namespace corvane::py {
 namespace {
@@ -10,39 +10,39 @@ namespace {
 using Message = Boxed<BufrMessage>;
 
 template <auto Member>
-PyObject* get(PyObject* self, void* closure) {
-    return field_getter<BufrMessage, Member>(self, closure);
+PyGetSetDef get(const char* name) {
+    return attribute<field_getter<BufrMessage, Member>>(name);
 }
 
 PyGetSetDef message_getset[] = {
-    {"total_length", get<&BufrMessage::total_length>, nullptr, nullptr, nullptr},
-    {"edition", get<&BufrMessage::edition>, nullptr, nullptr, nullptr},
-    {"section1_length", get<&BufrMessage::section1_length>, nullptr, nullptr, nullptr},
-    {"master_table_number", get<&BufrMessage::master_table_number>, nullptr, nullptr, nullptr},
-    {"originating_centre", get<&BufrMessage::originating_centre>, nullptr, nullptr, nullptr},
-    {"originating_subcentre", get<&BufrMessage::originating_subcentre>, nullptr, nullptr, nullptr},
-    {"update_sequence_number", get<&BufrMessage::update_sequence_number>, nullptr, nullptr, nullptr},
-    {"local_section_present", get<&BufrMessage::local_section_present>, nullptr, nullptr, nullptr},
-    {"data_category", get<&BufrMessage::data_category>, nullptr, nullptr, nullptr},
-    {"international_data_subcategory", get<&BufrMessage::international_data_subcategory>, nullptr, nullptr, nullptr},
-    {"local_data_subcategory", get<&BufrMessage::local_data_subcategory>, nullptr, nullptr, nullptr},
-    {"master_tables_version_number", get<&BufrMessage::master_tables_version_number>, nullptr, nullptr, nullptr},
-    {"local_tables_version_number", get<&BufrMessage::local_tables_version_number>, nullptr, nullptr, nullptr},
-    {"typical_year", get<&BufrMessage::typical_year>, nullptr, nullptr, nullptr},
-    {"typical_month", get<&BufrMessage::typical_month>, nullptr, nullptr, nullptr},
-    {"typical_day", get<&BufrMessage::typical_day>, nullptr, nullptr, nullptr},
-    {"typical_hour", get<&BufrMessage::typical_hour>, nullptr, nullptr, nullptr},
-    {"typical_minute", get<&BufrMessage::typical_minute>, nullptr, nullptr, nullptr},
-    {"typical_second", get<&BufrMessage::typical_second>, nullptr, nullptr, nullptr},
-    {"section2_length", get<&BufrMessage::section2_length>, nullptr, nullptr, nullptr},
-    {"section3_length", get<&BufrMessage::section3_length>, nullptr, nullptr, nullptr},
-    {"number_of_subsets", get<&BufrMessage::number_of_subsets>, nullptr, nullptr, nullptr},
-    {"observed_data", get<&BufrMessage::observed_data>, nullptr, nullptr, nullptr},
-    {"compressed_data", get<&BufrMessage::compressed_data>, nullptr, nullptr, nullptr},
-    {"unexpanded_descriptors", get<&BufrMessage::unexpanded_descriptors>, nullptr, nullptr, nullptr},
-    {"section4_length", get<&BufrMessage::section4_length>, nullptr, nullptr, nullptr},
-    {"section4_data_offset", get<&BufrMessage::section4_data_offset>, nullptr, nullptr, nullptr},
-    {"section4_data_length", get<&BufrMessage::section4_data_length>, nullptr, nullptr, nullptr},
+    get<&BufrMessage::total_length>("total_length"),
+    get<&BufrMessage::edition>("edition"),
+    get<&BufrMessage::section1_length>("section1_length"),
+    get<&BufrMessage::master_table_number>("master_table_number"),
+    get<&BufrMessage::originating_centre>("originating_centre"),
+    get<&BufrMessage::originating_subcentre>("originating_subcentre"),
+    get<&BufrMessage::update_sequence_number>("update_sequence_number"),
+    get<&BufrMessage::local_section_present>("local_section_present"),
+    get<&BufrMessage::data_category>("data_category"),
+    get<&BufrMessage::international_data_subcategory>("international_data_subcategory"),
+    get<&BufrMessage::local_data_subcategory>("local_data_subcategory"),
+    get<&BufrMessage::master_tables_version_number>("master_tables_version_number"),
+    get<&BufrMessage::local_tables_version_number>("local_tables_version_number"),
+    get<&BufrMessage::typical_year>("typical_year"),
+    get<&BufrMessage::typical_month>("typical_month"),
+    get<&BufrMessage::typical_day>("typical_day"),
+    get<&BufrMessage::typical_hour>("typical_hour"),
+    get<&BufrMessage::typical_minute>("typical_minute"),
+    get<&BufrMessage::typical_second>("typical_second"),
+    get<&BufrMessage::section2_length>("section2_length"),
+    get<&BufrMessage::section3_length>("section3_length"),
+    get<&BufrMessage::number_of_subsets>("number_of_subsets"),
+    get<&BufrMessage::observed_data>("observed_data"),
+    get<&BufrMessage::compressed_data>("compressed_data"),
+    get<&BufrMessage::unexpanded_descriptors>("unexpanded_descriptors"),
+    get<&BufrMessage::section4_length>("section4_length"),
+    get<&BufrMessage::section4_data_offset>("section4_data_offset"),
+    get<&BufrMessage::section4_data_length>("section4_data_length"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -61,7 +61,7 @@ PyObject* message_repr(PyObject* self) {
 
 PyType_Slot message_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<BufrMessage>)},
-    {Py_tp_repr, reinterpret_cast<void*>(message_repr)},
+    {Py_tp_repr, slot_function<message_repr>()},
     {Py_tp_getset, message_getset},
     {0, nullptr},
 };

@@ -6,17 +6,17 @@ namespace corvane::py {
 namespace {
 
 PyMethodDef module_functions[] = {
-    {"parse_bytes", as_cfunction(parse_bytes), kKeywordCall, "parse_bytes(data)\n--\n\n"},
-    {"parse_file", as_cfunction(parse_file), kKeywordCall, "parse_file(path)\n--\n\n"},
-    {"parse_all_bytes", as_cfunction(parse_all_bytes), kKeywordCall, "parse_all_bytes(data)\n--\n\n"},
-    {"parse_all_file", as_cfunction(parse_all_file), kKeywordCall, "parse_all_file(path)\n--\n\n"},
-    {"expand_descriptors", as_cfunction(expand_descriptors), kKeywordCall,
-     "expand_descriptors(table_dir, descriptors)\n--\n\n"},
-    {"decode_values", as_cfunction(decode_values), kKeywordCall, "decode_values(data, table_dir)\n--\n\n"},
-    {"decode_values_with_tables", as_cfunction(decode_values_with_tables), kKeywordCall,
-     "decode_values_with_tables(data, tables)\n--\n\n"},
-    {"decode_values_with_definitions", as_cfunction(decode_values_with_definitions), kKeywordCall,
-     "decode_values_with_definitions(data, definitions_root)\n--\n\n"},
+    method<parse_bytes>("parse_bytes", kKeywordCall, "parse_bytes(data)\n--\n\n"),
+    method<parse_file>("parse_file", kKeywordCall, "parse_file(path)\n--\n\n"),
+    method<parse_all_bytes>("parse_all_bytes", kKeywordCall, "parse_all_bytes(data)\n--\n\n"),
+    method<parse_all_file>("parse_all_file", kKeywordCall, "parse_all_file(path)\n--\n\n"),
+    method<expand_descriptors>("expand_descriptors", kKeywordCall,
+                                                  "expand_descriptors(table_dir, descriptors)\n--\n\n"),
+    method<decode_values>("decode_values", kKeywordCall, "decode_values(data, table_dir)\n--\n\n"),
+    method<decode_values_with_tables>("decode_values_with_tables", kKeywordCall,
+                                                  "decode_values_with_tables(data, tables)\n--\n\n"),
+    method<decode_values_with_definitions>("decode_values_with_definitions", kKeywordCall,
+                                                  "decode_values_with_definitions(data, definitions_root)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -39,25 +39,15 @@ bool add_class(PyObject* module, PyType_Spec& spec, const char* name, PyTypeObje
         cached = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
         if (cached == nullptr) return false;
     }
-    Py_INCREF(cached);
+    Py_IncRef(reinterpret_cast<PyObject*>(cached));
     if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(cached)) != 0) {
-        Py_DECREF(cached);
+        Py_DecRef(reinterpret_cast<PyObject*>(cached));
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-Types& types() {
-    static Types cache;
-    return cache;
-}
-
-}  // namespace corvane::py
-
-PyMODINIT_FUNC PyInit__corvane() {
-    using namespace corvane::py;
+PyObject* init_module() {
     if (!claim_interpreter()) return nullptr;
     Ref module(PyModule_Create(&module_definition));
     if (!module) return nullptr;
@@ -73,3 +63,14 @@ PyMODINIT_FUNC PyInit__corvane() {
     }
     return module.release();
 }
+
+}  // namespace
+
+Types& types() {
+    static Types cache;
+    return cache;
+}
+
+}  // namespace corvane::py
+
+PyMODINIT_FUNC PyInit__corvane() { return corvane::py::guarded<corvane::py::init_module>(); }

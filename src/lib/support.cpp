@@ -1,5 +1,8 @@
 #include "lib/support.hpp"
 
+#include <algorithm>
+#include <exception>
+
 namespace corvane::py {
 namespace {
 
@@ -216,8 +219,10 @@ bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>
         prefix_pending_error(name);
         return false;
     }
+    // The length is only the object's claim: trust it for one allocation of modest size and let
+    // the items themselves grow the list past that.
     const Py_ssize_t hint = PySequence_Size(object);
-    if (hint > 0) out.reserve(static_cast<std::size_t>(hint));
+    if (hint > 0) out.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), 1 << 16));
     if (hint < 0) PyErr_Clear();
     while (Ref item{PyIter_Next(iterator.get())}) {
         std::uint32_t code;
@@ -238,6 +243,7 @@ bool check_instance(PyObject* object, const char* name, PyTypeObject* type, cons
 }
 
 PyObject* raise_error(const BufrError& error) {
+    if (error.kind() == ErrorKind::NotRegularFile) return raise_os_error(error);
     PyErr_SetString(PyExc_ValueError, error.render().c_str());
     return nullptr;
 }
@@ -246,6 +252,19 @@ PyObject* raise_os_error(const BufrError& error) {
     Ref text(new_str(error.text()));
     if (text) PyErr_SetObject(PyExc_OSError, text.get());
     return nullptr;
+}
+
+void raise_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& exception) {
+        // Formatted by the interpreter: building the text here could throw again.
+        PyErr_Format(PyExc_RuntimeError, "internal error: %s", exception.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "internal error: unknown exception");
+    }
 }
 
 PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }

@@ -1,4 +1,5 @@
-// Argument conversion, error mapping and object boxing shared by every binding.
+// Argument conversion, error mapping, object boxing and the exception guard shared by every
+// binding.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,7 +25,7 @@ public:
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     Ref(Ref&& other) noexcept : object_(other.release()) {}
-    ~Ref() { Py_XDECREF(object_); }
+    ~Ref() { Py_DecRef(object_); }
     PyObject* get() const { return object_; }
     PyObject* release() { return std::exchange(object_, nullptr); }
     explicit operator bool() const { return object_ != nullptr; }
@@ -51,10 +53,42 @@ bool to_u64(PyObject* object, const char* name, std::uint64_t& out);
 bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>& out);
 bool check_instance(PyObject* object, const char* name, PyTypeObject* type, const char* type_name);
 
-// Raises the Python exception for a core error (always ValueError with the rendered text).
+// Raises the Python exception for a core error: OSError naming the path for a file that is not
+// a regular file, ValueError with the rendered text for every other kind.
 PyObject* raise_error(const BufrError& error);
 // Raises OSError whose one argument is the error's own text (file reads of parse_file).
 PyObject* raise_os_error(const BufrError& error);
+
+// Raises the Python exception for the C++ exception being handled: MemoryError for
+// std::bad_alloc, and for anything else RuntimeError with the exception's text (the core reports
+// its errors as values, so any other exception is a fault of this module; SystemError would
+// blame the interpreter).
+void raise_current_exception() noexcept;
+
+// A C++ exception that unwinds into the interpreter ends the process, so everything the
+// interpreter calls is wrapped: guarded<f> runs f and turns an exception into a Python one.
+// Destructors cannot throw, so deallocators need no guard.
+template <auto Function>
+struct Guarded;
+
+template <class R, class... Args, R (*Function)(Args...)>
+struct Guarded<Function> {
+    static R call(Args... args) noexcept {
+        try {
+            return Function(args...);
+        } catch (...) {
+            raise_current_exception();
+            if constexpr (std::is_pointer_v<R>) {
+                return nullptr;
+            } else {
+                return R{-1};
+            }
+        }
+    }
+};
+
+template <auto Function>
+inline constexpr auto guarded = &Guarded<Function>::call;
 
 PyObject* to_python(std::uint64_t value);
 PyObject* to_python(std::int64_t value);
@@ -69,14 +103,23 @@ inline PyObject* to_python(const std::string& text) { return to_python(std::stri
 
 PyObject* new_str(std::string_view text);
 
-// Method tables want every function as a PyCFunction, whatever its real signature.
-template <class Function>
-PyCFunction as_cfunction(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 // Every function and method takes its arguments positionally or by keyword.
 inline constexpr int kKeywordCall = METH_VARARGS | METH_KEYWORDS;
+
+// Entries of the method, attribute and slot tables, each guarded.
+template <auto Function>
+PyMethodDef method(const char* name, int flags, const char* doc) {
+    // Method tables want every function as a PyCFunction, whatever its real signature.
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(guarded<Function>)), flags, doc};
+}
+template <auto Getter>
+PyGetSetDef attribute(const char* name) {
+    return {name, guarded<Getter>, nullptr, nullptr, nullptr};
+}
+template <auto Function>
+void* slot_function() {
+    return reinterpret_cast<void*>(guarded<Function>);
+}
 
 // A Python object that owns one C++ value.
 template <class T>
@@ -93,6 +136,9 @@ T& unbox(PyObject* self) {
 // A new instance of `type` holding `value`, or null with an exception set.
 template <class T>
 PyObject* box(PyTypeObject* type, T value) {
+    // Nothing may throw between allocating the object and filling it: a half-built object
+    // would reach its deallocator.
+    static_assert(std::is_nothrow_move_constructible_v<T>);
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     PyObject* self = alloc(type, 0);
     if (self == nullptr) return nullptr;
@@ -106,7 +152,7 @@ void boxed_dealloc(PyObject* self) {
     unbox<T>(self).~T();
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(self);
-    Py_DECREF(type);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 // Getter for a plain field of a boxed value, for PyGetSetDef tables.

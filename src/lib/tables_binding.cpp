@@ -29,20 +29,20 @@ PyObject* element_repr(PyObject* self) {
 }
 
 PyGetSetDef element_getset[] = {
-    {"code", field_getter<ElementDefinition, &ElementDefinition::code>, nullptr, nullptr, nullptr},
-    {"abbreviation", field_getter<ElementDefinition, &ElementDefinition::abbreviation>, nullptr, nullptr, nullptr},
-    {"element_type", field_getter<ElementDefinition, &ElementDefinition::element_type>, nullptr, nullptr, nullptr},
-    {"name", field_getter<ElementDefinition, &ElementDefinition::name>, nullptr, nullptr, nullptr},
-    {"unit", field_getter<ElementDefinition, &ElementDefinition::unit>, nullptr, nullptr, nullptr},
-    {"scale", field_getter<ElementDefinition, &ElementDefinition::scale>, nullptr, nullptr, nullptr},
-    {"reference", field_getter<ElementDefinition, &ElementDefinition::reference>, nullptr, nullptr, nullptr},
-    {"width", field_getter<ElementDefinition, &ElementDefinition::width>, nullptr, nullptr, nullptr},
+    attribute<field_getter<ElementDefinition, &ElementDefinition::code>>("code"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::abbreviation>>("abbreviation"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::element_type>>("element_type"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::name>>("name"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::unit>>("unit"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::scale>>("scale"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::reference>>("reference"),
+    attribute<field_getter<ElementDefinition, &ElementDefinition::width>>("width"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot element_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<ElementDefinition>)},
-    {Py_tp_repr, reinterpret_cast<void*>(element_repr)},
+    {Py_tp_repr, slot_function<element_repr>()},
     {Py_tp_getset, element_getset},
     {0, nullptr},
 };
@@ -60,14 +60,14 @@ PyObject* sequence_repr(PyObject* self) {
 }
 
 PyGetSetDef sequence_getset[] = {
-    {"code", field_getter<SequenceDefinition, &SequenceDefinition::code>, nullptr, nullptr, nullptr},
-    {"members", field_getter<SequenceDefinition, &SequenceDefinition::members>, nullptr, nullptr, nullptr},
+    attribute<field_getter<SequenceDefinition, &SequenceDefinition::code>>("code"),
+    attribute<field_getter<SequenceDefinition, &SequenceDefinition::members>>("members"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot sequence_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<SequenceDefinition>)},
-    {Py_tp_repr, reinterpret_cast<void*>(sequence_repr)},
+    {Py_tp_repr, slot_function<sequence_repr>()},
     {Py_tp_getset, sequence_getset},
     {0, nullptr},
 };
@@ -127,7 +127,7 @@ PyObject* get_element(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const ElementDefinition* element = unbox<TableSet>(self).find_element(code);
-    if (element == nullptr) Py_RETURN_NONE;
+    if (element == nullptr) return new_none();
     return box(types().element, *element);
 }
 
@@ -138,7 +138,7 @@ PyObject* get_sequence(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const SequenceDefinition* sequence = unbox<TableSet>(self).find_sequence(code);
-    if (sequence == nullptr) Py_RETURN_NONE;
+    if (sequence == nullptr) return new_none();
     return box(types().sequence, *sequence);
 }
 
@@ -151,7 +151,7 @@ PyObject* get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const std::string* meaning = unbox<TableSet>(self).code_meaning(code, raw);
-    if (meaning == nullptr) Py_RETURN_NONE;
+    if (meaning == nullptr) return new_none();
     return new_str(*meaning);
 }
 
@@ -166,28 +166,28 @@ PyObject* expand(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef table_set_methods[] = {
-    {"from_eccodes", as_cfunction(from_eccodes), kKeywordCall | METH_STATIC, "from_eccodes(path)\n--\n\n"},
-    {"from_bufr4_45", as_cfunction(from_bufr4_45_method), kKeywordCall | METH_STATIC, "from_bufr4_45(path)\n--\n\n"},
-    {"from_definitions", as_cfunction(from_definitions), kKeywordCall | METH_STATIC,
-     "from_definitions(path, message)\n--\n\n"},
-    {"get_element", as_cfunction(get_element), kKeywordCall, "get_element($self, code)\n--\n\n"},
-    {"get_sequence", as_cfunction(get_sequence), kKeywordCall, "get_sequence($self, code)\n--\n\n"},
-    {"get_meaning", as_cfunction(get_meaning), kKeywordCall, "get_meaning($self, code, raw)\n--\n\n"},
-    {"expand", as_cfunction(expand), kKeywordCall, "expand($self, descriptors)\n--\n\n"},
+    method<from_eccodes>("from_eccodes", kKeywordCall | METH_STATIC, "from_eccodes(path)\n--\n\n"),
+    method<from_bufr4_45_method>("from_bufr4_45", kKeywordCall | METH_STATIC, "from_bufr4_45(path)\n--\n\n"),
+    method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC,
+                               "from_definitions(path, message)\n--\n\n"),
+    method<get_element>("get_element", kKeywordCall, "get_element($self, code)\n--\n\n"),
+    method<get_sequence>("get_sequence", kKeywordCall, "get_sequence($self, code)\n--\n\n"),
+    method<get_meaning>("get_meaning", kKeywordCall, "get_meaning($self, code, raw)\n--\n\n"),
+    method<expand>("expand", kKeywordCall, "expand($self, descriptors)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef table_set_getset[] = {
-    {"element_count", element_count, nullptr, nullptr, nullptr},
-    {"sequence_count", sequence_count, nullptr, nullptr, nullptr},
+    attribute<element_count>("element_count"),
+    attribute<sequence_count>("sequence_count"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot table_set_slots[] = {
     {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(table_set_new)},
+    {Py_tp_new, slot_function<table_set_new>()},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<TableSet>)},
-    {Py_tp_repr, reinterpret_cast<void*>(table_set_repr)},
+    {Py_tp_repr, slot_function<table_set_repr>()},
     {Py_tp_getset, table_set_getset},
     {Py_tp_methods, table_set_methods},
     {0, nullptr},

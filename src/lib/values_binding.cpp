@@ -31,18 +31,13 @@ constexpr std::uint64_t kAbsent = 0x7FF4000000000001;
 
 PyDecodedValue* as_value(PyObject* self) { return reinterpret_cast<PyDecodedValue*>(self); }
 
-PyObject* new_none() {
-    Py_INCREF(Py_None);
-    return Py_None;
-}
-
 PyObject* optional(PyObject* object) {
     if (object == nullptr) return new_none();
-    Py_INCREF(object);
+    Py_IncRef(object);
     return object;
 }
 
-bool has_raw(const PyDecodedValue* value) { return PyTuple_GetItem(value->label, 2) == Py_True; }
+bool has_raw(const PyDecodedValue* value) { return PyObject_IsTrue(PyTuple_GetItem(value->label, 2)) == 1; }
 bool has_raw_value(const PyDecodedValue* value) { return std::bit_cast<std::uint64_t>(value->raw_value) != kAbsent; }
 PyObject* raw_text(const PyDecodedValue* value) { return has_raw(value) ? nullptr : value->text; }
 PyObject* raw_meaning(const PyDecodedValue* value) { return has_raw(value) ? value->text : nullptr; }
@@ -134,27 +129,27 @@ ValueFreeList free_values;
 
 void value_dealloc(PyObject* self) {
     PyDecodedValue* value = as_value(self);
-    Py_XDECREF(value->label);
-    Py_XDECREF(value->text);
+    Py_DecRef(value->label);
+    Py_DecRef(value->text);
     PyTypeObject* type = Py_TYPE(self);
     free_values.release(self);
-    Py_DECREF(type);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
 PyGetSetDef value_getset[] = {
-    {"descriptor", get_descriptor, nullptr, nullptr, nullptr},
-    {"name", get_name, nullptr, nullptr, nullptr},
-    {"raw_value", get_raw_value, nullptr, nullptr, nullptr},
-    {"raw", get_raw, nullptr, nullptr, nullptr},
-    {"raw_text", get_raw_text, nullptr, nullptr, nullptr},
-    {"raw_meaning", get_raw_meaning, nullptr, nullptr, nullptr},
-    {"data", get_data, nullptr, nullptr, nullptr},
+    attribute<get_descriptor>("descriptor"),
+    attribute<get_name>("name"),
+    attribute<get_raw_value>("raw_value"),
+    attribute<get_raw>("raw"),
+    attribute<get_raw_text>("raw_text"),
+    attribute<get_raw_meaning>("raw_meaning"),
+    attribute<get_data>("data"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot value_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(value_repr)},
+    {Py_tp_repr, slot_function<value_repr>()},
     {Py_tp_getset, value_getset},
     {0, nullptr},
 };
@@ -168,7 +163,7 @@ public:
     SharedObjects(const SharedObjects&) = delete;
     SharedObjects& operator=(const SharedObjects&) = delete;
     ~SharedObjects() {
-        for (const Slot& slot : slots_) Py_XDECREF(slot.object);
+        for (const Slot& slot : slots_) Py_DecRef(slot.object);
     }
 
     // A new reference to the str of a table text, or null with an exception set.
@@ -182,8 +177,8 @@ public:
         return get({value.name, extra}, [&]() -> PyObject* {
             Ref name(text(value.name));
             if (!name) return nullptr;
-            return Py_BuildValue("(kOO)", static_cast<unsigned long>(value.descriptor), name.get(),
-                                 has_raw ? Py_True : Py_False);
+            return Py_BuildValue("(kON)", static_cast<unsigned long>(value.descriptor), name.get(),
+                                 to_python(has_raw));
         });
     }
 
@@ -211,7 +206,7 @@ private:
             if (++used_ * 2 > slots_.size()) grow();
             slot = find(key);
         }
-        Py_INCREF(slot->object);
+        Py_IncRef(slot->object);
         return slot->object;
     }
 

@@ -1,7 +1,8 @@
-// Finding BUFR edition-4 messages in a buffer and reading their section metadata.
+// Finding BUFR messages in a buffer and reading their section metadata.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -52,10 +53,33 @@ struct ByteRange {
     std::size_t length = 0;
 };
 
-// Parses one message that fills the whole buffer.
+// Parses one edition-4 message that fills the whole buffer.
 Result<BufrMessage> parse_message(std::span<const std::uint8_t> buffer);
+
+// Parses one message of edition 2, 3 or 4 that fills the whole buffer; edition 4 exactly as
+// parse_message does. Section 1 of editions 2 and 3 maps onto the same record:
+// - edition 3 has a one-octet sub-centre and centre, edition 2 a two-octet centre and no
+//   sub-centre (0);
+// - neither has an international data sub-category (255, all ones) nor seconds (0);
+// - the year of century becomes 2000-2049 for 0-49 and 1950-2000 for 50-100 (the
+//   regulations write 2000 as 100). ecCodes adds 2000 to any value, which agrees for 0-49.
+Result<BufrMessage> parse_any_edition(std::span<const std::uint8_t> buffer);
 
 // Finds the messages in a buffer, skipping bytes between them.
 Result<std::vector<ByteRange>> split_messages(std::span<const std::uint8_t> buffer);
+
+// What scan_messages found at one "BUFR" marker. A message's range is its declared length;
+// a failed entry spans from its marker to the next one, or to the end of the buffer.
+struct ScannedMessage {
+    ByteRange range;
+    std::optional<BufrError> error;
+};
+
+// Finds every "BUFR" marker of a buffer in order and never fails: a marker whose framing
+// cannot hold (a truncated tail, a declared length past the end, another marker inside a
+// declared length that has no "7777" at its end) is reported in its own entry, and the scan
+// resumes at the next marker, so that the good messages around it are kept. Bytes inside a
+// good range are never scanned; an entry's position in the list is its message index.
+std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer);
 
 }  // namespace corvane

@@ -4,8 +4,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <tuple>
 
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 
 namespace corvane {
 namespace {
@@ -112,9 +114,15 @@ TEST(ParseMessageTest, ChecksRunInOrder) {
 }
 
 TEST(ParseMessageTest, Section3AndSection4Lengths) {
+    // One padding octet, of any value, after the descriptors of an odd descriptor area.
     Bytes bytes = make_message({0x0101});
-    put24(bytes, 30, 8);  // descriptor area of one byte
-    EXPECT_EQ(error_of(bytes), "section 3 descriptor area has odd byte count");
+    bytes.insert(bytes.begin() + 39, 0xFF);
+    put24(bytes, 30, 10);
+    put24(bytes, 4, bytes.size());
+    auto padded = parse_message(bytes);
+    ASSERT_TRUE(padded.ok()) << padded.error().render();
+    EXPECT_EQ(padded->unexpanded_descriptors, (std::vector<std::uint32_t>{1001}));
+    EXPECT_EQ(padded->section4_data_offset, 44u);
     put24(bytes, 30, 6);
     EXPECT_EQ(error_of(bytes), "section 3 at offset 30 is truncated");
 
@@ -195,13 +203,133 @@ TEST(RealFilesTest, SynopFileHoldsFortyFourMessages) {
     }
 }
 
-TEST(ReadWholeFileTest, ReportsTheOperatingSystemError) {
-    auto missing = read_whole_file("/nonexistent/file.bufr");
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().render(), "io error: No such file or directory (os error 2)");
-    auto directory = read_whole_file("/");
-    ASSERT_FALSE(directory.ok());
-    EXPECT_EQ(directory.error().text(), "Is a directory (os error 21)");
+// An edition-3 message as the regulations lay it out: an 18-octet section 1, a section 2, and
+// sections 3 and 4 padded to even lengths.
+Bytes make_edition3_message() {
+    Bytes m = {'B', 'U', 'F', 'R', 0, 0, 0, 3};
+    const Bytes s1 = {0, 0, 18, 0, 7, 98, 3, 0x80, 2, 101, 13, 1, 12, 10, 30, 22, 39, 0};
+    const Bytes s2 = {0, 0, 4, 0};
+    const Bytes s3 = {0, 0, 12, 0, 0, 2, 0x80, 0x01, 0x01, 0xC1, 0x0B, 0};
+    const Bytes s4 = {0, 0, 6, 0, 0xAB, 0};
+    for (const Bytes* section : {&s1, &s2, &s3, &s4}) m.insert(m.end(), section->begin(), section->end());
+    m.insert(m.end(), {'7', '7', '7', '7'});
+    put24(m, 4, m.size());
+    return m;
+}
+
+TEST(ParseAnyEditionTest, ReadsSection1OfEditionsTwoAndThree) {
+    Bytes bytes = make_edition3_message();
+    auto message = parse_any_edition(bytes);
+    ASSERT_TRUE(message.ok()) << message.error().render();
+    EXPECT_EQ(message->edition, 3);
+    EXPECT_EQ(message->originating_centre, 98);
+    EXPECT_EQ(message->originating_subcentre, 7);
+    EXPECT_EQ(message->update_sequence_number, 3);
+    EXPECT_EQ(message->section2_length, 4u);
+    EXPECT_EQ(message->data_category, 2);
+    EXPECT_EQ(message->international_data_subcategory, 255);
+    EXPECT_EQ(message->local_data_subcategory, 101);
+    EXPECT_EQ(message->master_tables_version_number, 13);
+    EXPECT_EQ(message->local_tables_version_number, 1);
+    EXPECT_EQ(message->typical_year, 2012);
+    EXPECT_EQ(message->typical_month, 10);
+    EXPECT_EQ(message->typical_minute, 39);
+    EXPECT_EQ(message->typical_second, 0);
+    EXPECT_EQ(message->number_of_subsets, 2);
+    EXPECT_EQ(message->unexpanded_descriptors, (std::vector<std::uint32_t>{1001, 301011}));
+    EXPECT_EQ(message->section4_data(bytes)[0], 0xAB);
+
+    bytes[7] = 2;  // the same octets name one two-octet centre
+    message = parse_any_edition(bytes);
+    ASSERT_TRUE(message.ok()) << message.error().render();
+    EXPECT_EQ(message->originating_centre, 7 * 256 + 98);
+    EXPECT_EQ(message->originating_subcentre, 0);
+
+    for (const auto& [year_of_century, year] : {std::pair{0, 2000}, {49, 2049}, {50, 1950}, {99, 1999}, {100, 2000}}) {
+        bytes[20] = static_cast<std::uint8_t>(year_of_century);
+        EXPECT_EQ(parse_any_edition(bytes)->typical_year, year) << year_of_century;
+    }
+}
+
+TEST(ParseAnyEditionTest, EditionFourAsParseMessageAndNoOtherEditions) {
+    Bytes bytes = make_message({0x0101});
+    EXPECT_EQ(parse_any_edition(bytes)->unexpanded_descriptors, (std::vector<std::uint32_t>{1001}));
+    bytes.back() = '8';
+    EXPECT_EQ(parse_any_edition(bytes).error().render(), "section 5 terminator is not 7777");
+    bytes[7] = 1;
+    EXPECT_EQ(parse_any_edition(bytes).error().render(),
+              "unsupported BUFR edition 1; only editions 2, 3 and 4 are implemented");
+}
+
+TEST(ParseAnyEditionTest, NoPrefixReadsPastTheBuffer) {
+    const Bytes bytes = make_edition3_message();
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        Bytes prefix(bytes.begin(), bytes.begin() + length);
+        if (length >= 7) put24(prefix, 4, length);
+        EXPECT_FALSE(parse_any_edition(prefix).ok()) << length;
+    }
+}
+
+TEST(ScanMessagesTest, KeepsTheGoodMessagesAroundBadOnes) {
+    Bytes good = make_message({0x0101});
+    Bytes overlong = make_edition3_message();
+    put24(overlong, 4, overlong.size() + 10);  // runs into the next message
+    Bytes buffer = {'j', 'u', 'n', 'k'};
+    for (const Bytes* part : {&good, &overlong, &good}) buffer.insert(buffer.end(), part->begin(), part->end());
+    buffer.insert(buffer.end(), {'B', 'U', 'F', 'R', 0, 1, 0, 4, 'B', 'U', 'F', 'R', 0});
+    const std::size_t second_good = 4 + good.size() + overlong.size();
+    const std::size_t truncated = second_good + good.size();
+
+    std::vector<std::tuple<std::size_t, std::size_t, std::string>> seen;
+    for (const ScannedMessage& found : scan_messages(buffer)) {
+        seen.emplace_back(found.range.offset, found.range.length, found.error ? found.error->render() : "");
+    }
+    const decltype(seen) expected = {
+        {4, good.size(), ""},
+        {4 + good.size(), overlong.size(), "section 5 terminator is not 7777"},
+        {second_good, good.size(), ""},
+        {truncated, 8, "section 0 at offset " + std::to_string(truncated) + " is truncated"},
+        {truncated + 8, 5, "message is too short to be BUFR"},
+    };
+    EXPECT_EQ(seen, expected);
+
+    // Bytes after "7777" inside the declared length, with no marker among them, stay with
+    // their message.
+    Bytes trailing = make_edition3_message();
+    trailing.insert(trailing.end(), {0, 0});
+    put24(trailing, 4, trailing.size());
+    const auto found = scan_messages(trailing);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_FALSE(found[0].error.has_value());
+    EXPECT_TRUE(parse_any_edition(trailing).ok());
+}
+
+TEST(RealFilesTest, EditionThreeFilesParse) {
+    // Offsets, lengths and table versions as ecCodes reports them.
+    struct Expected {
+        std::size_t offset, length;
+        std::uint8_t master_version;
+    };
+    const std::vector<std::pair<const char*, std::vector<Expected>>> files = {
+        {"edition3-sample.bufr", {{0, 244, 15}}},
+        {"pdbufr-syn_new.bufr", {{0, 360, 14}, {360, 318, 16}, {678, 316, 16}}},      // section 1 of 22 and 24
+        {"pybufrkit-amda_144.bufr", {{0, 172, 13}, {176, 172, 13}, {352, 172, 13}}},  // bytes between messages
+    };
+    for (const auto& [name, expected] : files) {
+        auto bytes = read_whole_file(std::string(CORVANE_TEST_DATA "/bufr/") + name);
+        ASSERT_TRUE(bytes.ok()) << bytes.error().render();
+        const auto found = scan_messages(*bytes);
+        ASSERT_EQ(found.size(), expected.size()) << name;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].range.offset, expected[i].offset) << name;
+            EXPECT_EQ(found[i].range.length, expected[i].length) << name;
+            const ByteRange range = found[i].range;
+            auto message = parse_any_edition(std::span<const std::uint8_t>(*bytes).subspan(range.offset, range.length));
+            ASSERT_TRUE(message.ok()) << name << ": " << message.error().render();
+            EXPECT_EQ(message->edition, 3) << name;
+            EXPECT_EQ(message->master_tables_version_number, expected[i].master_version) << name;
+        }
+    }
 }
 
 }  // namespace

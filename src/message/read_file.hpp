@@ -1,15 +1,4 @@
-// Reading a whole file into memory, for path arguments.
+// Reading a message file is the whole-file read of the files subsystem; include files/files.hpp.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include "error/error.hpp"
-
-namespace corvane {
-
-// The file's bytes, or an Io error with the operating system's text.
-Result<std::vector<std::uint8_t>> read_whole_file(const std::string& path);
-
-}  // namespace corvane
+#include "files/files.hpp"

@@ -1,6 +1,5 @@
 #include "tables/delimited_reader.hpp"
 
-#include <cerrno>
 #include <utility>
 
 #include "error/text.hpp"
@@ -19,21 +18,31 @@ bool all_ascii(std::string_view text) {
 }  // namespace
 
 Result<DelimitedReader> DelimitedReader::open(const std::filesystem::path& file, DelimitedDialect dialect) {
-    FileHandle handle = FileHandle::open_read(file.c_str());
-    if (!handle.valid()) return BufrError::parse(os_error_text(errno));
-    return DelimitedReader(std::move(handle), dialect);
+    auto handle = FileHandle::open(file);
+    if (!handle) {
+        BufrError error = std::move(handle).error();
+        if (error.kind() == ErrorKind::Io) return BufrError::parse(error.text());
+        return error;
+    }
+    return DelimitedReader(std::move(handle).value(), dialect, {});
 }
 
-DelimitedReader::DelimitedReader(FileHandle file, DelimitedDialect dialect)
-    : file_(std::move(file)), dialect_(dialect), buffer_(kBufferSize) {}
+DelimitedReader DelimitedReader::over(std::string_view text, DelimitedDialect dialect) {
+    return DelimitedReader(std::nullopt, dialect, text);
+}
+
+DelimitedReader::DelimitedReader(std::optional<FileHandle> file, DelimitedDialect dialect, std::string_view text)
+    : file_(std::move(file)), dialect_(dialect), window_(text), eof_(!file_) {
+    if (file_) buffer_.resize(kBufferSize);
+}
 
 Status DelimitedReader::fill() {
-    if (begin_ < end_ || eof_) return {};
-    const ssize_t n = file_.read(buffer_.data(), buffer_.size());
-    if (n < 0) return BufrError::parse(os_error_text(errno));
+    if (begin_ < window_.size() || eof_ || !file_) return {};
+    const auto n = file_->read(buffer_);
+    if (!n) return BufrError::parse(n.error().text());
+    window_ = std::string_view(buffer_.data(), *n);
     begin_ = 0;
-    end_ = static_cast<std::size_t>(n);
-    eof_ = n == 0;
+    eof_ = *n == 0;
     return {};
 }
 
@@ -52,14 +61,15 @@ void DelimitedReader::consume_byte(char byte) {
 }
 
 void DelimitedReader::take_run(bool quoted) {
-    const char* data = buffer_.data();
+    const char* data = window_.data();
+    const std::size_t end = window_.size();
     const std::size_t start = begin_;
     std::size_t i = begin_;
     if (quoted) {
-        while (i < end_ && data[i] != '"' && !is_line_end(data[i])) ++i;
+        while (i < end && data[i] != '"' && !is_line_end(data[i])) ++i;
     } else {
         const char separator = dialect_.separator;
-        while (i < end_ && data[i] != separator && !is_line_end(data[i])) ++i;
+        while (i < end && data[i] != separator && !is_line_end(data[i])) ++i;
     }
     if (i == start) return;
     record_.append(data + start, i - start);
@@ -93,7 +103,7 @@ Result<bool> DelimitedReader::read_record() {
     if (pending_lf_) {
         pending_lf_ = false;
         if (Status s = fill(); !s) return std::move(s).error();
-        if (!at_end() && buffer_[begin_] == '\n') consume_byte('\n');
+        if (!at_end() && window_[begin_] == '\n') consume_byte('\n');
     }
     position_ = {records_, line_, consumed_};
     record_.clear();
@@ -103,7 +113,7 @@ Result<bool> DelimitedReader::read_record() {
     for (;;) {
         if (Status s = fill(); !s) return std::move(s).error();
         if (at_end()) return false;
-        const char c = buffer_[begin_];
+        const char c = window_[begin_];
         if (is_line_end(c)) {
             consume_byte(c);
             continue;
@@ -112,7 +122,7 @@ Result<bool> DelimitedReader::read_record() {
         for (;;) {
             if (Status s = fill(); !s) return std::move(s).error();
             if (at_end()) return false;
-            const char skipped = buffer_[begin_];
+            const char skipped = window_[begin_];
             consume_byte(skipped);
             if (is_line_end(skipped)) break;
         }
@@ -132,7 +142,7 @@ Result<bool> DelimitedReader::read_record() {
             take_run(state == State::Quoted);
             if (at_end()) continue;
         }
-        const char c = buffer_[begin_];
+        const char c = window_[begin_];
         consume_byte(c);
         const bool line_end = is_line_end(c);
         switch (state) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "error/error.hpp"
-#include "tables/file_handle.hpp"
+#include "files/files.hpp"
 
 namespace corvane {
 
@@ -36,6 +36,8 @@ public:
 
     // Failure to open carries the operating system's text as a Parse error.
     static Result<DelimitedReader> open(const std::filesystem::path& file, DelimitedDialect dialect);
+    // Reads `text` in place; it must outlive the reader.
+    static DelimitedReader over(std::string_view text, DelimitedDialect dialect);
 
     // True with a new record, false at the end of the input.
     Result<bool> read_record();
@@ -47,22 +49,25 @@ public:
     std::span<const std::string_view> fields() const { return views_; }
 
 private:
-    DelimitedReader(FileHandle file, DelimitedDialect dialect);
+    DelimitedReader(std::optional<FileHandle> file, DelimitedDialect dialect, std::string_view text);
 
     // Makes at least one byte available unless the input has ended.
     Status fill();
-    bool at_end() const { return begin_ == end_; }
+    bool at_end() const { return begin_ == window_.size(); }
     void consume_byte(char byte);
     // Appends the run of ordinary bytes at the read point to the record; inside quotes only a quote or line end stops it.
     void take_run(bool quoted);
     void end_field() { ends_.push_back(record_.size()); }
     Result<bool> end_record();
 
-    FileHandle file_;
+    // None when reading text in memory.
+    std::optional<FileHandle> file_;
     DelimitedDialect dialect_;
+    // Empty when reading text in memory.
     std::vector<char> buffer_;
+    // The bytes at hand: the filled part of buffer_, or the whole text in memory.
+    std::string_view window_;
     std::size_t begin_ = 0;
-    std::size_t end_ = 0;
     bool eof_ = false;
     // A record ended at a carriage return; a line feed right after it belongs to that ending.
     bool pending_lf_ = false;

@@ -9,8 +9,8 @@
 
 #include "descriptor/descriptor.hpp"
 #include "error/text.hpp"
+#include "files/files.hpp"
 #include "tables/delimited_reader.hpp"
-#include "tables/file_handle.hpp"
 
 namespace corvane {
 namespace {
@@ -45,7 +45,11 @@ std::string_view next_token(std::string_view& rest) {
         i += n;
     }
     const std::size_t begin = i;
-    while (i < rest.size() && space_length(rest.substr(i)) == 0) ++i;
+    while (i < rest.size()) {
+        const char c = rest[i];
+        if (static_cast<unsigned char>(c) < 0x80 ? is_ascii_space(c) : space_length(rest.substr(i)) != 0) break;
+        ++i;
+    }
     const std::string_view token = rest.substr(begin, i - begin);
     rest.remove_prefix(i);
     return token;
@@ -64,48 +68,7 @@ Status for_each_line(std::string_view text, OnLine&& on_line) {
     return {};
 }
 
-// Paths in messages show invalid UTF-8 as U+FFFD, one per maximal invalid sequence.
-std::string display_path(const std::filesystem::path& path) {
-    std::string_view rest = path.native();
-    std::string out;
-    out.reserve(rest.size());
-    for (;;) {
-        std::size_t valid = 0;
-        if (is_valid_utf8(rest, valid)) {
-            out.append(rest);
-            return out;
-        }
-        out.append(rest.substr(0, valid));
-        rest.remove_prefix(valid);
-        const auto lead = static_cast<unsigned char>(rest[0]);
-        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-        std::size_t taken = 1;
-        if (lead >= 0xC2 && lead <= 0xF4) {
-            while (taken < length && taken < rest.size()) {
-                const auto b = static_cast<unsigned char>(rest[taken]);
-                if (taken == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) break;
-                ++taken;
-            }
-        }
-        out.append("\xEF\xBF\xBD");
-        rest.remove_prefix(taken);
-    }
-}
-
 bool stat_ok(const char* path, struct stat& info) { return ::stat(path, &info) == 0; }
-
-Status read_utf8_file(const char* path, std::string& content) {
-    if (const int error = read_whole_file(path, content); error != 0) return BufrError::io_errno(error);
-    std::size_t valid = 0;
-    if (!is_valid_utf8(content, valid)) return BufrError::io_invalid_utf8();
-    return {};
-}
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -132,11 +95,27 @@ Status matching_names(const std::filesystem::path& dir, std::string_view prefix,
     return {};
 }
 
-// `dir` + separator, ready for file names to be appended.
-std::string directory_prefix(const std::filesystem::path& dir) {
-    std::string text = dir.native();
-    if (!text.empty() && text.back() != '/') text.push_back('/');
-    return text;
+class FileSystemSource final : public TableSource {
+public:
+    EntryKind kind(const std::filesystem::path& path) const override {
+        struct stat info {};
+        if (!stat_ok(path.c_str(), info)) return EntryKind::Missing;
+        if (S_ISDIR(info.st_mode)) return EntryKind::Directory;
+        return S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
+    }
+    Status read(const std::filesystem::path& file, std::string& content) const override {
+        return read_whole_file(file, content);
+    }
+    Status list(const std::filesystem::path& dir, std::vector<std::string>& names) const override {
+        return matching_names(dir, "", "", names);
+    }
+};
+
+Status read_utf8_file(const TableSource& source, const std::filesystem::path& file, std::string& content) {
+    if (Status s = source.read(file, content); !s) return s;
+    std::size_t valid = 0;
+    if (!is_valid_utf8(content, valid)) return BufrError::io_invalid_utf8();
+    return {};
 }
 
 std::string_view file_stem(std::string_view name) {
@@ -204,10 +183,19 @@ Status parse_statement(std::string_view statement, SequenceMap& sequences) {
 
 }  // namespace
 
-Status load_eccodes_element_table(ElementMap& elements, const std::filesystem::path& file) {
-    Result<DelimitedReader> opened = DelimitedReader::open(file, DelimitedDialect{'|', '#'});
-    if (!opened) return std::move(opened).error();
-    DelimitedReader& reader = *opened;
+const TableSource& file_system_source() {
+    static const FileSystemSource source;
+    return source;
+}
+
+Status load_eccodes_element_table(const TableSource& source, ElementMap& elements, const std::filesystem::path& file) {
+    std::string content;
+    // Unlike the other files, a missing or unreadable element.table is a Parse error.
+    if (Status s = source.read(file, content); !s) {
+        if (s.error().kind() != ErrorKind::Io) return s;
+        return BufrError::parse(s.error().text());
+    }
+    DelimitedReader reader = DelimitedReader::over(content, DelimitedDialect{'|', '#'});
     for (;;) {
         Result<bool> more = reader.read_record();
         if (!more) return std::move(more).error();
@@ -222,9 +210,9 @@ Status load_eccodes_element_table(ElementMap& elements, const std::filesystem::p
     }
 }
 
-Status load_eccodes_sequence_def(SequenceMap& sequences, const std::filesystem::path& file) {
+Status load_eccodes_sequence_def(const TableSource& source, SequenceMap& sequences, const std::filesystem::path& file) {
     std::string content;
-    if (Status s = read_utf8_file(file.c_str(), content); !s) return s;
+    if (Status s = read_utf8_file(source, file, content); !s) return s;
     std::string joined;
     return for_each_line(content, [&](std::string_view line) -> Status {
         // Most statements sit on one line and need no copy.
@@ -238,28 +226,37 @@ Status load_eccodes_sequence_def(SequenceMap& sequences, const std::filesystem::
     });
 }
 
-Status load_eccodes_code_tables(CodeTableMap& code_tables, const std::filesystem::path& dir) {
+Status load_eccodes_code_tables(const TableSource& source, CodeTableMap& code_tables, const std::filesystem::path& dir) {
     std::vector<std::string> names;
-    if (Status s = matching_names(dir, "", ".table", names); !s) return s;
+    if (Status s = source.list(dir, names); !s) return s;
     code_tables.reserve(code_tables.size() + names.size());
-    std::string path = directory_prefix(dir);
-    const std::size_t base = path.size();
     std::string content;
     for (const std::string& name : names) {
+        if (!name.ends_with(".table")) continue;
         const std::string_view stem = file_stem(name);
         std::size_t valid = 0;
         if (!is_valid_utf8(stem, valid)) continue;
         Result<std::uint32_t> code = parse_code(stem);
         if (!code) return std::move(code).error();
-        path.resize(base);
-        path += name;
-        if (Status s = read_utf8_file(path.c_str(), content); !s) return s;
+        if (Status s = read_utf8_file(source, dir / name, content); !s) return s;
         CodeTable table;
         table.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1);
         if (Status s = parse_code_table(content, table); !s) return s;
         code_tables.insert_or_assign(*code, std::move(table));
     }
     return {};
+}
+
+Status load_eccodes_element_table(ElementMap& elements, const std::filesystem::path& file) {
+    return load_eccodes_element_table(file_system_source(), elements, file);
+}
+
+Status load_eccodes_sequence_def(SequenceMap& sequences, const std::filesystem::path& file) {
+    return load_eccodes_sequence_def(file_system_source(), sequences, file);
+}
+
+Status load_eccodes_code_tables(CodeTableMap& code_tables, const std::filesystem::path& dir) {
+    return load_eccodes_code_tables(file_system_source(), code_tables, dir);
 }
 
 Result<std::vector<std::filesystem::path>> matching_files(const std::filesystem::path& dir, std::string_view prefix,
@@ -272,17 +269,16 @@ Result<std::vector<std::filesystem::path>> matching_files(const std::filesystem:
     return paths;
 }
 
-Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::path& start) {
+Result<std::filesystem::path> resolve_eccodes_table_dir(const TableSource& source, const std::filesystem::path& start) {
     std::filesystem::path path = start;
     std::string content;
     for (int hop = 0; hop <= kMaxAliasHops; ++hop) {
-        struct stat info {};
-        const bool found = stat_ok(path.c_str(), info);
-        if (found && S_ISDIR(info.st_mode)) return path;
-        if (!found || !S_ISREG(info.st_mode)) {
+        const EntryKind kind = source.kind(path);
+        if (kind == EntryKind::Directory) return path;
+        if (kind != EntryKind::File) {
             return BufrError::parse("ecCodes table directory does not exist: " + display_path(path));
         }
-        if (Status s = read_utf8_file(path.c_str(), content); !s) return std::move(s).error();
+        if (Status s = read_utf8_file(source, path, content); !s) return std::move(s).error();
         const std::string_view target = trim_unicode_whitespace(content);
         if (target.empty() || target.find_first_of("/\\") != std::string_view::npos) {
             return BufrError::parse("invalid ecCodes table alias " + display_path(path) + " -> " + quote_text(target));
@@ -294,17 +290,24 @@ Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::p
                             std::to_string(kMaxAliasHops) + " aliases");
 }
 
+Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::path& path) {
+    return resolve_eccodes_table_dir(file_system_source(), path);
+}
+
+Status load_eccodes_dir(const TableSource& source, TableSet& tables, const std::filesystem::path& dir) {
+    tables.elements.reserve(tables.elements.size() + 2048);
+    tables.sequences.reserve(tables.sequences.size() + 1024);
+    if (Status s = load_eccodes_element_table(source, tables.elements, dir / "element.table"); !s) return s;
+    if (Status s = load_eccodes_sequence_def(source, tables.sequences, dir / "sequence.def"); !s) return s;
+    // Code tables are optional: anything standing at the name is read, and only absence skips them.
+    const std::filesystem::path code_tables = dir / "codetables";
+    if (source.kind(code_tables) == EntryKind::Missing) return {};
+    return load_eccodes_code_tables(source, tables.code_tables, code_tables);
+}
+
 Result<TableSet> from_eccodes_dir(const std::filesystem::path& dir) {
     TableSet tables;
-    tables.elements.reserve(2048);
-    tables.sequences.reserve(1024);
-    if (Status s = load_eccodes_element_table(tables.elements, dir / "element.table"); !s) return std::move(s).error();
-    if (Status s = load_eccodes_sequence_def(tables.sequences, dir / "sequence.def"); !s) return std::move(s).error();
-    const std::filesystem::path code_tables = dir / "codetables";
-    struct stat info {};
-    if (stat_ok(code_tables.c_str(), info)) {
-        if (Status s = load_eccodes_code_tables(tables.code_tables, code_tables); !s) return std::move(s).error();
-    }
+    if (Status s = load_eccodes_dir(file_system_source(), tables, dir); !s) return std::move(s).error();
     return tables;
 }
 

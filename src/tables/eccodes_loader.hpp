@@ -7,6 +7,7 @@
 
 #include "error/error.hpp"
 #include "tables/table_set.hpp"
+#include "tables/table_source.hpp"
 
 namespace corvane {
 
@@ -27,5 +28,13 @@ Result<std::vector<std::filesystem::path>> matching_files(const std::filesystem:
 
 // `path` itself when it is a directory, else the directory that its alias file (chain) names.
 Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::path& path);
+
+// The same operations over any source; the overloads above read the file system.
+Status load_eccodes_element_table(const TableSource& source, ElementMap& elements, const std::filesystem::path& file);
+Status load_eccodes_sequence_def(const TableSource& source, SequenceMap& sequences, const std::filesystem::path& file);
+Status load_eccodes_code_tables(const TableSource& source, CodeTableMap& code_tables, const std::filesystem::path& dir);
+Result<std::filesystem::path> resolve_eccodes_table_dir(const TableSource& source, const std::filesystem::path& path);
+// What from_eccodes_dir reads, into `tables`.
+Status load_eccodes_dir(const TableSource& source, TableSet& tables, const std::filesystem::path& dir);
 
 }  // namespace corvane

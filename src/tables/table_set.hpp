@@ -36,11 +36,13 @@ struct ElementDefinition {
 
     bool is_text() const { return kind == ElementKind::Text; }
     bool is_code_or_flag() const { return kind == ElementKind::CodeOrFlag; }
+    bool operator==(const ElementDefinition&) const = default;
 };
 
 struct SequenceDefinition {
     std::uint32_t code = 0;
     std::vector<std::uint32_t> members;
+    bool operator==(const SequenceDefinition&) const = default;
 };
 
 using CodeTable = std::unordered_map<std::uint64_t, std::string>;

@@ -97,6 +97,8 @@ def test_parse_file_and_keyword_form(tmp_path):
     path.write_bytes(make_message([1001]))
     assert _corvane.parse_file(path=str(path)).unexpanded_descriptors == [1001]
     assert len(_corvane.parse_all_file(str(path))) == 1
+    (tmp_path / "link").symlink_to(path)
+    assert _corvane.parse_file(str(tmp_path / "link")).unexpanded_descriptors == [1001]
 
 
 def test_unreadable_file_is_os_error_without_prefix(tmp_path):
@@ -130,7 +132,7 @@ def test_real_synop_file_has_44_messages():
         ("contrived.bufr", 1),
         ("edition3-sample.bufr", "unsupported BUFR edition 3; only edition 4 is implemented"),
         ("short3.bufr", "section 0 at offset 0 is truncated"),
-        ("truncated-unicode.bufr", "section 3 descriptor area has odd byte count"),
+        ("truncated-unicode.bufr", [[1019]]),  # a padding octet ends section 3
         ("afl-src01flip1-pos10.bufr", "section 3 at offset 14 is truncated"),
         ("ed4-empty.bufr", 1),
     ],
@@ -142,7 +144,7 @@ def test_real_files_parse_as_their_bytes_say(name, outcome):
             _corvane.parse_all_bytes(data)
     else:
         messages = _corvane.parse_all_bytes(data)
-        assert (len(messages) if isinstance(outcome, int) else messages) == outcome
+        assert (len(messages) if isinstance(outcome, int) else [m.unexpanded_descriptors for m in messages]) == outcome
         for message in messages:
             start = data.index(b"BUFR")
             assert data[start + message.total_length - 4:start + message.total_length] == b"7777"

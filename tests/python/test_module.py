@@ -1,3 +1,4 @@
+import os
 import pathlib
 import subprocess
 import sys
@@ -116,6 +117,74 @@ def test_bytes_and_str_subclasses_are_accepted(tmp_path):
     empty = tmp_path / "empty.bin"
     empty.write_bytes(b"")
     assert _corvane.parse_all_file(Text(str(empty))) == []
+
+
+def run_isolated(code, *args):
+    """Runs `code` in a fresh interpreter: a hang or a crash there fails the test, not the run."""
+    result = subprocess.run([sys.executable, "-c", code, *map(str, args)], capture_output=True, text=True,
+                            timeout=60)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.splitlines()
+
+
+def test_only_regular_files_are_read(tmp_path):
+    from conftest import write_table_dir
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    tables = {name: pathlib.Path(write_table_dir(tmp_path / name, [(1001, "A", "m", 0, 0, 7)],
+                                                 code_tables={"001001": {0: "x"}}))
+              for name in ("element", "sequence", "code")}
+    (tables["element"] / "element.table").unlink()
+    os.mkfifo(tables["element"] / "element.table")
+    (tables["sequence"] / "sequence.def").unlink()
+    (tables["sequence"] / "sequence.def").symlink_to("/dev/zero")
+    code_table = tables["code"] / "codetables" / "001001.table"
+    code_table.unlink()
+    code_table.symlink_to(fifo)
+    (tmp_path / "wmo").mkdir()
+    os.mkfifo(tmp_path / "wmo" / "BUFRCREX_TableB_en_00.csv")
+    # Nothing writes to the FIFOs: an open() that waited for a writer would never return.
+    refused = {
+        f"_corvane.parse_file({str(fifo)!r})": fifo,
+        "_corvane.parse_all_file('/dev/zero')": "/dev/zero",
+        f"_corvane.TableSet.from_eccodes({str(tables['element'])!r})": tables["element"] / "element.table",
+        f"_corvane.expand_descriptors({str(tables['sequence'])!r}, [])": tables["sequence"] / "sequence.def",
+        f"_corvane.TableSet.from_eccodes({str(tables['code'])!r})": code_table,
+        f"_corvane.TableSet.from_bufr4_45({str(tmp_path / 'wmo')!r})": tmp_path / "wmo" / "BUFRCREX_TableB_en_00.csv",
+    }
+    code = (
+        "import sys, _corvane\n"
+        "for call in sys.argv[1:]:\n"
+        "    try:\n"
+        "        eval(call)\n"
+        "    except OSError as error:\n"
+        "        print(error.args)\n"
+    )
+    assert run_isolated(code, *refused) == [repr((f"not a regular file: {path}",)) for path in refused.values()]
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer maps terabytes of shadow memory, so no address-space limit fits")
+def test_allocation_failure_is_memory_error(tmp_path):
+    from conftest import write_table_dir
+    huge = tmp_path / "huge.bufr"
+    tables = pathlib.Path(write_table_dir(tmp_path / "tables", [(1001, "A", "m", 0, 0, 7)]))
+    for path in (huge, tables / "sequence.def"):
+        with open(path, "wb") as file:
+            file.truncate(1 << 34)  # sparse: costs no disk
+    code = (
+        "import resource, sys, _corvane\n"
+        "with open('/proc/self/status') as status:\n"
+        "    size = next(int(line.split()[1]) for line in status if line.startswith('VmSize:')) * 1024\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (size + (256 << 20),) * 2)\n"
+        "for call in (lambda: _corvane.parse_file(sys.argv[1]), lambda: _corvane.TableSet.from_eccodes(sys.argv[2])):\n"
+        "    try:\n"
+        "        call()\n"
+        "    except MemoryError as error:\n"
+        "        print(repr(error))\n"
+        "print(_corvane.TableSet())\n"
+    )
+    assert run_isolated(code, huge, tables) == ["MemoryError()", "MemoryError()", "TableSet(elements=0, sequences=0)"]
 
 
 def test_second_interpreter_is_refused():

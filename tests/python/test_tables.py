@@ -146,6 +146,17 @@ class TestExpand:
             table_set.expand([1001, "x"])
         with pytest.raises(OverflowError, match=r"^argument 'descriptors': "):
             table_set.expand([-1])
+
+        class Boastful:  # its length is only a claim; the items decide
+            def __len__(self):
+                return 2**62
+
+            def __getitem__(self, index):
+                if index < 2:
+                    return 1001
+                raise IndexError
+
+        assert table_set.expand(Boastful()) == [1001, 1001]
         with pytest.raises(TypeError, match=r"^argument 'table_dir': "):
             _corvane.expand_descriptors(b"dir", [])
         with pytest.raises(ValueError, match="No such file"):
