@@ -97,7 +97,7 @@ void decode_all(benchmark::State& state, const std::string& file) {
                 return;
             }
             values += decoded->size();
-            benchmark::DoNotOptimize(decoded->values.data());
+            benchmark::DoNotOptimize(*decoded);
         }
     }
     state.counters["messages/s"] = benchmark::Counter(
