@@ -9,7 +9,7 @@
 #include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "message/message.hpp"
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 #include "tables/definitions_loader.hpp"
 
 namespace {
