@@ -9,7 +9,7 @@
 #include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "message/message.hpp"
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 #include "tables/definitions_loader.hpp"
 
 namespace {
@@ -97,7 +97,7 @@ void decode_all(benchmark::State& state, const std::string& file) {
                 return;
             }
             values += decoded->size();
-            benchmark::DoNotOptimize(decoded->values.data());
+            benchmark::DoNotOptimize(*decoded);
         }
     }
     state.counters["messages/s"] = benchmark::Counter(

@@ -1,5 +1,5 @@
-// Finds, parses and decodes every message of arbitrary bytes with real tables: never a crash,
-// a hang, a leak or unbounded memory, whatever the framing, descriptors or data bits say.
+// Finds, parses, expands and decodes every message of arbitrary bytes with real tables: never a
+// crash, a hang, a leak or unbounded memory, whatever the framing, descriptors or data bits say.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -9,6 +9,7 @@
 #include "data/decoder.hpp"
 #include "message/message.hpp"
 #include "tables/eccodes_loader.hpp"
+#include "tables/expand.hpp"
 
 namespace {
 
@@ -49,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto message = corvane::parse_message(bytes);
         if (!message.ok()) continue;
         if (message->section4_data_offset + message->section4_data_length > range.length) __builtin_trap();
-        auto values = corvane::decode_uncompressed_values(*message, tables_for(*message), message->section4_data(bytes));
+        const corvane::TableSet& tables = tables_for(*message);
+        (void)corvane::expand_descriptors(tables, message->unexpanded_descriptors);
+        auto values = corvane::decode_uncompressed_values(*message, tables, message->section4_data(bytes));
         if (values.ok() && values->size() > corvane::kMaxDecodedValues) __builtin_trap();
     }
     return 0;

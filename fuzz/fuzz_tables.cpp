@@ -4,28 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 #include <system_error>
-#include <unistd.h>
 
+#include "scratch_dir.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/eccodes_loader.hpp"
 #include "tables/expand.hpp"
 
 namespace {
-
-// One scratch directory for the whole run; each input overwrites the files in it. libFuzzer ends
-// the process without running exit handlers, so the directory stays behind in the temp directory.
-const std::filesystem::path& scratch() {
-    static const std::filesystem::path dir = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(pattern) / "codetables", ignored);
-        return std::filesystem::path(pattern);
-    }();
-    return dir;
-}
 
 void write(const std::filesystem::path& file, const std::uint8_t* data, std::size_t size) {
     std::FILE* out = std::fopen(file.c_str(), "wb");
@@ -37,7 +23,10 @@ void write(const std::filesystem::path& file, const std::uint8_t* data, std::siz
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::filesystem::path& dir = scratch();
+    const ScratchDir scratch;
+    const std::filesystem::path& dir = scratch.path();
+    std::error_code error;
+    if (!std::filesystem::create_directory(dir / "codetables", error)) std::abort();
     write(dir / "element.table", data, size);
     write(dir / "sequence.def", data, size);
     write(dir / "codetables" / "1001.table", data, size);

@@ -1,6 +1,7 @@
 // What operators, bitmaps and text numbering have put in force during one decoding pass.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -10,15 +11,31 @@
 
 namespace corvane {
 
+// One data-present bitmap. Only the positions of present entries are kept, so that a lookup
+// never walks over absent ones: a bitmap can be reused any number of times. Positions fit in
+// 32 bits because the walk's step bound keeps a bitmap far shorter.
+struct Bitmap {
+    std::vector<std::uint32_t> present;
+    std::uint64_t length = 0;
+    // Entry k refers to history entry anchor - length + k (counted from 0 when that is negative).
+    std::uint64_t anchor = 0;
+    bool defined = false;
+};
+
+// Where the walk stands with respect to bitmap definitions.
+enum class BitmapPhase : std::uint8_t {
+    Idle,
+    // After 222000, 223000, 224000, 225000, 232000 or 236000: a 031031 starts a bitmap.
+    Expecting,
+    // Inside the run of 031031 values; anything else ends it.
+    Defining,
+};
+
 // One per subset (uncompressed) or per message (compressed). History entries point into
 // the table set, which must outlive the state.
 struct ValueCodingState {
-    // 1 = not present; any other entry = present.
-    std::vector<std::uint8_t> bitmap;
     std::vector<const ElementDefinition*> descriptor_history;
     std::int64_t reference_multiplier = 1;
-    std::uint64_t bitmap_cursor = 0;
-    std::uint64_t bitmap_anchor = 0;
     std::uint64_t text_counter = 0;
     std::uint64_t text_column_counter = 0;
     bool local_width_pending = false;
@@ -27,7 +44,6 @@ struct ValueCodingState {
     std::uint16_t text_width_bits = 0;
     std::int32_t width_delta = 0;
     std::int32_t scale_delta = 0;
-    bool defining_bitmap = false;
     std::uint8_t associated_field_width = 0;
     // 203YYY: bits of each new reference while a definition is open (0 = none open), and
     // the references redefined so far, by element code.
@@ -37,8 +53,49 @@ struct ValueCodingState {
     // Back to the initial values, keeping the text numbering and the allocations.
     void reset_for_next_subset();
 
+    // A bitmap operator (222000, 223000, 224000, 225000, 232000; 236000 when `for_reuse`):
+    // 031031 values that follow define a bitmap.
+    void expect_bitmap(bool for_reuse);
+    // 237000: the bitmap defined after 236000 again from its start; without one, the latest.
+    void reuse_bitmap();
+    // 237YYY other than 237000: no bitmap is in use or can be reused.
+    void cancel_bitmaps();
+    // 235000: also ends the backward reference, so the next bitmap counts back from its operator.
+    void cancel_backward_reference();
+
+    // Called for every element that the walk reads (not factors): whether the element is a
+    // bitmap entry, a 031031 after a bitmap operator. Any other element ends a definition.
+    bool takes_bitmap_entry(std::uint32_t code);
+    // A 031031 value as the next entry of the bitmap being defined.
+    void add_bitmap_entry(std::uint8_t entry);
+    // Replication factors and operators end a run of 031031 values but not the wait for one.
+    void end_bitmap_run();
+    // Elements that are no bitmap entry end both.
+    void end_bitmap_definition() { phase_ = BitmapPhase::Idle; }
+
     // The history entry that the next present bitmap entry refers to; null when none is left.
+    // Costs the same whatever the bitmap holds.
     Result<const ElementDefinition*> next_bitmap_element();
+
+    BitmapPhase bitmap_phase() const { return phase_; }
+    const Bitmap* bitmap_in_use() const { return in_use_ == kNone ? nullptr : &bitmaps_[in_use_]; }
+
+private:
+    static constexpr std::uint8_t kReusable = 0;  // defined after 236000
+    static constexpr std::uint8_t kLatest = 1;    // the latest one that was not
+    static constexpr std::uint8_t kNone = 2;
+
+    std::array<Bitmap, 2> bitmaps_;
+    std::uint8_t in_use_ = kNone;
+    // Index into the present entries of the bitmap in use.
+    std::uint64_t cursor_ = 0;
+    BitmapPhase phase_ = BitmapPhase::Idle;
+    bool for_reuse_ = false;
+    // History length at the last bitmap operator.
+    std::uint64_t operator_anchor_ = 0;
+    // Every bitmap counts back from the same place until 235000: where the first one did.
+    bool backward_reference_set_ = false;
+    std::uint64_t backward_reference_ = 0;
 };
 
 }  // namespace corvane

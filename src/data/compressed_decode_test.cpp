@@ -174,6 +174,47 @@ TEST(CompressedDecode, BitmapFromTheFirstSubset) {
     EXPECT_EQ(result->back().raw_value(), 12.0);
 }
 
+TEST(CompressedDecode, BitmapsFollowEveryOperatorThatIntroducesOne) {
+    const TableSet tables = compressed_tables();
+    for (const std::uint32_t x : {22u, 23u, 24u, 25u, 32u}) {
+        const bool wider = x == 25;
+        // 222000 has no values of its own: 223000 and 237000 reuse its bitmap.
+        const std::vector<std::uint32_t> driven =
+            x == 22 ? std::vector<std::uint32_t>{223000, 237000, 223255} : std::vector{x * 1000 + 200255};
+        std::vector<std::uint32_t> descriptors{1001, 1002, x * 1000 + 200000, 101002, 31031};
+        descriptors.insert(descriptors.end(), driven.begin(), driven.end());
+        BitWriter writer;
+        writer.bits(5, 7).bits(0, 6).bits(20, 10).bits(0, 6);
+        writer.bits(1, 1).bits(0, 6).bits(0, 1).bits(0, 6);
+        writer.bits(wider ? 1024 + 30 : 30, wider ? 11 : 10).bits(2, 6).bits(0, 2).bits(1, 2);
+        auto result = decode(make_message(descriptors, 2, true), tables, writer.bytes());
+        ASSERT_TRUE(result) << x << ": " << error_text(result);
+        ASSERT_EQ(result->size() % 2, 0u) << x;
+        const auto& v = *result;
+        const std::size_t half = v.size() / 2;
+        EXPECT_EQ(v[half - 1].descriptor, 1002u) << x;
+        EXPECT_DOUBLE_EQ(v[half - 1].raw_value().value_or(0), 3.0) << x;
+        EXPECT_DOUBLE_EQ(v.back().raw_value().value_or(0), 3.1) << x;
+    }
+}
+
+TEST(CompressedDecode, CodeTablesAndUnknownLocalElements) {
+    const TableSet tables = compressed_tables();
+    // 201130 widens 12001 but not the code table 20011; 206012 gives 48001 its width.
+    auto result = decode(make_message({201130, 20011, 12001, 206012, 48001}, 2, true), tables,
+                         BitWriter().bits(3, 4).bits(0, 6).bits(10000, 14).bits(0, 6)
+                             .bits(100, 12).bits(2, 6).bits(1, 2).bits(3, 2).bytes());
+    ASSERT_TRUE(result) << error_text(result);
+    const auto& v = *result;
+    EXPECT_EQ(codes_of(v), (Codes{20011, 12001, 48001, 20011, 12001, 48001}));
+    EXPECT_EQ(*v[3].raw_meaning, "three");
+    EXPECT_DOUBLE_EQ(v[4].raw_value().value_or(0), 990.0);
+    EXPECT_EQ(*v[2].name, "unknown local element");
+    EXPECT_EQ(v[2].raw_value(), 101.0);
+    // An all-ones increment is a value here, not missing.
+    EXPECT_EQ(v[5].raw_value(), 103.0);
+}
+
 TEST(CompressedDecode, NewReferencesTakeTheFirstSubset) {
     const TableSet tables = compressed_tables();
     BitWriter writer;

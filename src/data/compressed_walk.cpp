@@ -175,6 +175,21 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
+// 206YYY gives the width of an element that the tables lack: a column of its bits, unscaled.
+// It has no definition, so it cannot join the history.
+Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
+    ValueCodingState& state = walk.state;
+    NumericField field;
+    field.width = state.local_width;
+    auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, false, walk.subsets,
+                                                 walk.reader, walk.cells);
+    if (!column) return std::move(column).error();
+    append_column(walk, *column);
+    state.local_width_pending = false;
+    state.end_bitmap_definition();
+    return {};
+}
+
 Status decode_element(Walk& walk, std::uint32_t code) {
     ValueCodingState& state = walk.state;
     const ElementDefinition* element = nullptr;
@@ -194,13 +209,14 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         append_column(walk, *associated);
     }
     element = walk.tables.find_element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr && !state.local_width_pending) return BufrError::element_not_found(code);
     if (Status room = check_room(walk); !room) return room;
+    if (element == nullptr) return read_unknown_local_element(walk, code);
     auto column = read_compressed_element_column(walk, *element, false);
     if (!column) return std::move(column).error();
-    if (code == 31031 && state.defining_bitmap) {
+    if (state.takes_bitmap_entry(code)) {
         const std::optional<double> first = first_value(walk, *column);
-        state.bitmap.push_back(first ? bitmap_entry(*first) : 0);
+        state.add_bitmap_entry(first ? bitmap_entry(*first) : 0);
     } else {
         state.descriptor_history.push_back(element);
     }
@@ -247,6 +263,7 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
     auto count = compressed_replication_count(walk, *column);
     if (!count) return std::move(count).error();
     append_column(walk, *column);
+    walk.state.end_bitmap_run();
     walk.state.descriptor_history.push_back(&factor);
     return count;
 }
@@ -303,12 +320,11 @@ Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, co
 // Subset after subset, each value built once in its final place; the texts move with them.
 DecodedValues regroup(CompressedColumns& walk) {
     DecodedValues out;
-    out.values.resize(walk.value_count());
+    out.values.plan(walk.value_count());
     out.subset_ends.reserve(walk.subsets);
-    DecodedValue* value = out.values.data();
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
-        for (const Column& column : walk.columns) write_value(walk, column, s, *value++);
-        out.subset_ends.push_back(static_cast<std::size_t>(value - out.values.data()));
+        for (const Column& column : walk.columns) write_value(walk, column, s, out.values.append());
+        out.subset_ends.push_back(out.values.size());
     }
     out.texts = std::move(walk.arena);
     return out;

@@ -18,6 +18,29 @@ std::string_view TextArena::store(std::string_view text) {
     return {at, text.size()};
 }
 
+void ValueList::add_block() {
+    const std::size_t doubled = kFirstBlockValues << std::min<std::size_t>(blocks_.size(), 8);
+    const std::size_t capacity = std::min(planned_ != 0 ? planned_ : doubled, kLargestBlockValues);
+    planned_ -= std::min(planned_, capacity);
+    DecodedValue* values = std::allocator<DecodedValue>().allocate(capacity);
+    blocks_.push_back({std::unique_ptr<DecodedValue, Deallocate>(values, Deallocate{capacity}), size_});
+    next_ = values;
+    end_ = values + capacity;
+}
+
+const DecodedValue& ValueList::operator[](std::size_t index) const {
+    const auto after = std::upper_bound(blocks_.begin(), blocks_.end(), index,
+                                        [](std::size_t i, const Block& block) { return i < block.first; });
+    const Block& block = *(after - 1);
+    return block.values.get()[index - block.first];
+}
+
+std::span<const DecodedValue> ValueList::block(std::size_t index) const {
+    const Block& block = blocks_[index];
+    const std::size_t end = index + 1 < blocks_.size() ? blocks_[index + 1].first : size_;
+    return {block.values.get(), end - block.first};
+}
+
 const std::string& operator_label() {
     static const std::string label = "operator";
     return label;
@@ -30,6 +53,11 @@ const std::string& associated_field_label() {
 
 const std::string& character_data_label() {
     static const std::string label = "characterData";
+    return label;
+}
+
+const std::string& unknown_local_element_label() {
+    static const std::string label = "unknown local element";
     return label;
 }
 

@@ -1,12 +1,18 @@
 // One decoded value of section 4, and the list that a decode returns.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
+#include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -17,6 +23,13 @@ namespace corvane {
 class DecodedValue {
 public:
     std::uint32_t descriptor = 0;
+
+private:
+    // Beside the descriptor, where they cost no padding. A text is at most 8192 bytes.
+    std::uint16_t text_length_ = 0;
+    std::uint8_t flags_ = 0;
+
+public:
     const std::string* name = nullptr;
     const std::string* raw_meaning = nullptr;
 
@@ -37,7 +50,7 @@ public:
     // `text` must be stored where the value's list keeps it (TextArena).
     void set_raw_text(std::string_view text) {
         text_ = text.data();
-        text_length_ = static_cast<std::uint32_t>(text.size());
+        text_length_ = static_cast<std::uint16_t>(text.size());
         flags_ |= kRawText;
     }
 
@@ -50,8 +63,108 @@ private:
     const char* text_ = nullptr;
     double value_ = 0.0;
     std::uint64_t raw_ = 0;
-    std::uint32_t text_length_ = 0;
-    std::uint8_t flags_ = 0;
+};
+
+static_assert(sizeof(DecodedValue) == 48);
+static_assert(std::is_trivially_copyable_v<DecodedValue> && std::is_trivially_destructible_v<DecodedValue>);
+
+// The values of one decode in order, in blocks: appending never moves a value, memory grows
+// with what has been decoded, and a consumer can free each block once it has taken its values,
+// so that a value is not held twice. Blocks hold at most 2^20 values (48 MiB), a size that
+// allocators hand back to the system when it is freed; they double up to that size unless
+// the decoder knows how many values will follow.
+class ValueList {
+public:
+    ValueList() = default;
+    ValueList(ValueList&& other) noexcept
+        : blocks_(std::move(other.blocks_)),
+          next_(std::exchange(other.next_, nullptr)),
+          end_(std::exchange(other.end_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          planned_(std::exchange(other.planned_, 0)) {}
+    ValueList& operator=(ValueList&& other) noexcept {
+        blocks_ = std::move(other.blocks_);
+        other.blocks_.clear();
+        next_ = std::exchange(other.next_, nullptr);
+        end_ = std::exchange(other.end_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        planned_ = std::exchange(other.planned_, 0);
+        return *this;
+    }
+
+    // About `count` more values will follow: the next blocks are sized for them, so that a
+    // large decode takes few allocations.
+    void plan(std::size_t count) { planned_ = count - std::min<std::size_t>(count, end_ - next_); }
+
+    // A new value in its initial state, at the end.
+    DecodedValue& append() {
+        if (next_ == end_) add_block();
+        ++size_;
+        return *::new (static_cast<void*>(next_++)) DecodedValue();
+    }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const DecodedValue& operator[](std::size_t index) const;
+    const DecodedValue& back() const { return (*this)[size_ - 1]; }
+
+    std::size_t block_count() const { return blocks_.size(); }
+    // The values of block `index`.
+    std::span<const DecodedValue> block(std::size_t index) const;
+    // Frees block `index`; its values must not be read again.
+    void release_block(std::size_t index) { blocks_[index].values.reset(); }
+
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = DecodedValue;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const DecodedValue*;
+        using reference = const DecodedValue&;
+
+        Iterator() = default;
+        Iterator(const ValueList* list, std::size_t index) : list_(list), index_(index) {}
+        reference operator*() const { return (*list_)[index_]; }
+        pointer operator->() const { return &(*list_)[index_]; }
+        Iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator before = *this;
+            ++index_;
+            return before;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+    private:
+        const ValueList* list_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, size_}; }
+
+private:
+    static constexpr std::size_t kFirstBlockValues = std::size_t{1} << 12;
+    static constexpr std::size_t kLargestBlockValues = std::size_t{1} << 20;
+
+    // Storage only: values are made one at a time as they are appended.
+    struct Deallocate {
+        std::size_t capacity = 0;
+        void operator()(DecodedValue* values) const { std::allocator<DecodedValue>().deallocate(values, capacity); }
+    };
+    struct Block {
+        std::unique_ptr<DecodedValue, Deallocate> values;
+        std::size_t first = 0;  // index of its first value
+    };
+
+    void add_block();
+
+    std::vector<Block> blocks_;
+    DecodedValue* next_ = nullptr;
+    DecodedValue* end_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t planned_ = 0;
 };
 
 // Owns the characters of the texts of one decode, in blocks that never move, so that values
@@ -69,7 +182,7 @@ private:
 
 // What a decode returns: the values in order, and the texts they point at.
 struct DecodedValues {
-    std::vector<DecodedValue> values;
+    ValueList values;
     TextArena texts;
     // One entry per subset: the index after its last value. Uncompressed subsets need not hold
     // equally many values.
@@ -87,5 +200,6 @@ struct DecodedValues {
 const std::string& operator_label();          // "operator"
 const std::string& associated_field_label();  // "associatedField"
 const std::string& character_data_label();    // "characterData"
+const std::string& unknown_local_element_label();  // "unknown local element"
 
 }  // namespace corvane

@@ -20,8 +20,11 @@
 namespace corvane::detail {
 
 // The operator step: a bitmap-driven value, or a marker and then the state change.
+// Every bitmap operation costs the same whatever the bitmap holds, so the step bound covers
+// bitmap work too.
 template <class Walk>
 Status walk_operator(Walk& walk, std::uint32_t code) {
+    walk.state.end_bitmap_run();
     if (is_character_data(code)) return read_character_data(walk, code);
     const OperatorStep step = operator_step(code);
     if (step.bitmap_driven) {

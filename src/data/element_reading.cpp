@@ -74,15 +74,17 @@ NumericField numeric_field(const ElementDefinition& element, const ValueCodingSt
         const auto found = state.new_references.find(element.code);
         if (found != state.new_references.end()) reference = found->second;
     }
+    // 201YYY, 202YYY and 207YYY leave code and flag tables alone.
+    const bool changed = !element.is_code_or_flag();
     NumericField field;
     if (state.local_width_pending) {
         field.width = state.local_width;
     } else {
-        const std::int64_t width = std::int64_t{table_width} + state.width_delta;
+        const std::int64_t width = std::int64_t{table_width} + (changed ? state.width_delta : 0);
         field.width = width < 0 ? 0 : static_cast<std::uint32_t>(width);
     }
-    field.reference = wrapping_mul(reference, state.reference_multiplier);
-    field.divisor = power_of_ten(std::int64_t{element.scale} + state.scale_delta);
+    field.reference = changed ? wrapping_mul(reference, state.reference_multiplier) : reference;
+    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? state.scale_delta : 0));
     return field;
 }
 

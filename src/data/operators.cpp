@@ -31,6 +31,9 @@ OperatorStep operator_step(std::uint32_t code) {
             step.marker = true;
             break;
         case 22:
+            step.marker = y == 0;
+            if (y == 0) step.bitmap = BitmapChange::Expect;
+            break;
         case 62:
             step.marker = y == 0;
             break;
@@ -40,6 +43,7 @@ OperatorStep operator_step(std::uint32_t code) {
         case 32:
             step.bitmap_driven = y == 255;
             step.marker = y != 255;
+            if (y == 0) step.bitmap = BitmapChange::Expect;
             break;
         case 26:
         case 27:
@@ -57,11 +61,11 @@ OperatorStep operator_step(std::uint32_t code) {
             break;
         case 35:
             step.marker = true;
-            if (y == 0) step.bitmap = BitmapChange::Cancel;
+            if (y == 0) step.bitmap = BitmapChange::CancelBackward;
             break;
         case 36:
             step.marker = y == 0;
-            if (y == 0) step.bitmap = BitmapChange::Define;
+            if (y == 0) step.bitmap = BitmapChange::ExpectReusable;
             break;
         case 37:
             step.marker = true;
@@ -77,19 +81,20 @@ void apply_bitmap_change(BitmapChange change, ValueCodingState& state) {
     switch (change) {
         case BitmapChange::None:
             break;
-        case BitmapChange::Define:
-            state.defining_bitmap = true;
-            state.bitmap.clear();
-            state.bitmap_cursor = 0;
-            state.bitmap_anchor = state.descriptor_history.size();
+        case BitmapChange::Expect:
+            state.expect_bitmap(false);
+            break;
+        case BitmapChange::ExpectReusable:
+            state.expect_bitmap(true);
             break;
         case BitmapChange::Reuse:
-            state.bitmap_cursor = 0;
+            state.reuse_bitmap();
             break;
         case BitmapChange::Cancel:
-            state.bitmap.clear();
-            state.bitmap_anchor = 0;
-            state.bitmap_cursor = 0;
+            state.cancel_bitmaps();
+            break;
+        case BitmapChange::CancelBackward:
+            state.cancel_backward_reference();
             break;
     }
 }

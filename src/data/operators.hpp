@@ -9,9 +9,11 @@ namespace corvane::detail {
 
 enum class BitmapChange : std::uint8_t {
     None,
-    Define,  // 236000
-    Reuse,   // 237000
-    Cancel,  // 235000, 237YYY
+    Expect,          // 222000, 223000, 224000, 225000, 232000
+    ExpectReusable,  // 236000
+    Reuse,           // 237000
+    Cancel,          // 237YYY
+    CancelBackward,  // 235000
 };
 
 struct OperatorStep {

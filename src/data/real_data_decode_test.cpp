@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "data/decoder.hpp"
-#include "message/read_file.hpp"
+#include "files/files.hpp"
 #include "tables/definitions_loader.hpp"
 
 namespace corvane {

@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 
 #include "data/decode_test_support.hpp"
 
@@ -184,6 +189,31 @@ TEST(UncompressedDecode, OutputAndWalkBounds) {
               "csv/table parse error: descriptor walk exceeds 67108864 steps");
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 201000}), tables, {})),
               "csv/table parse error: descriptor walk exceeds 67108864 steps");
+}
+
+// Lets this process map only `extra` more bytes than it has mapped now.
+void limit_address_space(std::uint64_t extra) {
+    std::uint64_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{pages * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) + extra, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+TEST(UncompressedDecodeDeathTest, DeclaredSubsetsWithoutTheirDataGetNoRoom) {
+    const TableSet tables = basic_tables();
+    // 65,535 subsets of 4096 values (a whole first block) declared, bits for one: the second
+    // fails after its first marker.
+    const BufrMessage message = make_message({102016, 101255, 222000, 101015, 222000, 1001}, 65535);
+    const std::vector<std::uint8_t> data = BitWriter().bits(5, 7).bytes();
+    EXPECT_EXIT(
+        {
+            limit_address_space(std::uint64_t{32} << 20);
+            const bool failed_on_data =
+                error_text(decode(message, tables, data)) ==
+                "csv/table parse error: not enough bits while reading section 4 at bit 7 for width 7 (8 bits available)";
+            std::_Exit(failed_on_data ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct Walk {
 
 DecodedValue* append(DecodedValues& out) {
     if (out.values.size() >= kMaxDecodedValues) return nullptr;
-    return &out.values.emplace_back();
+    return &out.values.append();
 }
 
 // Stores a decoded text with the values; a missing text stays absent.
@@ -98,6 +98,23 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
+// 206YYY gives the width of an element that the tables lack: its bits, unscaled. It has no
+// definition, so it cannot join the history.
+Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
+    ValueCodingState& state = walk.state;
+    std::uint64_t bits;
+    if (!walk.reader.try_read_u64(state.local_width, bits)) return walk.reader.read_error(state.local_width);
+    DecodedValue* value = append(walk.out);
+    if (value == nullptr) return too_many_values();
+    value->descriptor = code;
+    value->name = &unknown_local_element_label();
+    value->set_raw_value(static_cast<double>(bits));
+    value->set_raw(bits);
+    state.local_width_pending = false;
+    state.end_bitmap_definition();
+    return {};
+}
+
 Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
@@ -123,12 +140,15 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         }
     }
     element = walk.tables.find_element(code);
-    if (element == nullptr) return BufrError::element_not_found(code);
+    if (element == nullptr) {
+        if (!state.local_width_pending) return BufrError::element_not_found(code);
+        return read_unknown_local_element(walk, code);
+    }
     auto value = read_element(walk, *element, false);
     if (!value) return std::move(value).error();
     state.local_width_pending = false;
-    if (code == 31031 && state.defining_bitmap) {
-        if (value->has_value()) state.bitmap.push_back(bitmap_entry(**value));
+    if (state.takes_bitmap_entry(code)) {
+        if (value->has_value()) state.add_bitmap_entry(bitmap_entry(**value));
     } else {
         state.descriptor_history.push_back(element);
     }
@@ -155,12 +175,23 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     auto value = read_element(walk, factor, false);
     if (!value) return std::move(value).error();
+    walk.state.end_bitmap_run();
     walk.state.descriptor_history.push_back(&factor);
     return replication_count(*value);
 }
 
 Status decode_descriptor_values_inner(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
     return walk_descriptors(walk, descriptors, depth, "descriptor decode exceeded recursion depth");
+}
+
+// Subsets of one message are alike, so the first tells how many values the others hold, as
+// far as the bits left can hold that many subsets: a message that declares more subsets than
+// it carries must not get room for them. A first subset that read no bits repeats exactly.
+std::size_t later_values(std::uint64_t subsets, std::size_t first_values, const BitReader& reader) {
+    const std::uint64_t first_bits = reader.position();
+    std::uint64_t later = subsets - 1;
+    if (first_bits != 0) later = std::min(later, (reader.total_bits() - first_bits) / first_bits);
+    return static_cast<std::size_t>(std::min<std::uint64_t>(later * first_values, kMaxDecodedValues));
 }
 
 }  // namespace
@@ -170,7 +201,6 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
     BitReader reader(section4_data);
     if (message.compressed_data) return decode_compressed_values(message, tables, reader);
     DecodedValues out;
-    std::vector<DecodedValue>& values = out.values;
     ValueCodingState state;
     Walk walk{tables, reader, state, out};
     out.subset_ends.reserve(message.number_of_subsets);
@@ -179,11 +209,8 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
         if (Status walked = decode_descriptor_values_inner(walk, message.unexpanded_descriptors, 0); !walked) {
             return std::move(walked).error();
         }
-        out.subset_ends.push_back(values.size());
-        // Subsets of one message are alike: size the list once from the first.
-        if (subset == 0) {
-            values.reserve(std::min<std::size_t>(values.size() * message.number_of_subsets, kMaxDecodedValues));
-        }
+        out.subset_ends.push_back(out.size());
+        if (subset == 0) out.values.plan(later_values(message.number_of_subsets, out.size(), reader));
     }
     return out;
 }

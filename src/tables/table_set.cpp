@@ -1,11 +1,31 @@
 #include "tables/table_set.hpp"
 
 #include <limits>
+#include <string>
 
 #include "descriptor/descriptor.hpp"
 #include "error/text.hpp"
 
 namespace corvane {
+
+namespace {
+
+// Tables spell these units in many ways ("CODE TABLE", "Code table", " Code table",
+// "Common CODE TABLE C-1", "FLAG TABLE defined by ...").
+bool names_code_or_flag_table(std::string_view unit) {
+    std::string lower(unit);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower.find("code table") != std::string::npos || lower.find("flag table") != std::string::npos;
+}
+
+}  // namespace
+
+ElementKind element_kind(std::string_view unit) {
+    if (unit == "CCITT IA5") return ElementKind::Text;
+    return names_code_or_flag_table(unit) ? ElementKind::CodeOrFlag : ElementKind::Numeric;
+}
 
 Result<std::int32_t> parse_i32(std::string_view text) {
     std::int64_t value;
@@ -47,7 +67,7 @@ Result<ElementDefinition> parse_element(const ElementFields& fields) {
     if (!width) return std::move(width).error();
     return ElementDefinition{*code,         std::string(fields.abbreviation), std::string(fields.element_type),
                              std::string(fields.name), std::string(fields.unit), *scale,
-                             *reference,    *width};
+                             *reference,    *width, element_kind(fields.unit)};
 }
 
 }  // namespace corvane

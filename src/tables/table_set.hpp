@@ -11,6 +11,17 @@
 
 namespace corvane {
 
+// How the decoder reads an element, told by its unit once when the table is loaded.
+enum class ElementKind : std::uint8_t {
+    Numeric,
+    // Code and flag tables: 201YYY, 202YYY and 207YYY leave them alone.
+    CodeOrFlag,
+    // CCITT IA5 characters.
+    Text,
+};
+
+ElementKind element_kind(std::string_view unit);
+
 struct ElementDefinition {
     std::uint32_t code = 0;
     std::string abbreviation;
@@ -20,9 +31,11 @@ struct ElementDefinition {
     std::int32_t scale = 0;
     std::int64_t reference = 0;
     std::uint16_t width = 0;
+    // Derived from `unit` by parse_element and store_element.
+    ElementKind kind = ElementKind::Numeric;
 
-    // Character data is recognised by its unit alone.
-    bool is_text() const { return std::string_view(unit) == std::string_view("CCITT IA5"); }
+    bool is_text() const { return kind == ElementKind::Text; }
+    bool is_code_or_flag() const { return kind == ElementKind::CodeOrFlag; }
     bool operator==(const ElementDefinition&) const = default;
 };
 
@@ -61,6 +74,7 @@ struct TableSet {
 
     void store_element(ElementDefinition element) {
         const std::uint32_t code = element.code;
+        element.kind = element_kind(element.unit);
         elements.insert_or_assign(code, std::move(element));
     }
     void store_sequence(SequenceDefinition sequence) {

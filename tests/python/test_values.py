@@ -39,7 +39,8 @@ def test_numbers_text_and_code_tables(tables):
     assert (block.raw_value, block.raw, block.data, block.name) == (10.0, 10, 10.0, "BLOCK NUMBER")
     assert (name.raw_text, name.raw, name.raw_value, name.data) == ("ABC", None, 1005.0, "ABC")
     assert temperature.raw_value == 273.15 and repr(temperature) == "DecodedValue(012101, Some(273.15))"
-    assert (weather.raw_meaning, weather.data) == ("clear", "clear")
+    assert (weather.raw_meaning, weather.data, weather.raw_text) == ("clear", "clear", None)
+    assert name.raw_meaning is None
     assert repr(weather) == 'DecodedValue(020003, "clear")'
     assert repr(name) == 'DecodedValue(001015, "ABC")'
     with pytest.raises(TypeError):
@@ -108,6 +109,14 @@ def test_operators_markers_and_associated_fields(tables):
     ]
     assert values[0].name == "associatedField" and values[4].name == "operator"
     assert values[5].name == "characterData" and values[5].raw is None and values[5].raw_value is None
+
+
+def test_long_lists_keep_every_value_in_order(tables):
+    # 12,750 markers then one element: the core hands its values over in several blocks.
+    values = decode(tables, [102255, 101050, 222000, 1001], BitWriter().put(9, 7))
+    assert len(values) == 12751
+    assert all(v.descriptor == 222000 and v.raw == 0 for v in values[:-1])
+    assert values[-1].raw == 9
 
 
 def test_change_of_width_scale_and_reference(tables):

@@ -30,7 +30,8 @@ extern PyType_Spec table_set_spec;
 
 PyObject* new_message(BufrMessage message);
 // A Python list of new DecodedValue objects; names and meanings become shared str objects.
-PyObject* new_value_list(const DecodedValues& values);
+// Frees the core values as it goes: `values` is left without them.
+PyObject* new_value_list(DecodedValues& values);
 
 PyObject* parse_bytes(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse_file(PyObject* module, PyObject* args, PyObject* kwargs);

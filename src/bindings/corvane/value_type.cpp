@@ -113,13 +113,17 @@ struct DecodedState {
         Py_IncRef(owner);
     }
     DecodedState(DecodedState&& other) noexcept
-        : values(std::move(other.values)), tables_object(std::exchange(other.tables_object, nullptr)), set(other.set) {}
+        : values(std::move(other.values)),
+          tables_object(std::exchange(other.tables_object, nullptr)),
+          set(other.set),
+          taken(other.taken) {}
     DecodedState(const DecodedState&) = delete;
     ~DecodedState() { Py_DecRef(tables_object); }
 
     DecodedValues values;
     PyObject* tables_object;
     const TableSet* set;
+    bool taken = false;
 };
 
 bool is_new_reference_definition(std::uint32_t code) {
@@ -155,37 +159,50 @@ bool fill(PyValue* value, const DecodedValue& source, std::uint16_t subset, Tabl
 }
 
 // The values of the message as Value objects: operator markers and the new reference values
-// of a 203YYY definition are left out, as they describe the coding, not the data.
+// of a 203YYY definition are left out, as they describe the coding, not the data. The core
+// records are freed as their objects are made, so the values can be taken once.
 PyObject* decoded_values(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* none[1];
     if (!parse_arguments({"Decoded.values()", {}}, args, kwargs, none)) return nullptr;
     DecodedState& decoded = unbox<DecodedState>(self);
+    if (decoded.taken) {
+        PyErr_SetString(PyExc_RuntimeError, "the values of this message were taken already: decode it again");
+        return nullptr;
+    }
+    decoded.taken = true;
     TablesState& owner = unbox<TablesState>(decoded.tables_object);
-    const DecodedValues& values = decoded.values;
+    DecodedValues& values = decoded.values;
     PyTypeObject* type = types().value;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    const std::size_t total = values.size();
+    Ref list(PyList_New(static_cast<Py_ssize_t>(total)));
     if (!list) return nullptr;
     Py_ssize_t count = 0;
+    std::size_t index = 0;
     std::size_t subset = 0;
     bool defining_references = false;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        while (subset < values.subset_ends.size() && values.subset_ends[subset] <= i) ++subset;
-        const DecodedValue& source = values[i];
-        if (source.name == &operator_label()) {
-            if (descriptor_x(source.descriptor) == 3) defining_references = is_new_reference_definition(source.descriptor);
-            continue;
+    for (std::size_t block = 0; block < values.values.block_count(); ++block) {
+        for (const DecodedValue& source : values.values.block(block)) {
+            while (subset < values.subset_ends.size() && values.subset_ends[subset] <= index) ++subset;
+            ++index;
+            if (source.name == &operator_label()) {
+                if (descriptor_x(source.descriptor) == 3) {
+                    defining_references = is_new_reference_definition(source.descriptor);
+                }
+                continue;
+            }
+            if (defining_references) continue;
+            PyObject* object = free_values.allocate(type);
+            if (object == nullptr) return nullptr;
+            PyValue* value = as_value(object);
+            value->element = value->meaning = nullptr;
+            value->kind = kMissing;
+            PyList_SetItem(list.get(), count++, object);  // the list owns it from here
+            if (!fill(value, source, static_cast<std::uint16_t>(subset + 1), owner, *decoded.set)) return nullptr;
         }
-        if (defining_references) continue;
-        PyObject* object = free_values.allocate(type);
-        if (object == nullptr) return nullptr;
-        PyValue* value = as_value(object);
-        value->element = value->meaning = nullptr;
-        value->kind = kMissing;
-        PyList_SetItem(list.get(), count++, object);  // the list owns it from here
-        if (!fill(value, source, static_cast<std::uint16_t>(subset + 1), owner, *decoded.set)) return nullptr;
+        values.values.release_block(block);
     }
-    if (count != static_cast<Py_ssize_t>(values.size()) &&
-        PyList_SetSlice(list.get(), count, static_cast<Py_ssize_t>(values.size()), nullptr) != 0) {
+    if (count != static_cast<Py_ssize_t>(total) &&
+        PyList_SetSlice(list.get(), count, static_cast<Py_ssize_t>(total), nullptr) != 0) {
         return nullptr;
     }
     return list.release();
