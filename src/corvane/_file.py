@@ -93,33 +93,27 @@ class Message:
                  "master_version", "local_version", "data_category", "subsets", "compressed",
                  "descriptors", "time", "error", "_file", "_decoded")
 
-    def __init__(self, file: BufrFile, index: int, offset: int, length: int) -> None:
+    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[tuple],
+                 error: Optional[str]) -> None:
         self._file = file
         self._decoded: Optional[_core.Decoded] = None
         self.index = index
         self.offset = offset
         self.length = length
-        self.error: Optional[str] = None
-        self.edition: Optional[int] = None
-        self.master_table: Optional[int] = None
-        self.centre: Optional[int] = None
-        self.subcentre: Optional[int] = None
-        self.master_version: Optional[int] = None
-        self.local_version: Optional[int] = None
-        self.data_category: Optional[int] = None
-        self.subsets: Optional[int] = None
-        self.compressed: Optional[bool] = None
-        self.descriptors: Optional[List[int]] = None
+        self.error = error
         self.time: Optional[datetime.datetime] = None
-
-    def _read(self, parsed: tuple) -> None:
+        if metadata is None:
+            self.edition = self.master_table = self.centre = self.subcentre = None
+            self.master_version = self.local_version = self.data_category = self.subsets = None
+            self.compressed = self.descriptors = None
+            return
         (self.edition, self.master_table, self.centre, self.subcentre, self.master_version,
          self.local_version, self.data_category, self.subsets, _observed, self.compressed,
-         self.descriptors, year, month, day, hour, minute, second) = parsed
+         self.descriptors, year, month, day, hour, minute, second) = metadata
         try:
             self.time = datetime.datetime(year, month, day, hour, minute, second)
         except ValueError:
-            self.time = None
+            pass
 
     def values(self) -> List[Value]:
         """Every value of the message, subset after subset, as :class:`Value` records.
@@ -187,14 +181,19 @@ class BufrFile:
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
         offset, length, error = self._entries[index]
-        message = Message(self, index, offset, length)
+        decoded = metadata = None
         if error is None:
             try:
-                message._read(_core.parse(self._data, offset, length))
-                message._decoded = _core.decode(self._data, offset, length, self.tables._native)
+                decoded = _core.decode(self._data, offset, length, self.tables._native)
+                metadata = decoded.metadata
             except ValueError as failure:
                 error = str(failure)
-        message.error = error
+                try:
+                    metadata = _core.parse(self._data, offset, length)
+                except ValueError:
+                    pass
+        message = Message(self, index, offset, length, metadata, error)
+        message._decoded = decoded
         return message
 
     def _deliver(self, message: Message) -> Optional[Message]:

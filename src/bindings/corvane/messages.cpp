@@ -27,6 +27,18 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
     return true;
 }
 
+// The section metadata that the package's Message reads, as one tuple.
+PyObject* metadata_tuple(const BufrMessage& m) {
+    Ref descriptors(to_python(m.unexpanded_descriptors));
+    if (!descriptors) return nullptr;
+    return Py_BuildValue("(iiiiiiiiiNOiiiiii)", m.edition, m.master_table_number, m.originating_centre,
+                         m.originating_subcentre, m.master_tables_version_number, m.local_tables_version_number,
+                         m.data_category, m.number_of_subsets, static_cast<int>(m.observed_data),
+                         PyBool_FromLong(m.compressed_data ? 1 : 0), descriptors.get(),
+                         m.typical_year, m.typical_month, m.typical_day, m.typical_hour, m.typical_minute,
+                         m.typical_second);
+}
+
 }  // namespace
 
 PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -56,15 +68,7 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!message_argument("parse()", args, kwargs, argv, {"data", "offset", "length"}, bytes)) return nullptr;
     Result<BufrMessage> parsed = parse_any_edition(bytes);
     if (!parsed) return raise_error(parsed.error());
-    const BufrMessage& m = *parsed;
-    Ref descriptors(to_python(m.unexpanded_descriptors));
-    if (!descriptors) return nullptr;
-    return Py_BuildValue("(iiiiiiiiiNOiiiiii)", m.edition, m.master_table_number, m.originating_centre,
-                         m.originating_subcentre, m.master_tables_version_number, m.local_tables_version_number,
-                         m.data_category, m.number_of_subsets, static_cast<int>(m.observed_data),
-                         PyBool_FromLong(m.compressed_data ? 1 : 0), descriptors.get(),
-                         m.typical_year, m.typical_month, m.typical_day, m.typical_hour, m.typical_minute,
-                         m.typical_second);
+    return metadata_tuple(*parsed);
 }
 
 PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -87,7 +91,9 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!*tables) return raise_error(tables->error());
     Result<DecodedValues> values = decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes));
     if (!values) return raise_error(values.error());
-    return new_decoded(std::move(values).value(), argv[3], **tables);
+    PyObject* metadata = metadata_tuple(*parsed);
+    if (metadata == nullptr) return nullptr;
+    return new_decoded(metadata, std::move(values).value(), argv[3], **tables);
 }
 
 }  // namespace corvane::py::core

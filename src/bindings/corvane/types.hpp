@@ -55,8 +55,9 @@ inline PyObject* meaning_text(TablesState& owner, const std::string* meaning) {
     return new_meaning_text(owner, meaning);
 }
 
-// A decoded message: its values, the set they were decoded with and the Tables object that owns it.
-PyObject* new_decoded(DecodedValues values, PyObject* tables, const TableSet& set);
+// A decoded message: its section metadata (a tuple, stolen), its values, the set they were
+// decoded with and the Tables object that owns it.
+PyObject* new_decoded(PyObject* metadata, DecodedValues values, PyObject* tables, const TableSet& set);
 
 PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);

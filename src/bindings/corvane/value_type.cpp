@@ -108,18 +108,23 @@ std::optional<std::string_view> shown_text(std::string_view text) {
 
 // A decoded message. Names point into `set`, which `tables` keeps alive.
 struct DecodedState {
-    DecodedState(DecodedValues decoded, PyObject* owner, const TableSet& tables)
-        : values(std::move(decoded)), tables_object(owner), set(&tables) {
+    DecodedState(PyObject* sections, DecodedValues decoded, PyObject* owner, const TableSet& tables)
+        : metadata(sections), values(std::move(decoded)), tables_object(owner), set(&tables) {
         Py_IncRef(owner);
     }
     DecodedState(DecodedState&& other) noexcept
-        : values(std::move(other.values)),
+        : metadata(std::exchange(other.metadata, nullptr)),
+          values(std::move(other.values)),
           tables_object(std::exchange(other.tables_object, nullptr)),
           set(other.set),
           taken(other.taken) {}
     DecodedState(const DecodedState&) = delete;
-    ~DecodedState() { Py_DecRef(tables_object); }
+    ~DecodedState() {
+        Py_DecRef(metadata);
+        Py_DecRef(tables_object);
+    }
 
+    PyObject* metadata;
     DecodedValues values;
     PyObject* tables_object;
     const TableSet* set;
@@ -213,9 +218,17 @@ PyMethodDef decoded_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyObject* get_metadata(PyObject* self, void*) { return optional(unbox<DecodedState>(self).metadata); }
+
+PyGetSetDef decoded_getset[] = {
+    {"metadata", guarded<get_metadata>, nullptr, "The section metadata, as parse() gives it.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot decoded_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<DecodedState>)},
     {Py_tp_methods, decoded_methods},
+    {Py_tp_getset, decoded_getset},
     {0, nullptr},
 };
 
@@ -227,8 +240,8 @@ constexpr unsigned kClosedFlags =
 PyType_Spec value_spec = {"corvane.Value", sizeof(PyValue), 0, kClosedFlags, value_slots};
 PyType_Spec decoded_spec = {"corvane._core.Decoded", sizeof(Boxed<DecodedState>), 0, kClosedFlags, decoded_slots};
 
-PyObject* new_decoded(DecodedValues values, PyObject* tables, const TableSet& set) {
-    return box(types().decoded, DecodedState(std::move(values), tables, set));
+PyObject* new_decoded(PyObject* metadata, DecodedValues values, PyObject* tables, const TableSet& set) {
+    return box(types().decoded, DecodedState(metadata, std::move(values), tables, set));
 }
 
 }  // namespace corvane::py::core
