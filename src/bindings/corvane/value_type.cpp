@@ -185,11 +185,12 @@ PyObject* decoded_values(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::size_t index = 0;
     std::size_t subset = 0;
     bool defining_references = false;
+    const std::string* const marker = &operator_label();
     for (std::size_t block = 0; block < values.values.block_count(); ++block) {
         for (const DecodedValue& source : values.values.block(block)) {
             while (subset < values.subset_ends.size() && values.subset_ends[subset] <= index) ++subset;
             ++index;
-            if (source.name == &operator_label()) {
+            if (source.name == marker) {
                 if (descriptor_x(source.descriptor) == 3) {
                     defining_references = is_new_reference_definition(source.descriptor);
                 }
