@@ -1,21 +1,20 @@
+#include "data/uncompressed_walk.hpp"
+
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <span>
 
 #include "data/coding_state.hpp"
-#include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
-namespace corvane {
+namespace corvane::detail {
 
 namespace {
-
-using namespace detail;
 
 // One decode call: shared by every subset and every nesting level.
 struct Walk {
@@ -196,10 +195,8 @@ std::size_t later_values(std::uint64_t subsets, std::size_t first_values, const 
 
 }  // namespace
 
-Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                 std::span<const std::uint8_t> section4_data) {
-    BitReader reader(section4_data);
-    if (message.compressed_data) return decode_compressed_values(message, tables, reader);
+Result<DecodedValues> decode_uncompressed_subsets(const BufrMessage& message, const TableSet& tables,
+                                                  BitReader& reader) {
     DecodedValues out;
     ValueCodingState state;
     Walk walk{tables, reader, state, out};
@@ -213,4 +210,4 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
     return out;
 }
 
-}  // namespace corvane
+}  // namespace corvane::detail
