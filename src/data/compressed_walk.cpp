@@ -112,18 +112,18 @@ Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinitio
                                               bool difference_statistics) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state, difference_statistics);
+        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
         Column column;
         column.code = element.code;
         column.name = &element.name;
         column.numbered = true;
-        column.first_position = walk.subsets * state.text_column_counter++ + 1;
+        column.first_position = walk.subsets * state.numbering.text_column_counter++ + 1;
         column.width_bytes = width / 8;
         if (Status read = read_compressed_text_column(walk, column, width); !read) return std::move(read).error();
         return column;
     }
     auto column = read_compressed_numeric_column(element.code, &element.name,
-                                                 numeric_field(element, state, difference_statistics),
+                                                 numeric_field(element, state.operators, difference_statistics),
                                                  !is_class31(element.code), walk.subsets, walk.reader, walk.cells);
     if (column) {
         const auto table = walk.tables.code_tables.find(element.code);
@@ -156,7 +156,7 @@ Result<std::uint64_t> compressed_replication_count(const Walk& walk, const Colum
 }
 
 Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
-    const std::uint8_t width = walk.state.new_reference_width;
+    const std::uint8_t width = walk.state.operators.new_reference_width;
     NumericField field;
     field.width = width;
     auto column = read_compressed_numeric_column(element.code, &element.name, field, false, walk.subsets, walk.reader,
@@ -165,7 +165,7 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
     // Every subset shares the first subset's reference.
     const std::uint64_t bits = walk.subsets == 0 ? 0 : walk.cells[column->first].raw;
     const std::int64_t reference = sign_magnitude(bits, width);
-    walk.state.new_references.insert_or_assign(element.code, reference);
+    walk.state.operators.new_references.insert_or_assign(element.code, reference);
     walk.cells.resize(column->first);
     if (walk.subsets != 0) walk.cells.push_back({bits, false});
     column->kind = ColumnKind::NewReference;
@@ -180,48 +180,48 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
 Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
     ValueCodingState& state = walk.state;
     NumericField field;
-    field.width = state.local_width;
+    field.width = state.operators.local_width;
     auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, false, walk.subsets,
                                                  walk.reader, walk.cells);
     if (!column) return std::move(column).error();
     append_column(walk, *column);
-    state.local_width_pending = false;
-    state.end_bitmap_definition();
+    state.operators.local_width_pending = false;
+    state.bitmaps.end_definition();
     return {};
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
     ValueCodingState& state = walk.state;
     const ElementDefinition* element = nullptr;
-    if (state.new_reference_width != 0) {
+    if (state.operators.new_reference_width != 0) {
         element = walk.tables.find_element(code);
         if (element == nullptr) return BufrError::element_not_found(code);
         if (Status room = check_room(walk); !room) return room;
         return read_new_reference_column(walk, *element);
     }
-    if (state.associated_field_width != 0 && !is_class31(code)) {
+    if (state.operators.associated_field_width != 0 && !is_class31(code)) {
         if (Status room = check_room(walk); !room) return room;
         NumericField field;
-        field.width = state.associated_field_width;
+        field.width = state.operators.associated_field_width;
         auto associated = read_compressed_numeric_column(kAssociatedFieldCode, &associated_field_label(), field, false,
                                                          walk.subsets, walk.reader, walk.cells);
         if (!associated) return std::move(associated).error();
         append_column(walk, *associated);
     }
     element = walk.tables.find_element(code);
-    if (element == nullptr && !state.local_width_pending) return BufrError::element_not_found(code);
+    if (element == nullptr && !state.operators.local_width_pending) return BufrError::element_not_found(code);
     if (Status room = check_room(walk); !room) return room;
     if (element == nullptr) return read_unknown_local_element(walk, code);
     auto column = read_compressed_element_column(walk, *element, false);
     if (!column) return std::move(column).error();
-    if (state.takes_bitmap_entry(code)) {
+    if (state.bitmaps.takes_entry(code)) {
         const std::optional<double> first = first_value(walk, *column);
-        state.add_bitmap_entry(first ? bitmap_entry(*first) : 0);
+        state.bitmaps.add_entry(first ? bitmap_entry(*first) : 0);
     } else {
-        state.descriptor_history.push_back(element);
+        state.bitmaps.descriptor_history.push_back(element);
     }
     append_column(walk, *column);
-    state.local_width_pending = false;
+    state.operators.local_width_pending = false;
     return {};
 }
 
@@ -263,8 +263,8 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
     auto count = compressed_replication_count(walk, *column);
     if (!count) return std::move(count).error();
     append_column(walk, *column);
-    walk.state.end_bitmap_run();
-    walk.state.descriptor_history.push_back(&factor);
+    walk.state.bitmaps.end_run();
+    walk.state.bitmaps.descriptor_history.push_back(&factor);
     return count;
 }
 

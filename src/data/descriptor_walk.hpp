@@ -24,7 +24,7 @@ namespace corvane::detail {
 // bitmap work too.
 template <class Walk>
 Status walk_operator(Walk& walk, std::uint32_t code) {
-    walk.state.end_bitmap_run();
+    walk.state.bitmaps.end_run();
     if (is_character_data(code)) return read_character_data(walk, code);
     const OperatorStep step = operator_step(code);
     if (step.bitmap_driven) {
@@ -36,8 +36,8 @@ Status walk_operator(Walk& walk, std::uint32_t code) {
     if (step.marker) {
         if (Status appended = append_marker(walk, code); !appended) return appended;
     }
-    apply_bitmap_change(step.bitmap, walk.state);
-    apply_operator(code, walk.state);
+    apply_bitmap_change(step.bitmap, walk.state.bitmaps);
+    apply_operator(code, walk.state.operators);
     return {};
 }
 

@@ -61,7 +61,7 @@ double power_of_ten(std::int64_t exponent) {
     return exponent < 0 ? 1.0 / power : power;
 }
 
-NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
                            bool difference_statistics) {
     std::uint32_t table_width = element.width;
     std::int64_t reference = element.reference;
@@ -70,26 +70,26 @@ NumericField numeric_field(const ElementDefinition& element, const ValueCodingSt
         const std::uint64_t power = table_width >= 64 ? 0 : std::uint64_t{1} << table_width;
         reference = static_cast<std::int64_t>(0 - power);
         table_width = std::min<std::uint32_t>(table_width + 1, 65535);
-    } else if (!state.new_references.empty()) {
-        const auto found = state.new_references.find(element.code);
-        if (found != state.new_references.end()) reference = found->second;
+    } else if (!operators.new_references.empty()) {
+        const auto found = operators.new_references.find(element.code);
+        if (found != operators.new_references.end()) reference = found->second;
     }
     // 201YYY, 202YYY and 207YYY leave code and flag tables alone.
     const bool changed = !element.is_code_or_flag();
     NumericField field;
-    if (state.local_width_pending) {
-        field.width = state.local_width;
+    if (operators.local_width_pending) {
+        field.width = operators.local_width;
     } else {
-        const std::int64_t width = std::int64_t{table_width} + (changed ? state.width_delta : 0);
+        const std::int64_t width = std::int64_t{table_width} + (changed ? operators.width_delta : 0);
         field.width = width < 0 ? 0 : static_cast<std::uint32_t>(width);
     }
-    field.reference = changed ? wrapping_mul(reference, state.reference_multiplier) : reference;
-    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? state.scale_delta : 0));
+    field.reference = changed ? wrapping_mul(reference, operators.reference_multiplier) : reference;
+    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? operators.scale_delta : 0));
     return field;
 }
 
-std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics) {
-    if (state.text_width_set) return state.text_width_bits;
+std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics) {
+    if (operators.text_width_set) return operators.text_width_bits;
     if (difference_statistics) return static_cast<std::uint16_t>(std::min<std::uint32_t>(element.width + 1u, 65535));
     return element.width;
 }

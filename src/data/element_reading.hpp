@@ -46,9 +46,9 @@ struct NumericField {
 };
 
 // `difference_statistics` is the 225255 form: one more bit and a reference of -(2^width).
-NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
                            bool difference_statistics);
-std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics);
+std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics);
 
 // 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
 double power_of_ten(std::int64_t exponent);

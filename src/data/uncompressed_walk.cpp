@@ -53,18 +53,18 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
                                            bool difference_statistics) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state, difference_statistics);
+        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
         DecodedValue* value = append(walk.out);
         if (value == nullptr) return too_many_values();
-        ++state.text_counter;
+        ++state.numbering.text_counter;
         value->descriptor = element.code;
         value->name = &element.name;
-        value->set_raw_value(static_cast<double>(state.text_counter * 1000 + width / 8));
+        value->set_raw_value(static_cast<double>(state.numbering.text_counter * 1000 + width / 8));
         set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
         return std::optional<double>{};
     }
-    const NumericField field = numeric_field(element, state, difference_statistics);
+    const NumericField field = numeric_field(element, state.operators, difference_statistics);
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
@@ -83,11 +83,11 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
 
 // Inside a 203YYY definition an element's bits are its new reference value.
 Status read_new_reference(Walk& walk, const ElementDefinition& element) {
-    const std::uint8_t width = walk.state.new_reference_width;
+    const std::uint8_t width = walk.state.operators.new_reference_width;
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     const std::int64_t reference = sign_magnitude(bits, width);
-    walk.state.new_references.insert_or_assign(element.code, reference);
+    walk.state.operators.new_references.insert_or_assign(element.code, reference);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
@@ -101,16 +101,17 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
 // definition, so it cannot join the history.
 Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
     ValueCodingState& state = walk.state;
+    const std::uint16_t width = state.operators.local_width;
     std::uint64_t bits;
-    if (!walk.reader.try_read_u64(state.local_width, bits)) return walk.reader.read_error(state.local_width);
+    if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &unknown_local_element_label();
     value->set_raw_value(static_cast<double>(bits));
     value->set_raw(bits);
-    state.local_width_pending = false;
-    state.end_bitmap_definition();
+    state.operators.local_width_pending = false;
+    state.bitmaps.end_definition();
     return {};
 }
 
@@ -128,28 +129,28 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 Status decode_element(Walk& walk, std::uint32_t code) {
     ValueCodingState& state = walk.state;
     const ElementDefinition* element = nullptr;
-    if (state.new_reference_width != 0) {
+    if (state.operators.new_reference_width != 0) {
         element = walk.tables.find_element(code);
         if (element == nullptr) return BufrError::element_not_found(code);
         return read_new_reference(walk, *element);
     }
-    if (state.associated_field_width != 0 && !is_class31(code)) {
-        if (Status read = read_associated_field(walk.reader, state.associated_field_width, walk.out); !read) {
+    if (state.operators.associated_field_width != 0 && !is_class31(code)) {
+        if (Status read = read_associated_field(walk.reader, state.operators.associated_field_width, walk.out); !read) {
             return read;
         }
     }
     element = walk.tables.find_element(code);
     if (element == nullptr) {
-        if (!state.local_width_pending) return BufrError::element_not_found(code);
+        if (!state.operators.local_width_pending) return BufrError::element_not_found(code);
         return read_unknown_local_element(walk, code);
     }
     auto value = read_element(walk, *element, false);
     if (!value) return std::move(value).error();
-    state.local_width_pending = false;
-    if (state.takes_bitmap_entry(code)) {
-        if (value->has_value()) state.add_bitmap_entry(bitmap_entry(**value));
+    state.operators.local_width_pending = false;
+    if (state.bitmaps.takes_entry(code)) {
+        if (value->has_value()) state.bitmaps.add_entry(bitmap_entry(**value));
     } else {
-        state.descriptor_history.push_back(element);
+        state.bitmaps.descriptor_history.push_back(element);
     }
     return {};
 }
@@ -174,8 +175,8 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     auto value = read_element(walk, factor, false);
     if (!value) return std::move(value).error();
-    walk.state.end_bitmap_run();
-    walk.state.descriptor_history.push_back(&factor);
+    walk.state.bitmaps.end_run();
+    walk.state.bitmaps.descriptor_history.push_back(&factor);
     return replication_count(*value);
 }
 
