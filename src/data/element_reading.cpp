@@ -133,10 +133,4 @@ std::uint64_t replication_count(std::optional<double> factor) {
     return static_cast<std::uint64_t>(*factor);
 }
 
-std::uint8_t bitmap_entry(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 255.0) return 255;
-    return static_cast<std::uint8_t>(value);
-}
-
 }  // namespace corvane::detail

@@ -86,7 +86,4 @@ std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);
 // How many times a delayed replication repeats, from its factor's value.
 std::uint64_t replication_count(std::optional<double> factor);
 
-// A 031031 value as a bitmap entry.
-std::uint8_t bitmap_entry(double value);
-
 }  // namespace corvane::detail

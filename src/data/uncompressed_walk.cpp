@@ -9,6 +9,7 @@
 #include "data/decoder.hpp"
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
+#include "data/element_rules.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
@@ -81,13 +82,10 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     return std::optional<double>(scaled);
 }
 
-// Inside a 203YYY definition an element's bits are its new reference value.
-Status read_new_reference(Walk& walk, const ElementDefinition& element) {
-    const std::uint8_t width = walk.state.operators.new_reference_width;
+Status read_new_reference(Walk& walk, const ElementDefinition& element, std::uint16_t width) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
-    const std::int64_t reference = sign_magnitude(bits, width);
-    walk.state.operators.new_references.insert_or_assign(element.code, reference);
+    const std::int64_t reference = end_new_reference(walk.state.operators, element.code, bits, width);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
@@ -97,11 +95,7 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
-// 206YYY gives the width of an element that the tables lack: its bits, unscaled. It has no
-// definition, so it cannot join the history.
-Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
-    const std::uint16_t width = state.operators.local_width;
+Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t width) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     DecodedValue* value = append(walk.out);
@@ -110,8 +104,7 @@ Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
     value->name = &unknown_local_element_label();
     value->set_raw_value(static_cast<double>(bits));
     value->set_raw(bits);
-    state.operators.local_width_pending = false;
-    state.bitmaps.end_definition();
+    end_unknown_local_element(walk.state);
     return {};
 }
 
@@ -127,31 +120,20 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
-    const ElementDefinition* element = nullptr;
-    if (state.operators.new_reference_width != 0) {
-        element = walk.tables.find_element(code);
-        if (element == nullptr) return BufrError::element_not_found(code);
-        return read_new_reference(walk, *element);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    if (step.associated_width != 0) {
+        if (Status read = read_associated_field(walk.reader, step.associated_width, walk.out); !read) return read;
     }
-    if (state.operators.associated_field_width != 0 && !is_class31(code)) {
-        if (Status read = read_associated_field(walk.reader, state.operators.associated_field_width, walk.out); !read) {
-            return read;
-        }
-    }
-    element = walk.tables.find_element(code);
-    if (element == nullptr) {
-        if (!state.operators.local_width_pending) return BufrError::element_not_found(code);
-        return read_unknown_local_element(walk, code);
-    }
-    auto value = read_element(walk, *element, false);
+    if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
+    if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
+    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step.width);
+    auto value = read_element(walk, *step.element, false);
     if (!value) return std::move(value).error();
-    state.operators.local_width_pending = false;
-    if (state.bitmaps.takes_entry(code)) {
-        if (value->has_value()) state.bitmaps.add_entry(bitmap_entry(**value));
-    } else {
-        state.bitmaps.descriptor_history.push_back(element);
-    }
+    // A missing 031031 adds no entry.
+    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+        if (!value->has_value()) return std::nullopt;
+        return bitmap_entry(**value);
+    });
     return {};
 }
 
@@ -175,8 +157,7 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     auto value = read_element(walk, factor, false);
     if (!value) return std::move(value).error();
-    walk.state.bitmaps.end_run();
-    walk.state.bitmaps.descriptor_history.push_back(&factor);
+    end_replication_factor(walk.state, factor);
     return replication_count(*value);
 }
 
