@@ -5,7 +5,6 @@
 #include <cmath>
 #include <string>
 
-#include "error/text.hpp"
 
 namespace corvane::detail {
 
@@ -43,12 +42,6 @@ constexpr bool is_ia5_space(std::uint8_t byte) { return byte == ' ' || (byte >= 
 }  // namespace
 
 BufrError too_many_values() { return BufrError::parse("decoded value count exceeds 16777216"); }
-
-BufrError too_many_steps() {
-    return BufrError::parse("descriptor walk exceeds " + std::to_string(kMaxWalkSteps) + " steps");
-}
-
-BufrError invalid_descriptor(std::uint32_t code) { return BufrError::parse("invalid descriptor " + format_code(code)); }
 
 BufrError width_error(std::uint32_t width) {
     return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");

@@ -18,9 +18,6 @@
 
 namespace corvane::detail {
 
-// Walk steps also cost time when they produce nothing (nested replications of empty groups).
-inline constexpr std::uint64_t kMaxWalkSteps = std::uint64_t{1} << 26;
-inline constexpr unsigned kMaxDepth = 64;
 // The widest byte field: a 16-bit width in bits.
 inline constexpr std::size_t kMaxFieldBytes = 8192;
 
@@ -33,8 +30,6 @@ struct FieldScratch {
 };
 
 BufrError too_many_values();
-BufrError too_many_steps();
-BufrError invalid_descriptor(std::uint32_t code);
 // Widths past 64 can exceed the reader's 16-bit width once operators are added.
 BufrError width_error(std::uint32_t width);
 
