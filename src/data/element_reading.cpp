@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "text/text.hpp"
 
 namespace corvane::detail {
 
@@ -36,8 +37,6 @@ const auto kPowers = [] {
 constexpr std::int64_t wrapping_mul(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(b));
 }
-
-constexpr bool is_ia5_space(std::uint8_t byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 
 }  // namespace
 
@@ -104,12 +103,12 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
 
 std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes) {
     if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
-    std::size_t length = bytes.size();
-    while (length != 0 && is_ia5_space(bytes[length - 1])) --length;
-    for (std::size_t i = 0; i < length; ++i) {
+    const std::string_view text =
+        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
         if (bytes[i] >= 0x80) bytes[i] = '?';
     }
-    return std::string_view(reinterpret_cast<const char*>(bytes.data()), length);
+    return text;
 }
 
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {

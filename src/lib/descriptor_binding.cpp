@@ -1,7 +1,7 @@
 #include <string>
 
 #include "descriptor/descriptor.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "lib/bindings.hpp"
 #include "lib/support.hpp"
 

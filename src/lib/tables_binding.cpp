@@ -1,6 +1,6 @@
 #include <string>
 
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "lib/bindings.hpp"
 #include "lib/support.hpp"
 #include "tables/bufr4_loader.hpp"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "data/decoder.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "lib/bindings.hpp"
 #include "lib/support.hpp"
 #include "tables/definitions_loader.hpp"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 

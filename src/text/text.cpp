@@ -1,4 +1,4 @@
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -190,16 +190,6 @@ bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std
     }
     out = value;
     return true;
-}
-
-BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure) {
-    std::string message = "bad ";
-    message += what;
-    message += ' ';
-    message += quote_text(text);
-    message += ": ";
-    message += int_parse_reason(failure);
-    return BufrError::parse(std::move(message));
 }
 
 std::string format_shortest_float(double value) {
