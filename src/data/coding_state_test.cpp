@@ -1,47 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "data/coding_state.hpp"
+#include "data/operators.hpp"
 
 namespace corvane {
 namespace {
-
-TEST(CodingState, StartsWithTheInitialValues) {
-    const ValueCodingState state;
-    EXPECT_EQ(state.operators.reference_multiplier, 1);
-    EXPECT_EQ(state.operators.width_delta, 0);
-    EXPECT_EQ(state.operators.scale_delta, 0);
-    EXPECT_EQ(state.operators.associated_field_width, 0);
-    EXPECT_FALSE(state.operators.local_width_pending);
-    EXPECT_FALSE(state.operators.text_width_set);
-    EXPECT_EQ(state.bitmaps.phase(), BitmapPhase::Idle);
-    EXPECT_EQ(state.bitmaps.in_use(), nullptr);
-    EXPECT_TRUE(state.bitmaps.descriptor_history.empty());
-}
-
-TEST(CodingState, ResetKeepsOnlyTheTextNumbering) {
-    ElementDefinition element;
-    ValueCodingState state;
-    state.numbering.text_counter = 4;
-    state.operators.width_delta = 3;
-    state.operators.reference_multiplier = 10;
-    state.bitmaps.descriptor_history = {&element};
-    state.bitmaps.expect(true);
-    ASSERT_TRUE(state.bitmaps.takes_entry(31031));
-    state.bitmaps.add_entry(0);
-    state.operators.new_references[1001] = -5;
-    state.operators.new_reference_width = 7;
-    state.reset_for_next_subset();
-    EXPECT_EQ(state.numbering.text_counter, 4u);
-    EXPECT_EQ(state.operators.width_delta, 0);
-    EXPECT_EQ(state.operators.reference_multiplier, 1);
-    EXPECT_EQ(state.bitmaps.phase(), BitmapPhase::Idle);
-    EXPECT_EQ(state.bitmaps.in_use(), nullptr);
-    state.bitmaps.reuse();
-    EXPECT_EQ(state.bitmaps.in_use(), nullptr);
-    EXPECT_TRUE(state.bitmaps.descriptor_history.empty());
-    EXPECT_TRUE(state.operators.new_references.empty());
-    EXPECT_EQ(state.operators.new_reference_width, 0);
-}
 
 // A bitmap over the history as it stands, with these entries.
 void define_bitmap(ValueCodingState& state, std::initializer_list<std::uint8_t> entries) {
@@ -51,6 +14,34 @@ void define_bitmap(ValueCodingState& state, std::initializer_list<std::uint8_t> 
         state.bitmaps.add_entry(entry);
     }
     state.bitmaps.end_run();
+}
+
+TEST(CodingState, SubsetResetClearsOperatorsAndBitmapsButNotTheTextNumbering) {
+    ElementDefinition a, b, c;
+    ValueCodingState state;
+    state.numbering = {4, 2};
+    for (const std::uint32_t code : {201130u, 202129u, 203010u, 204008u, 206012u, 207002u, 208010u}) {
+        detail::apply_operator(code, state.operators);
+    }
+    state.operators.new_references[1001] = -5;
+    state.bitmaps.descriptor_history = {&a};
+    state.bitmaps.expect(true);
+    ASSERT_TRUE(state.bitmaps.takes_entry(31031));
+    state.bitmaps.add_entry(0);
+
+    state.reset_for_next_subset();
+    EXPECT_EQ(state.operators, OperatorState{});
+    EXPECT_EQ(state.numbering.text_counter, 4u);
+    EXPECT_TRUE(state.bitmaps.descriptor_history.empty());
+    EXPECT_EQ(state.bitmaps.phase(), BitmapPhase::Idle);
+    state.bitmaps.reuse();
+    EXPECT_EQ(state.bitmaps.in_use(), nullptr);
+    // The next bitmap counts back from its own operator, not from the one before the reset.
+    state.bitmaps.descriptor_history = {&a, &b, &c};
+    define_bitmap(state, {0});
+    auto referenced = state.next_bitmap_element();
+    ASSERT_TRUE(referenced);
+    EXPECT_EQ(*referenced, &c);
 }
 
 TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
