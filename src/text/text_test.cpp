@@ -44,6 +44,8 @@ TEST(IntegerParseTest, FollowsTheStrictGrammar) {
     EXPECT_EQ(s, INT32_MIN);
     EXPECT_FALSE(parse_signed("-2147483649", INT32_MIN, INT32_MAX, s, failure));
     EXPECT_EQ(failure, IntParseFailure::TooSmall);
+    EXPECT_FALSE(parse_signed("+2147483648", INT32_MIN, INT32_MAX, s, failure));
+    EXPECT_EQ(failure, IntParseFailure::TooLarge);
     EXPECT_FALSE(parse_signed("-", INT32_MIN, INT32_MAX, s, failure));
     EXPECT_EQ(failure, IntParseFailure::InvalidDigit);
     EXPECT_TRUE(parse_signed("-9223372036854775808", INT64_MIN, INT64_MAX, s, failure));
