@@ -13,36 +13,34 @@ void forget(Bitmap& bitmap) {
 
 }  // namespace
 
-void ValueCodingState::reset_for_next_subset() {
-    descriptor_history.clear();
-    reference_multiplier = 1;
-    text_column_counter = 0;
-    local_width_pending = false;
-    local_width = 0;
-    text_width_set = false;
-    text_width_bits = 0;
-    width_delta = 0;
-    scale_delta = 0;
-    associated_field_width = 0;
-    new_reference_width = 0;
-    new_references.clear();
-    cancel_backward_reference();
+void OperatorState::reset() {
+    std::unordered_map<std::uint32_t, std::int64_t> kept = std::move(new_references);
+    kept.clear();
+    *this = OperatorState{};
+    new_references = std::move(kept);
 }
 
-void ValueCodingState::expect_bitmap(bool for_reuse) {
+void BitmapState::reset() {
+    descriptor_history.clear();
+    cancel_backward_reference();
+    for_reuse_ = false;
+    operator_anchor_ = 0;
+}
+
+void BitmapState::expect(bool for_reuse) {
     // 222000 then 236000 introduce one bitmap, to be reused.
     for_reuse_ = for_reuse || (phase_ == BitmapPhase::Expecting && for_reuse_);
     phase_ = BitmapPhase::Expecting;
     operator_anchor_ = descriptor_history.size();
 }
 
-void ValueCodingState::reuse_bitmap() {
+void BitmapState::reuse() {
     phase_ = BitmapPhase::Idle;
     in_use_ = bitmaps_[kReusable].defined ? kReusable : bitmaps_[kLatest].defined ? kLatest : kNone;
     cursor_ = 0;
 }
 
-void ValueCodingState::cancel_bitmaps() {
+void BitmapState::cancel() {
     phase_ = BitmapPhase::Idle;
     forget(bitmaps_[kReusable]);
     forget(bitmaps_[kLatest]);
@@ -50,15 +48,15 @@ void ValueCodingState::cancel_bitmaps() {
     cursor_ = 0;
 }
 
-void ValueCodingState::cancel_backward_reference() {
-    cancel_bitmaps();
+void BitmapState::cancel_backward_reference() {
+    cancel();
     backward_reference_set_ = false;
     backward_reference_ = 0;
 }
 
-bool ValueCodingState::takes_bitmap_entry(std::uint32_t code) {
+bool BitmapState::takes_entry(std::uint32_t code) {
     if (code != 31031 || phase_ == BitmapPhase::Idle) {
-        end_bitmap_definition();
+        end_definition();
         return false;
     }
     if (phase_ == BitmapPhase::Expecting) {
@@ -77,17 +75,17 @@ bool ValueCodingState::takes_bitmap_entry(std::uint32_t code) {
     return true;
 }
 
-void ValueCodingState::add_bitmap_entry(std::uint8_t entry) {
+void BitmapState::add_entry(std::uint8_t entry) {
     Bitmap& bitmap = bitmaps_[in_use_];
     if (entry != 1) bitmap.present.push_back(static_cast<std::uint32_t>(bitmap.length));
     ++bitmap.length;
 }
 
-void ValueCodingState::end_bitmap_run() {
+void BitmapState::end_run() {
     if (phase_ == BitmapPhase::Defining) phase_ = BitmapPhase::Idle;
 }
 
-Result<const ElementDefinition*> ValueCodingState::next_bitmap_element() {
+Result<const ElementDefinition*> BitmapState::next_element() {
     if (in_use_ == kNone) return static_cast<const ElementDefinition*>(nullptr);
     const Bitmap& bitmap = bitmaps_[in_use_];
     if (cursor_ >= bitmap.present.size()) return static_cast<const ElementDefinition*>(nullptr);

@@ -1,62 +1,53 @@
 #include <gtest/gtest.h>
 
 #include "data/coding_state.hpp"
+#include "data/operators.hpp"
 
 namespace corvane {
 namespace {
 
-TEST(CodingState, StartsWithTheInitialValues) {
-    const ValueCodingState state;
-    EXPECT_EQ(state.reference_multiplier, 1);
-    EXPECT_EQ(state.width_delta, 0);
-    EXPECT_EQ(state.scale_delta, 0);
-    EXPECT_EQ(state.associated_field_width, 0);
-    EXPECT_FALSE(state.local_width_pending);
-    EXPECT_FALSE(state.text_width_set);
-    EXPECT_EQ(state.bitmap_phase(), BitmapPhase::Idle);
-    EXPECT_EQ(state.bitmap_in_use(), nullptr);
-    EXPECT_TRUE(state.descriptor_history.empty());
-}
-
-TEST(CodingState, ResetKeepsOnlyTheTextNumbering) {
-    ElementDefinition element;
-    ValueCodingState state;
-    state.text_counter = 4;
-    state.width_delta = 3;
-    state.reference_multiplier = 10;
-    state.descriptor_history = {&element};
-    state.expect_bitmap(true);
-    ASSERT_TRUE(state.takes_bitmap_entry(31031));
-    state.add_bitmap_entry(0);
-    state.new_references[1001] = -5;
-    state.new_reference_width = 7;
-    state.reset_for_next_subset();
-    EXPECT_EQ(state.text_counter, 4u);
-    EXPECT_EQ(state.width_delta, 0);
-    EXPECT_EQ(state.reference_multiplier, 1);
-    EXPECT_EQ(state.bitmap_phase(), BitmapPhase::Idle);
-    EXPECT_EQ(state.bitmap_in_use(), nullptr);
-    state.reuse_bitmap();
-    EXPECT_EQ(state.bitmap_in_use(), nullptr);
-    EXPECT_TRUE(state.descriptor_history.empty());
-    EXPECT_TRUE(state.new_references.empty());
-    EXPECT_EQ(state.new_reference_width, 0);
-}
-
 // A bitmap over the history as it stands, with these entries.
 void define_bitmap(ValueCodingState& state, std::initializer_list<std::uint8_t> entries) {
-    state.expect_bitmap(false);
+    state.bitmaps.expect(false);
     for (const std::uint8_t entry : entries) {
-        ASSERT_TRUE(state.takes_bitmap_entry(31031));
-        state.add_bitmap_entry(entry);
+        ASSERT_TRUE(state.bitmaps.takes_entry(31031));
+        state.bitmaps.add_entry(entry);
     }
-    state.end_bitmap_run();
+    state.bitmaps.end_run();
+}
+
+TEST(CodingState, SubsetResetClearsOperatorsAndBitmapsButNotTheTextNumbering) {
+    ElementDefinition a, b, c;
+    ValueCodingState state;
+    state.numbering = {4, 2};
+    for (const std::uint32_t code : {201130u, 202129u, 203010u, 204008u, 206012u, 207002u, 208010u}) {
+        detail::apply_operator(code, state.operators);
+    }
+    state.operators.new_references[1001] = -5;
+    state.bitmaps.descriptor_history = {&a};
+    state.bitmaps.expect(true);
+    ASSERT_TRUE(state.bitmaps.takes_entry(31031));
+    state.bitmaps.add_entry(0);
+
+    state.reset_for_next_subset();
+    EXPECT_EQ(state.operators, OperatorState{});
+    EXPECT_EQ(state.numbering.text_counter, 4u);
+    EXPECT_TRUE(state.bitmaps.descriptor_history.empty());
+    EXPECT_EQ(state.bitmaps.phase(), BitmapPhase::Idle);
+    state.bitmaps.reuse();
+    EXPECT_EQ(state.bitmaps.in_use(), nullptr);
+    // The next bitmap counts back from its own operator, not from the one before the reset.
+    state.bitmaps.descriptor_history = {&a, &b, &c};
+    define_bitmap(state, {0});
+    auto referenced = state.next_bitmap_element();
+    ASSERT_TRUE(referenced);
+    EXPECT_EQ(*referenced, &c);
 }
 
 TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
     ElementDefinition a, b, c, d;
     ValueCodingState state;
-    state.descriptor_history = {&a, &b, &c, &d};
+    state.bitmaps.descriptor_history = {&a, &b, &c, &d};
     define_bitmap(state, {1, 0, 1, 2});
     auto first = state.next_bitmap_element();
     ASSERT_TRUE(first);
@@ -71,10 +62,10 @@ TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
 
     // Anchor 1 with four entries counts from index 0, so entry 3 is past a history of three.
     ValueCodingState past;
-    past.descriptor_history = {&a};
+    past.bitmaps.descriptor_history = {&a};
     define_bitmap(past, {1, 1, 1, 0});
-    past.descriptor_history.push_back(&b);
-    past.descriptor_history.push_back(&c);
+    past.bitmaps.descriptor_history.push_back(&b);
+    past.bitmaps.descriptor_history.push_back(&c);
     auto outside = past.next_bitmap_element();
     ASSERT_FALSE(outside);
     EXPECT_EQ(outside.error().render(), "csv/table parse error: bitmap reference is outside descriptor history");

@@ -10,6 +10,7 @@
 #include "data/decoder.hpp"
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
+#include "data/element_rules.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
@@ -112,18 +113,18 @@ Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinitio
                                               bool difference_statistics) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state, difference_statistics);
+        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
         Column column;
         column.code = element.code;
         column.name = &element.name;
         column.numbered = true;
-        column.first_position = walk.subsets * state.text_column_counter++ + 1;
+        column.first_position = walk.subsets * state.numbering.text_column_counter++ + 1;
         column.width_bytes = width / 8;
         if (Status read = read_compressed_text_column(walk, column, width); !read) return std::move(read).error();
         return column;
     }
     auto column = read_compressed_numeric_column(element.code, &element.name,
-                                                 numeric_field(element, state, difference_statistics),
+                                                 numeric_field(element, state.operators, difference_statistics),
                                                  !is_class31(element.code), walk.subsets, walk.reader, walk.cells);
     if (column) {
         const auto table = walk.tables.code_tables.find(element.code);
@@ -155,8 +156,7 @@ Result<std::uint64_t> compressed_replication_count(const Walk& walk, const Colum
     return replication_count(first);
 }
 
-Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
-    const std::uint8_t width = walk.state.new_reference_width;
+Status read_new_reference_column(Walk& walk, const ElementDefinition& element, std::uint16_t width) {
     NumericField field;
     field.width = width;
     auto column = read_compressed_numeric_column(element.code, &element.name, field, false, walk.subsets, walk.reader,
@@ -164,8 +164,7 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
     if (!column) return std::move(column).error();
     // Every subset shares the first subset's reference.
     const std::uint64_t bits = walk.subsets == 0 ? 0 : walk.cells[column->first].raw;
-    const std::int64_t reference = sign_magnitude(bits, width);
-    walk.state.new_references.insert_or_assign(element.code, reference);
+    const std::int64_t reference = end_new_reference(walk.state.operators, element.code, bits, width);
     walk.cells.resize(column->first);
     if (walk.subsets != 0) walk.cells.push_back({bits, false});
     column->kind = ColumnKind::NewReference;
@@ -175,53 +174,40 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
-// 206YYY gives the width of an element that the tables lack: a column of its bits, unscaled.
-// It has no definition, so it cannot join the history.
-Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
+Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t width) {
     NumericField field;
-    field.width = state.local_width;
+    field.width = width;
     auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, false, walk.subsets,
                                                  walk.reader, walk.cells);
     if (!column) return std::move(column).error();
     append_column(walk, *column);
-    state.local_width_pending = false;
-    state.end_bitmap_definition();
+    end_unknown_local_element(walk.state);
     return {};
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
-    const ElementDefinition* element = nullptr;
-    if (state.new_reference_width != 0) {
-        element = walk.tables.find_element(code);
-        if (element == nullptr) return BufrError::element_not_found(code);
-        if (Status room = check_room(walk); !room) return room;
-        return read_new_reference_column(walk, *element);
-    }
-    if (state.associated_field_width != 0 && !is_class31(code)) {
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
         NumericField field;
-        field.width = state.associated_field_width;
+        field.width = step.associated_width;
         auto associated = read_compressed_numeric_column(kAssociatedFieldCode, &associated_field_label(), field, false,
                                                          walk.subsets, walk.reader, walk.cells);
         if (!associated) return std::move(associated).error();
         append_column(walk, *associated);
     }
-    element = walk.tables.find_element(code);
-    if (element == nullptr && !state.local_width_pending) return BufrError::element_not_found(code);
+    if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (Status room = check_room(walk); !room) return room;
-    if (element == nullptr) return read_unknown_local_element(walk, code);
-    auto column = read_compressed_element_column(walk, *element, false);
+    if (step.read == ElementRead::NewReference) return read_new_reference_column(walk, *step.element, step.width);
+    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step.width);
+    auto column = read_compressed_element_column(walk, *step.element, false);
     if (!column) return std::move(column).error();
-    if (state.takes_bitmap_entry(code)) {
+    // The first subset decides the entry; a missing one gives 0.
+    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
         const std::optional<double> first = first_value(walk, *column);
-        state.add_bitmap_entry(first ? bitmap_entry(*first) : 0);
-    } else {
-        state.descriptor_history.push_back(element);
-    }
+        return first ? bitmap_entry(*first) : 0;
+    });
     append_column(walk, *column);
-    state.local_width_pending = false;
     return {};
 }
 
@@ -263,8 +249,7 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
     auto count = compressed_replication_count(walk, *column);
     if (!count) return std::move(count).error();
     append_column(walk, *column);
-    walk.state.end_bitmap_run();
-    walk.state.descriptor_history.push_back(&factor);
+    end_replication_factor(walk.state, factor);
     return count;
 }
 

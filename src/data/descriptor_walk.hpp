@@ -1,6 +1,7 @@
 // Private to the decoders: the descriptor walk that both data layouts share. Sequences,
-// replication, operators, nesting depth and the work bound live here; the walk type reads
-// values its own way through functions found beside it:
+// replication, operators, nesting depth and the work bound live here (the checks that expansion
+// shares are in tables/descriptor_list); the walk type reads values its own way through
+// functions found beside it:
 //   Status decode_element(Walk&, std::uint32_t code)
 //   Result<std::uint64_t> read_replication_factor(Walk&, const ElementDefinition& factor)
 //   Status read_character_data(Walk&, std::uint32_t code)
@@ -15,6 +16,7 @@
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
+#include "tables/descriptor_list.hpp"
 #include "tables/table_set.hpp"
 
 namespace corvane::detail {
@@ -24,7 +26,7 @@ namespace corvane::detail {
 // bitmap work too.
 template <class Walk>
 Status walk_operator(Walk& walk, std::uint32_t code) {
-    walk.state.end_bitmap_run();
+    walk.state.bitmaps.end_run();
     if (is_character_data(code)) return read_character_data(walk, code);
     const OperatorStep step = operator_step(code);
     if (step.bitmap_driven) {
@@ -36,25 +38,24 @@ Status walk_operator(Walk& walk, std::uint32_t code) {
     if (step.marker) {
         if (Status appended = append_marker(walk, code); !appended) return appended;
     }
-    apply_bitmap_change(step.bitmap, walk.state);
-    apply_operator(code, walk.state);
+    apply_bitmap_change(step.bitmap, walk.state.bitmaps);
+    apply_operator(code, walk.state.operators);
     return {};
 }
 
 template <class Walk>
 Status walk_descriptors(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth,
                         const char* depth_error) {
-    if (depth > kMaxDepth) return BufrError::parse(depth_error);
-    if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+    if (depth > kMaxNesting) return BufrError::parse(depth_error);
+    if (++walk.steps > kMaxWalkSteps) return too_many_steps("descriptor walk");
     const auto repeat = [&](std::span<const std::uint32_t> group, std::uint64_t count) -> Status {
         for (std::uint64_t r = 0; r < count; ++r) {
             if (Status walked = walk_descriptors(walk, group, depth + 1, depth_error); !walked) return walked;
         }
         return {};
     };
-    const std::size_t length = descriptors.size();
-    for (std::size_t i = 0; i < length; ++i) {
-        if (++walk.steps > kMaxWalkSteps) return too_many_steps();
+    for (std::size_t i = 0; i < descriptors.size(); ++i) {
+        if (++walk.steps > kMaxWalkSteps) return too_many_steps("descriptor walk");
         const std::uint32_t code = descriptors[i];
         Status status;
         switch (descriptor_f(code)) {
@@ -62,32 +63,28 @@ Status walk_descriptors(Walk& walk, std::span<const std::uint32_t> descriptors, 
                 status = decode_element(walk, code);
                 break;
             case 1: {
-                const std::uint32_t x = descriptor_x(code);
-                const std::uint32_t y = descriptor_y(code);
-                if (x == 0 || i + x >= length) return BufrError::unsupported_replication(code);
-                if (y != 0) {
-                    status = repeat(descriptors.subspan(i + 1, x), y);
-                    i += x;
+                Result<Replication> replication = replication_at(descriptors, i);
+                if (!replication) return std::move(replication).error();
+                i += replication->taken.size();
+                if (replication->count != 0) {
+                    status = repeat(replication->group, replication->count);
                     break;
                 }
-                if (i + x + 1 >= length) return BufrError::incomplete_delayed_replication(code);
-                const std::uint32_t factor_code = descriptors[i + 1];
+                const std::uint32_t factor_code = replication->taken.front();
                 const ElementDefinition* factor = walk.tables.find_element(factor_code);
                 if (factor == nullptr) return BufrError::element_not_found(factor_code);
                 Result<std::uint64_t> count = read_replication_factor(walk, *factor);
                 if (!count) return std::move(count).error();
-                status = repeat(descriptors.subspan(i + 2, x), *count);
-                i += x + 1;
+                status = repeat(replication->group, *count);
                 break;
             }
             case 2:
                 status = walk_operator(walk, code);
                 break;
             case 3: {
-                const SequenceDefinition* sequence = walk.tables.find_sequence(code);
-                if (sequence == nullptr) return BufrError::sequence_not_found(code);
-                status = walk_descriptors(walk, std::span<const std::uint32_t>(sequence->members), depth + 1,
-                                          depth_error);
+                Result<std::span<const std::uint32_t>> members = sequence_members(walk.tables, code);
+                if (!members) return std::move(members).error();
+                status = walk_descriptors(walk, *members, depth + 1, depth_error);
                 break;
             }
             default:

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane::detail {
 
@@ -38,17 +38,9 @@ constexpr std::int64_t wrapping_mul(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(b));
 }
 
-constexpr bool is_ia5_space(std::uint8_t byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
-
 }  // namespace
 
 BufrError too_many_values() { return BufrError::parse("decoded value count exceeds 16777216"); }
-
-BufrError too_many_steps() {
-    return BufrError::parse("descriptor walk exceeds " + std::to_string(kMaxWalkSteps) + " steps");
-}
-
-BufrError invalid_descriptor(std::uint32_t code) { return BufrError::parse("invalid descriptor " + format_code(code)); }
 
 BufrError width_error(std::uint32_t width) {
     return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
@@ -61,7 +53,7 @@ double power_of_ten(std::int64_t exponent) {
     return exponent < 0 ? 1.0 / power : power;
 }
 
-NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
                            bool difference_statistics) {
     std::uint32_t table_width = element.width;
     std::int64_t reference = element.reference;
@@ -70,26 +62,26 @@ NumericField numeric_field(const ElementDefinition& element, const ValueCodingSt
         const std::uint64_t power = table_width >= 64 ? 0 : std::uint64_t{1} << table_width;
         reference = static_cast<std::int64_t>(0 - power);
         table_width = std::min<std::uint32_t>(table_width + 1, 65535);
-    } else if (!state.new_references.empty()) {
-        const auto found = state.new_references.find(element.code);
-        if (found != state.new_references.end()) reference = found->second;
+    } else if (!operators.new_references.empty()) {
+        const auto found = operators.new_references.find(element.code);
+        if (found != operators.new_references.end()) reference = found->second;
     }
     // 201YYY, 202YYY and 207YYY leave code and flag tables alone.
     const bool changed = !element.is_code_or_flag();
     NumericField field;
-    if (state.local_width_pending) {
-        field.width = state.local_width;
+    if (operators.local_width_pending) {
+        field.width = operators.local_width;
     } else {
-        const std::int64_t width = std::int64_t{table_width} + (changed ? state.width_delta : 0);
+        const std::int64_t width = std::int64_t{table_width} + (changed ? operators.width_delta : 0);
         field.width = width < 0 ? 0 : static_cast<std::uint32_t>(width);
     }
-    field.reference = changed ? wrapping_mul(reference, state.reference_multiplier) : reference;
-    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? state.scale_delta : 0));
+    field.reference = changed ? wrapping_mul(reference, operators.reference_multiplier) : reference;
+    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? operators.scale_delta : 0));
     return field;
 }
 
-std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics) {
-    if (state.text_width_set) return state.text_width_bits;
+std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics) {
+    if (operators.text_width_set) return operators.text_width_bits;
     if (difference_statistics) return static_cast<std::uint16_t>(std::min<std::uint32_t>(element.width + 1u, 65535));
     return element.width;
 }
@@ -111,12 +103,12 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
 
 std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes) {
     if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
-    std::size_t length = bytes.size();
-    while (length != 0 && is_ia5_space(bytes[length - 1])) --length;
-    for (std::size_t i = 0; i < length; ++i) {
+    const std::string_view text =
+        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
         if (bytes[i] >= 0x80) bytes[i] = '?';
     }
-    return std::string_view(reinterpret_cast<const char*>(bytes.data()), length);
+    return text;
 }
 
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {
@@ -131,12 +123,6 @@ std::uint64_t replication_count(std::optional<double> factor) {
     if (!factor || !(*factor >= 1.0)) return 0;
     if (*factor >= 18446744073709551616.0) return ~std::uint64_t{0};
     return static_cast<std::uint64_t>(*factor);
-}
-
-std::uint8_t bitmap_entry(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 255.0) return 255;
-    return static_cast<std::uint8_t>(value);
 }
 
 }  // namespace corvane::detail

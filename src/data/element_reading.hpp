@@ -18,9 +18,6 @@
 
 namespace corvane::detail {
 
-// Walk steps also cost time when they produce nothing (nested replications of empty groups).
-inline constexpr std::uint64_t kMaxWalkSteps = std::uint64_t{1} << 26;
-inline constexpr unsigned kMaxDepth = 64;
 // The widest byte field: a 16-bit width in bits.
 inline constexpr std::size_t kMaxFieldBytes = 8192;
 
@@ -33,8 +30,6 @@ struct FieldScratch {
 };
 
 BufrError too_many_values();
-BufrError too_many_steps();
-BufrError invalid_descriptor(std::uint32_t code);
 // Widths past 64 can exceed the reader's 16-bit width once operators are added.
 BufrError width_error(std::uint32_t width);
 
@@ -46,9 +41,9 @@ struct NumericField {
 };
 
 // `difference_statistics` is the 225255 form: one more bit and a reference of -(2^width).
-NumericField numeric_field(const ElementDefinition& element, const ValueCodingState& state,
+NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
                            bool difference_statistics);
-std::uint16_t text_width(const ElementDefinition& element, const ValueCodingState& state, bool difference_statistics);
+std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics);
 
 // 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
 double power_of_ten(std::int64_t exponent);
@@ -85,8 +80,5 @@ std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);
 
 // How many times a delayed replication repeats, from its factor's value.
 std::uint64_t replication_count(std::optional<double> factor);
-
-// A 031031 value as a bitmap entry.
-std::uint8_t bitmap_entry(double value);
 
 }  // namespace corvane::detail

@@ -77,29 +77,29 @@ OperatorStep operator_step(std::uint32_t code) {
     return step;
 }
 
-void apply_bitmap_change(BitmapChange change, ValueCodingState& state) {
+void apply_bitmap_change(BitmapChange change, BitmapState& bitmaps) {
     switch (change) {
         case BitmapChange::None:
             break;
         case BitmapChange::Expect:
-            state.expect_bitmap(false);
+            bitmaps.expect(false);
             break;
         case BitmapChange::ExpectReusable:
-            state.expect_bitmap(true);
+            bitmaps.expect(true);
             break;
         case BitmapChange::Reuse:
-            state.reuse_bitmap();
+            bitmaps.reuse();
             break;
         case BitmapChange::Cancel:
-            state.cancel_bitmaps();
+            bitmaps.cancel();
             break;
         case BitmapChange::CancelBackward:
-            state.cancel_backward_reference();
+            bitmaps.cancel_backward_reference();
             break;
     }
 }
 
-void apply_operator(std::uint32_t code, ValueCodingState& state) {
+void apply_operator(std::uint32_t code, OperatorState& state) {
     const std::uint32_t y = descriptor_y(code);
     switch (descriptor_x(code)) {
         case 1:

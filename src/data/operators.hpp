@@ -26,8 +26,8 @@ struct OperatorStep {
 constexpr bool is_character_data(std::uint32_t code) { return (code % 100000) / 1000 == 5; }
 
 OperatorStep operator_step(std::uint32_t code);
-void apply_bitmap_change(BitmapChange change, ValueCodingState& state);
+void apply_bitmap_change(BitmapChange change, BitmapState& bitmaps);
 // The state change of an operator; reads nothing, never fails.
-void apply_operator(std::uint32_t code, ValueCodingState& state);
+void apply_operator(std::uint32_t code, OperatorState& state);
 
 }  // namespace corvane::detail

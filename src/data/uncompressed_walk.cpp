@@ -1,21 +1,21 @@
+#include "data/uncompressed_walk.hpp"
+
 #include <algorithm>
 #include <array>
 #include <optional>
 #include <span>
 
 #include "data/coding_state.hpp"
-#include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
+#include "data/element_rules.hpp"
 #include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
-namespace corvane {
+namespace corvane::detail {
 
 namespace {
-
-using namespace detail;
 
 // One decode call: shared by every subset and every nesting level.
 struct Walk {
@@ -54,18 +54,18 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
                                            bool difference_statistics) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state, difference_statistics);
+        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
         DecodedValue* value = append(walk.out);
         if (value == nullptr) return too_many_values();
-        ++state.text_counter;
+        ++state.numbering.text_counter;
         value->descriptor = element.code;
         value->name = &element.name;
-        value->set_raw_value(static_cast<double>(state.text_counter * 1000 + width / 8));
+        value->set_raw_value(static_cast<double>(state.numbering.text_counter * 1000 + width / 8));
         set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
         return std::optional<double>{};
     }
-    const NumericField field = numeric_field(element, state, difference_statistics);
+    const NumericField field = numeric_field(element, state.operators, difference_statistics);
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
@@ -82,13 +82,10 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     return std::optional<double>(scaled);
 }
 
-// Inside a 203YYY definition an element's bits are its new reference value.
-Status read_new_reference(Walk& walk, const ElementDefinition& element) {
-    const std::uint8_t width = walk.state.new_reference_width;
+Status read_new_reference(Walk& walk, const ElementDefinition& element, std::uint16_t width) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
-    const std::int64_t reference = sign_magnitude(bits, width);
-    walk.state.new_references.insert_or_assign(element.code, reference);
+    const std::int64_t reference = end_new_reference(walk.state.operators, element.code, bits, width);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
@@ -98,20 +95,16 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element) {
     return {};
 }
 
-// 206YYY gives the width of an element that the tables lack: its bits, unscaled. It has no
-// definition, so it cannot join the history.
-Status read_unknown_local_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
+Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t width) {
     std::uint64_t bits;
-    if (!walk.reader.try_read_u64(state.local_width, bits)) return walk.reader.read_error(state.local_width);
+    if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &unknown_local_element_label();
     value->set_raw_value(static_cast<double>(bits));
     value->set_raw(bits);
-    state.local_width_pending = false;
-    state.end_bitmap_definition();
+    end_unknown_local_element(walk.state);
     return {};
 }
 
@@ -127,31 +120,20 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    ValueCodingState& state = walk.state;
-    const ElementDefinition* element = nullptr;
-    if (state.new_reference_width != 0) {
-        element = walk.tables.find_element(code);
-        if (element == nullptr) return BufrError::element_not_found(code);
-        return read_new_reference(walk, *element);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    if (step.associated_width != 0) {
+        if (Status read = read_associated_field(walk.reader, step.associated_width, walk.out); !read) return read;
     }
-    if (state.associated_field_width != 0 && !is_class31(code)) {
-        if (Status read = read_associated_field(walk.reader, state.associated_field_width, walk.out); !read) {
-            return read;
-        }
-    }
-    element = walk.tables.find_element(code);
-    if (element == nullptr) {
-        if (!state.local_width_pending) return BufrError::element_not_found(code);
-        return read_unknown_local_element(walk, code);
-    }
-    auto value = read_element(walk, *element, false);
+    if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
+    if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
+    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step.width);
+    auto value = read_element(walk, *step.element, false);
     if (!value) return std::move(value).error();
-    state.local_width_pending = false;
-    if (state.takes_bitmap_entry(code)) {
-        if (value->has_value()) state.add_bitmap_entry(bitmap_entry(**value));
-    } else {
-        state.descriptor_history.push_back(element);
-    }
+    // A missing 031031 adds no entry.
+    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+        if (!value->has_value()) return std::nullopt;
+        return bitmap_entry(**value);
+    });
     return {};
 }
 
@@ -175,8 +157,7 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     auto value = read_element(walk, factor, false);
     if (!value) return std::move(value).error();
-    walk.state.end_bitmap_run();
-    walk.state.descriptor_history.push_back(&factor);
+    end_replication_factor(walk.state, factor);
     return replication_count(*value);
 }
 
@@ -196,10 +177,8 @@ std::size_t later_values(std::uint64_t subsets, std::size_t first_values, const 
 
 }  // namespace
 
-Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                 std::span<const std::uint8_t> section4_data) {
-    BitReader reader(section4_data);
-    if (message.compressed_data) return decode_compressed_values(message, tables, reader);
+Result<DecodedValues> decode_uncompressed_subsets(const BufrMessage& message, const TableSet& tables,
+                                                  BitReader& reader) {
     DecodedValues out;
     ValueCodingState state;
     Walk walk{tables, reader, state, out};
@@ -215,4 +194,4 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
     return out;
 }
 
-}  // namespace corvane
+}  // namespace corvane::detail

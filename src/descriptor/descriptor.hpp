@@ -39,7 +39,4 @@ struct Descriptor {
 // Table-file text to a code: trims white space, then double quotes at either end.
 Result<std::uint32_t> parse_code(std::string_view text);
 
-// Removes every Unicode white-space character from both ends.
-std::string_view trim_unicode_whitespace(std::string_view text);
-
 }  // namespace corvane

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "error/text.hpp"
-
 namespace corvane {
 
 BufrError BufrError::io_errno(int error_number) {
@@ -31,6 +29,16 @@ std::string os_error_text(int error_number) {
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(error_number, buffer, sizeof buffer);
     return std::string(text) + " (os error " + std::to_string(error_number) + ")";
+}
+
+BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure) {
+    std::string message = "bad ";
+    message += what;
+    message += ' ';
+    message += quote_text(text);
+    message += ": ";
+    message += int_parse_reason(failure);
+    return BufrError::parse(std::move(message));
 }
 
 std::string BufrError::render() const {

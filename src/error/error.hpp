@@ -8,6 +8,8 @@
 #include <utility>
 #include <variant>
 
+#include "text/text.hpp"
+
 namespace corvane {
 
 enum class ErrorKind : std::uint8_t {
@@ -89,6 +91,9 @@ private:
 
 // The operating system's text for an errno: "<strerror> (os error N)".
 std::string os_error_text(int error_number);
+
+// "bad {what} {quoted text}: {reason}" as a Parse error.
+BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure);
 
 // A value or the error that prevented it.
 template <class T>

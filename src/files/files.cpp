@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "descriptor/descriptor.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "files/files.hpp"
 #include "tables/delimited_reader.hpp"
 
@@ -17,39 +17,23 @@ namespace {
 
 constexpr std::size_t kElementColumns = 8;
 
-bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Length of the white-space character starting `text`, or 0; table text is nearly all ASCII.
-std::size_t space_length(std::string_view text) {
-    const char c = text.front();
-    if (is_ascii_space(c)) return 1;
-    if (static_cast<unsigned char>(c) < 0x80) return 0;
-    const std::string_view head = text.substr(0, 3);
-    return static_cast<std::size_t>(trim_unicode_whitespace(head).data() - head.data());
-}
-
-std::string_view trim(std::string_view text) {
-    const auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-    while (!text.empty() && is_ascii_space(text.front())) text.remove_prefix(1);
-    while (!text.empty() && is_ascii_space(text.back())) text.remove_suffix(1);
-    if (!text.empty() && plain(text.front()) && plain(text.back())) return text;
-    return trim_unicode_whitespace(text);
+// Length of the white-space character at `i`, or 0; table text is nearly all ASCII.
+std::size_t space_length(std::string_view text, std::size_t i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) < 0x80) return is_ascii_space(c) ? 1 : 0;
+    return whitespace_length(text.substr(i));
 }
 
 // The next white-space separated token of `rest`, consumed from it; empty when none is left.
 std::string_view next_token(std::string_view& rest) {
     std::size_t i = 0;
     while (i < rest.size()) {
-        const std::size_t n = space_length(rest.substr(i));
+        const std::size_t n = space_length(rest, i);
         if (n == 0) break;
         i += n;
     }
     const std::size_t begin = i;
-    while (i < rest.size()) {
-        const char c = rest[i];
-        if (static_cast<unsigned char>(c) < 0x80 ? is_ascii_space(c) : space_length(rest.substr(i)) != 0) break;
-        ++i;
-    }
+    while (i < rest.size() && space_length(rest, i) == 0) ++i;
     const std::string_view token = rest.substr(begin, i - begin);
     rest.remove_prefix(i);
     return token;
@@ -60,7 +44,7 @@ template <class OnLine>
 Status for_each_line(std::string_view text, OnLine&& on_line) {
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
-        const std::string_view line = trim(text.substr(0, newline));
+        const std::string_view line = trim_unicode_whitespace(text.substr(0, newline));
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
         if (line.empty() || line.front() == '#') continue;
         if (Status s = on_line(line); !s) return s;
@@ -148,7 +132,7 @@ Status parse_code_table(std::string_view text, CodeTable& table) {
 Status parse_statement(std::string_view statement, SequenceMap& sequences) {
     const std::size_t equals = statement.find('=');
     if (equals == std::string_view::npos) return {};
-    std::string_view key = trim(statement.substr(0, equals));
+    std::string_view key = trim_unicode_whitespace(statement.substr(0, equals));
     while (!key.empty() && key.front() == '"') key.remove_prefix(1);
     while (!key.empty() && key.back() == '"') key.remove_suffix(1);
     Result<std::uint32_t> code = parse_code(key);
@@ -168,7 +152,7 @@ Status parse_statement(std::string_view statement, SequenceMap& sequences) {
     sequence.members.reserve(static_cast<std::size_t>(std::count(members.begin(), members.end(), ',')) + 1);
     while (true) {
         const std::size_t comma = members.find(',');
-        const std::string_view piece = trim(members.substr(0, comma));
+        const std::string_view piece = trim_unicode_whitespace(members.substr(0, comma));
         if (!piece.empty()) {
             Result<std::uint32_t> member = parse_code(piece);
             if (!member) return std::move(member).error();

@@ -1,9 +1,10 @@
 #include "tables/expand.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "descriptor/descriptor.hpp"
-#include "error/text.hpp"
+#include "tables/descriptor_list.hpp"
 
 namespace corvane {
 namespace {
@@ -49,16 +50,12 @@ Status replicate(const TableSet& tables, std::span<const std::uint32_t> group, s
 
 Result<std::size_t> expand_into(const TableSet& tables, std::span<const std::uint32_t> codes,
                                 std::vector<std::uint32_t>& out, ExpansionState& state, unsigned depth) {
-    if (depth > kMaxExpansionDepth) return BufrError::parse("sequence expansion exceeded recursion depth");
+    if (depth > kMaxNesting) return BufrError::parse("sequence expansion exceeded recursion depth");
     const std::size_t start = out.size();
     for (std::size_t i = 0; i < codes.size(); ++i) {
-        if (++state.steps > kMaxExpansionSteps) {
-            return BufrError::parse("descriptor expansion exceeds " + std::to_string(kMaxExpansionSteps) + " steps");
-        }
+        if (++state.steps > kMaxWalkSteps) return too_many_steps("descriptor expansion");
         const std::uint32_t code = codes[i];
         const std::uint32_t x = descriptor_x(code);
-        const std::uint32_t y = descriptor_y(code);
-        const std::size_t following = codes.size() - i - 1;
         switch (descriptor_f(code)) {
             case 0:
                 if (state.associated_field_width != 0 && x != 31) {
@@ -67,37 +64,36 @@ Result<std::size_t> expand_into(const TableSet& tables, std::span<const std::uin
                 if (Status s = append(out, code); !s) return std::move(s).error();
                 break;
             case 1: {
-                if (x == 0 || following < x) return BufrError::unsupported_replication(code);
-                if (y != 0) {
-                    if (Status s = replicate(tables, codes.subspan(i + 1, x), y, out, state, depth + 1); !s) {
+                Result<Replication> replication = replication_at(codes, i);
+                if (!replication) return std::move(replication).error();
+                i += replication->taken.size();
+                if (replication->count != 0) {
+                    if (Status s = replicate(tables, replication->group, replication->count, out, state, depth + 1); !s) {
                         return std::move(s).error();
                     }
-                    i += x;
                     break;
                 }
                 // Delayed: the factor descriptor comes first and is expanded with the group, once.
-                if (following < x + 1) return BufrError::incomplete_delayed_replication(code);
-                Result<std::size_t> n = expand_into(tables, codes.subspan(i + 1, x + 1), out, state, depth + 1);
+                Result<std::size_t> n = expand_into(tables, replication->taken, out, state, depth + 1);
                 if (!n) return std::move(n).error();
-                i += x + 1;
                 break;
             }
             case 2:
                 if (x == 4) {
-                    state.associated_field_width = static_cast<std::uint8_t>(y);
+                    state.associated_field_width = static_cast<std::uint8_t>(descriptor_y(code));
                 } else if (!drops_operator(x)) {
                     if (Status s = append(out, code); !s) return std::move(s).error();
                 }
                 break;
             case 3: {
-                const SequenceDefinition* sequence = tables.find_sequence(code);
-                if (sequence == nullptr) return BufrError::sequence_not_found(code);
-                Result<std::size_t> n = expand_into(tables, sequence->members, out, state, depth + 1);
+                Result<std::span<const std::uint32_t>> members = sequence_members(tables, code);
+                if (!members) return std::move(members).error();
+                Result<std::size_t> n = expand_into(tables, *members, out, state, depth + 1);
                 if (!n) return std::move(n).error();
                 break;
             }
             default:
-                return BufrError::parse("invalid descriptor " + format_code(code));
+                return invalid_descriptor(code);
         }
     }
     return out.size() - start;

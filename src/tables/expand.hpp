@@ -11,12 +11,8 @@
 
 namespace corvane {
 
-inline constexpr unsigned kMaxExpansionDepth = 64;
 // Nested fixed replications multiply; beyond this the input is taken as hostile.
 inline constexpr std::size_t kMaxExpandedDescriptors = 1 << 24;
-
-// Codes visited, output or not: nested sequences of empty sequences do unbounded work silently.
-inline constexpr std::uint64_t kMaxExpansionSteps = std::uint64_t{1} << 26;
 
 // Shared by every nesting level of one expansion.
 struct ExpansionState {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "descriptor/descriptor.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 

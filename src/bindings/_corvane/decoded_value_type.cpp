@@ -6,7 +6,7 @@
 #include "bindings/_corvane/types.hpp"
 #include "bindings/support/free_list.hpp"
 #include "bindings/support/support.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane::py {
 namespace {

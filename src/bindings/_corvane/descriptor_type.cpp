@@ -3,7 +3,7 @@
 #include "bindings/_corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "descriptor/descriptor.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 namespace corvane::py {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "bindings/_corvane/types.hpp"
 #include "bindings/support/support.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/eccodes_loader.hpp"

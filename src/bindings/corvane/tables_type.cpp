@@ -3,7 +3,7 @@
 
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
-#include "error/text.hpp"
+#include "text/text.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/eccodes_loader.hpp"
 

@@ -1,11 +1,11 @@
-// Text helpers shared by every message the system renders.
+// Text helpers of the whole core: quoting, code and number formatting, strict number parsing,
+// UTF-8 checking and white space. They know nothing of BUFR errors.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "error/error.hpp"
 
 namespace corvane {
 
@@ -26,14 +26,23 @@ bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& out
 bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t& out,
                   IntParseFailure& failure);
 
-// "bad {what} {quoted text}: {reason}" as a Parse error.
-BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure);
-
 // The shortest text that reads back as the same double, always with a fractional part or an
 // exponent: 1.0, 273.15, 1e-5, 2.5e16.
 std::string format_shortest_float(double value);
 
 // Whether `text` is well-formed UTF-8; when not, `valid_prefix` is the length of the valid part.
 bool is_valid_utf8(std::string_view text, std::size_t& valid_prefix);
+
+// Tab, line feed, vertical tab, form feed, carriage return and space.
+constexpr bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The length of the Unicode white-space character that starts `text` (UTF-8), or 0.
+std::size_t whitespace_length(std::string_view text);
+
+// Without the Unicode white space at either end, as table texts are read.
+std::string_view trim_unicode_whitespace(std::string_view text);
+
+// Without the ASCII white space at the end, as section-4 texts are read.
+std::string_view trim_ascii_space_end(std::string_view text);
 
 }  // namespace corvane

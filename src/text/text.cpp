@@ -1,4 +1,4 @@
-#include "error/text.hpp"
+#include "text/text.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -72,6 +72,29 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
+// The digits after a number's sign, at most `limit`; a sign alone is an invalid digit.
+bool parse_magnitude(std::string_view digits, std::uint64_t limit, std::uint64_t& out, IntParseFailure& failure) {
+    if (digits.empty()) {
+        failure = IntParseFailure::InvalidDigit;
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            failure = IntParseFailure::InvalidDigit;
+            return false;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (limit - digit) / 10) {
+            failure = IntParseFailure::TooLarge;
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    out = value;
+    return true;
+}
+
 }  // namespace
 
 std::string quote_text(std::string_view text) {
@@ -128,28 +151,8 @@ bool parse_unsigned(std::string_view text, std::uint64_t max, std::uint64_t& out
         failure = IntParseFailure::Empty;
         return false;
     }
-    if (text[0] == '+') {
-        text.remove_prefix(1);
-        if (text.empty()) {
-            failure = IntParseFailure::InvalidDigit;
-            return false;
-        }
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            failure = IntParseFailure::InvalidDigit;
-            return false;
-        }
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (max - digit) / 10) {
-            failure = IntParseFailure::TooLarge;
-            return false;
-        }
-        value = value * 10 + digit;
-    }
-    out = value;
-    return true;
+    if (text[0] == '+') text.remove_prefix(1);
+    return parse_magnitude(text, max, out, failure);
 }
 
 bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t& out,
@@ -158,48 +161,16 @@ bool parse_signed(std::string_view text, std::int64_t min, std::int64_t max, std
         failure = IntParseFailure::Empty;
         return false;
     }
-    bool negative = false;
-    if (text[0] == '+' || text[0] == '-') {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-        if (text.empty()) {
-            failure = IntParseFailure::InvalidDigit;
-            return false;
-        }
+    const bool negative = text[0] == '-';
+    if (negative || text[0] == '+') text.remove_prefix(1);
+    const std::uint64_t limit = negative ? 0 - static_cast<std::uint64_t>(min) : static_cast<std::uint64_t>(max);
+    std::uint64_t magnitude;
+    if (!parse_magnitude(text, limit, magnitude, failure)) {
+        if (negative && failure == IntParseFailure::TooLarge) failure = IntParseFailure::TooSmall;
+        return false;
     }
-    std::int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            failure = IntParseFailure::InvalidDigit;
-            return false;
-        }
-        const int digit = c - '0';
-        if (negative) {
-            if (value < (min + digit) / 10) {
-                failure = IntParseFailure::TooSmall;
-                return false;
-            }
-            value = value * 10 - digit;
-        } else {
-            if (value > (max - digit) / 10) {
-                failure = IntParseFailure::TooLarge;
-                return false;
-            }
-            value = value * 10 + digit;
-        }
-    }
-    out = value;
+    out = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
     return true;
-}
-
-BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure) {
-    std::string message = "bad ";
-    message += what;
-    message += ' ';
-    message += quote_text(text);
-    message += ": ";
-    message += int_parse_reason(failure);
-    return BufrError::parse(std::move(message));
 }
 
 std::string format_shortest_float(double value) {

@@ -1,0 +1,17 @@
+#include "data/decoder.hpp"
+
+#include "bitstream/bit_reader.hpp"
+#include "data/compressed_walk.hpp"
+#include "data/uncompressed_walk.hpp"
+
+namespace corvane {
+
+// The one place that chooses between the uncompressed and the compressed layout.
+Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
+                                                 std::span<const std::uint8_t> section4_data) {
+    BitReader reader(section4_data);
+    if (message.compressed_data) return detail::decode_compressed_values(message, tables, reader);
+    return detail::decode_uncompressed_subsets(message, tables, reader);
+}
+
+}  // namespace corvane

@@ -1,0 +1,75 @@
+// Private to the decoders: the rules at the start and end of every element descriptor, the
+// same whatever a walk stores (values, columns). A walk asks begin_element what to read,
+// reads it its own way, then calls the matching end_ function.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "data/coding_state.hpp"
+#include "descriptor/descriptor.hpp"
+#include "tables/table_set.hpp"
+
+namespace corvane::detail {
+
+enum class ElementRead : std::uint8_t {
+    Value,         // the element under the operators in force
+    NewReference,  // 203YYY is open: `width` bits of the element's new reference value
+    UnknownLocal,  // 206YYY before an element the tables lack: `width` bits, unscaled
+    NotFound,      // the element is not in Table B
+};
+
+// What one element descriptor reads, in order: an associated field of `associated_width` bits
+// (none when 0), then what `read` says. NotFound fails only after that associated field.
+struct ElementStep {
+    ElementRead read = ElementRead::NotFound;
+    const ElementDefinition* element = nullptr;  // null for UnknownLocal and NotFound
+    std::uint8_t associated_width = 0;
+    std::uint16_t width = 0;  // NewReference, UnknownLocal
+};
+
+// Inline: it runs once for every element a walk meets.
+inline ElementStep begin_element(const OperatorState& operators, const TableSet& tables, std::uint32_t code) {
+    const ElementDefinition* element = tables.find_element(code);
+    // Inside a 203YYY definition an element's bits are its new reference value, with no
+    // associated field.
+    if (operators.new_reference_width != 0) {
+        if (element == nullptr) return {};
+        return {ElementRead::NewReference, element, 0, operators.new_reference_width};
+    }
+    // Class 31 holds replication factors and bitmap bits: no associated field.
+    const std::uint8_t associated =
+        operators.associated_field_width != 0 && !is_class31(code) ? operators.associated_field_width : 0;
+    if (element != nullptr) return {ElementRead::Value, element, associated, 0};
+    if (operators.local_width_pending) return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width};
+    return {ElementRead::NotFound, nullptr, associated, 0};
+}
+
+// After NewReference: the bits (sign and magnitude) are the element's reference from now on.
+std::int64_t end_new_reference(OperatorState& operators, std::uint32_t code, std::uint64_t bits, std::uint16_t width);
+
+// After UnknownLocal: the 206YYY width is spent, and with no definition the element cannot
+// join the history.
+void end_unknown_local_element(ValueCodingState& state);
+
+// A 031031 value as a bitmap entry.
+std::uint8_t bitmap_entry(double value);
+
+// After Value: the 206YYY width is spent; a 031031 after a bitmap operator adds the entry that
+// `entry_of()` gives (none when it gives nothing), and any other element joins the history.
+// The entry is asked for only when it is needed.
+template <class EntryOf>
+void end_element(ValueCodingState& state, const ElementDefinition& element, EntryOf&& entry_of) {
+    state.operators.local_width_pending = false;
+    if (state.bitmaps.takes_entry(element.code)) {
+        if (const std::optional<std::uint8_t> entry = entry_of()) state.bitmaps.add_entry(*entry);
+    } else {
+        state.bitmaps.descriptor_history.push_back(&element);
+    }
+}
+
+// After a delayed replication factor: it always joins the history, and leaves a pending
+// 206YYY width for the element it precedes.
+void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor);
+
+}  // namespace corvane::detail

@@ -1,0 +1,15 @@
+#include "tables/descriptor_list.hpp"
+
+#include <string>
+
+#include "text/text.hpp"
+
+namespace corvane {
+
+BufrError too_many_steps(std::string_view walk) {
+    return BufrError::parse(std::string(walk) + " exceeds " + std::to_string(kMaxWalkSteps) + " steps");
+}
+
+BufrError invalid_descriptor(std::uint32_t code) { return BufrError::parse("invalid descriptor " + format_code(code)); }
+
+}  // namespace corvane
