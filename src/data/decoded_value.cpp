@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tables/table_set.hpp"
+#include "text/text.hpp"
+
 namespace corvane {
 
 std::string_view TextArena::store(std::string_view text) {
@@ -59,6 +62,21 @@ const std::string& character_data_label() {
 const std::string& unknown_local_element_label() {
     static const std::string label = "unknown local element";
     return label;
+}
+
+ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name) {
+    if (name == &associated_field_label()) return {"associatedField", "ASSOCIATED FIELD", std::nullopt};
+    if (name == &character_data_label()) return {"characterData", "CHARACTER DATA", "CCITT IA5"};
+    const ElementDefinition* element = tables.find_element(code);
+    if (element == nullptr || &element->name != name) return {format_code(code), *name, std::nullopt};
+    // Tables without key names (the WMO's own) show the code instead.
+    return {element->abbreviation.empty() ? format_code(code) : element->abbreviation, element->name, element->unit};
+}
+
+std::optional<std::string_view> shown_text(std::string_view text) {
+    if (!text.empty() && text.find_first_not_of('\0') == std::string_view::npos) return std::nullopt;
+    const std::size_t end = text.find_last_not_of(std::string_view(" \0", 2));
+    return text.substr(0, end == std::string_view::npos ? 0 : end + 1);
 }
 
 }  // namespace corvane
