@@ -88,6 +88,8 @@ void ColumnBuilder::add_error(std::size_t index, std::size_t offset, std::string
     builder_->add_error({index, offset, std::move(text)});
 }
 
+void ColumnBuilder::expect_messages(std::size_t count) { builder_->expect_messages(count); }
+
 std::size_t ColumnBuilder::error_count() const { return builder_->error_count(); }
 
 ColumnTable ColumnBuilder::finish() && { return builder_->finish(); }
@@ -97,6 +99,7 @@ Result<ColumnTable> decode_columns(std::span<const std::uint8_t> buffer, const T
     Result<ColumnBuilder> builder = ColumnBuilder::create(request);
     if (!builder) return std::move(builder).error();
     const std::vector<ScannedMessage> found = scan_messages(buffer);
+    builder->expect_messages(found.size());
     for (std::size_t index = 0; index < found.size(); ++index) {
         const ScannedMessage& entry = found[index];
         if (entry.error) {

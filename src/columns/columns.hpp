@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -52,50 +53,66 @@ struct ColumnInfo {
     ColumnType type = ColumnType::Float64;
 };
 
-// Room for plain values that grows without touching what it does not hold yet: realloc keeps
-// large buffers in place where the system can, and never zeroes them.
+// The memory of one table's columns. Blocks come from large mappings that ask for transparent
+// huge pages: a decode writes hundreds of megabytes of fresh memory, and with 4 KiB pages the
+// faults cost more than decoding the values. A released block serves later requests it fits
+// (no more than twice as large), and every mapping goes with the arena.
+class ColumnArena {
+public:
+    ColumnArena() = default;
+    ColumnArena(const ColumnArena&) = delete;
+    ColumnArena& operator=(const ColumnArena&) = delete;
+    ~ColumnArena();
+
+    // `bytes` of room, 64-byte aligned; std::bad_alloc when the system has none.
+    void* allocate(std::size_t bytes);
+    void release(void* block, std::size_t bytes);
+    // Bytes taken from the system.
+    std::size_t mapped() const { return mapped_; }
+
+private:
+    struct Mapping {
+        void* base;
+        std::size_t size;
+    };
+    void map_more(std::size_t bytes);
+
+    std::vector<Mapping> mappings_;
+    std::multimap<std::size_t, void*> released_;
+    std::byte* next_ = nullptr;
+    std::byte* end_ = nullptr;
+    std::size_t mapped_ = 0;
+};
+
+// Room for plain values in an arena; growing copies what the caller says is used.
 template <class T>
 class ColumnBuffer {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
-    ColumnBuffer() = default;
-    ColumnBuffer(ColumnBuffer&& other) noexcept
-        : data_(std::exchange(other.data_, nullptr)), capacity_(std::exchange(other.capacity_, 0)) {}
-    ColumnBuffer& operator=(ColumnBuffer&& other) noexcept {
-        std::swap(data_, other.data_);
-        std::swap(capacity_, other.capacity_);
-        return *this;
-    }
-    ~ColumnBuffer() { std::free(data_); }
-
     T* data() { return data_; }
     const T* data() const { return data_; }
     std::size_t capacity() const { return capacity_; }
 
-    // Room for at least `count` values, growing by half again at least.
-    void reserve(std::size_t count) {
-        if (count > capacity_) resize_to(std::max({count, capacity_ + capacity_ / 2, std::size_t{64}}));
+    // Room for at least `count` values, growing by half again at least, or at once to
+    // `planned` when more will follow; the first `used` values stay.
+    void reserve(ColumnArena& arena, std::size_t count, std::size_t used, std::size_t planned = 0) {
+        if (count <= capacity_) return;
+        const std::size_t capacity = std::max({count, capacity_ + capacity_ / 2, planned, std::size_t{8}});
+        if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+        T* moved = static_cast<T*>(arena.allocate(capacity * sizeof(T)));
+        if (used != 0) std::memcpy(moved, data_, used * sizeof(T));
+        release(arena);
+        data_ = moved;
+        capacity_ = capacity;
     }
-    // Exactly `count` values of room; what lies beyond is given back.
-    void shrink_to(std::size_t count) {
-        if (count < capacity_) resize_to(count);
+    void release(ColumnArena& arena) {
+        if (data_ != nullptr) arena.release(data_, capacity_ * sizeof(T));
+        data_ = nullptr;
+        capacity_ = 0;
     }
 
 private:
-    void resize_to(std::size_t count) {
-        if (count == 0) {
-            std::free(std::exchange(data_, nullptr));
-            capacity_ = 0;
-            return;
-        }
-        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
-        void* moved = std::realloc(data_, count * sizeof(T));
-        if (moved == nullptr) throw std::bad_alloc();
-        data_ = static_cast<T*>(moved);
-        capacity_ = count;
-    }
-
     T* data_ = nullptr;
     std::size_t capacity_ = 0;
 };
@@ -147,8 +164,9 @@ struct MessageError {
 };
 
 // The columns of many messages: "message" (the message's index) and "subset" (from 1) first,
-// then every key occurrence in the order first met.
+// then every key occurrence in the order first met. The buffers live in `arena`.
 struct ColumnTable {
+    std::unique_ptr<ColumnArena> arena;
     std::vector<Column> columns;
     std::size_t rows = 0;
     std::vector<MessageError> errors;
@@ -203,6 +221,8 @@ public:
                        const TableProvider& tables);
     // A message that could not even be framed.
     void add_error(std::size_t index, std::size_t offset, std::string text);
+    // About `count` messages will be added in all: columns take room for their rows at once.
+    void expect_messages(std::size_t count);
     std::size_t error_count() const;
 
     ColumnTable finish() &&;

@@ -12,6 +12,9 @@ namespace corvane::detail {
 
 namespace {
 
+// Past this, columns grow as they go: a few bytes can declare 65,535 subsets.
+constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
+
 constexpr std::uint64_t occurrence_id(std::uint32_t key, std::uint32_t rank) {
     return (std::uint64_t{key} << 32) | rank;
 }
@@ -65,25 +68,26 @@ Result<ColumnName> parse_column_name(std::string_view name) {
 // The buffers of a column as the builder fills them: `size_` rows are written, and every
 // write comes after them.
 struct TableBuilder::Cells {
-    static void reserve(Column& column, ColumnType type, std::size_t rows) {
+    static void reserve(ColumnArena& arena, Column& column, ColumnType type, std::size_t rows, std::size_t planned) {
+        const std::size_t used = column.size_;
         switch (type) {
             case ColumnType::Float64:
-                column.floats_.reserve(rows);
+                column.floats_.reserve(arena, rows, used, planned);
                 break;
             case ColumnType::Int64:
-                column.integers_.reserve(rows);
+                column.integers_.reserve(arena, rows, used, planned);
                 break;
             case ColumnType::Text:
-                column.offsets_.reserve(rows + 1);
-                column.missing_.reserve(rows);
+                column.offsets_.reserve(arena, rows + 1, used + 1, planned + 1);
+                column.missing_.reserve(arena, rows, used, planned);
                 break;
         }
     }
 
     // Rows up to `row` missing.
-    static void fill_to(Column& column, ColumnType type, std::size_t row) {
+    static void fill_to(ColumnArena& arena, Column& column, ColumnType type, std::size_t row, std::size_t planned) {
         if (row <= column.size_) return;
-        reserve(column, type, row);
+        reserve(arena, column, type, row, planned);
         const std::size_t from = column.size_;
         switch (type) {
             case ColumnType::Float64:
@@ -102,10 +106,10 @@ struct TableBuilder::Cells {
         column.size_ = row;
     }
 
-    static void add_text(Column& column, std::string_view text) {
+    static void add_text(ColumnArena& arena, Column& column, std::string_view text) {
         const std::size_t row = column.size_;
         const auto start = static_cast<std::size_t>(column.offsets_.data()[row]);
-        column.chars_.reserve(start + text.size());
+        column.chars_.reserve(arena, start + text.size(), start);
         if (!text.empty()) std::memcpy(column.chars_.data() + start, text.data(), text.size());
         column.offsets_.data()[row + 1] = static_cast<std::int64_t>(start + text.size());
         column.missing_.data()[row] = 0;
@@ -150,27 +154,18 @@ struct TableBuilder::Cells {
         column.size_ = base + static_cast<std::size_t>(std::count(kept, kept + (end - base), std::uint8_t{1}));
     }
 
-    static void shrink(Column& column, ColumnType type) {
-        const std::size_t rows = column.size_;
-        switch (type) {
-            case ColumnType::Float64:
-                column.floats_.shrink_to(rows);
-                break;
-            case ColumnType::Int64:
-                column.integers_.shrink_to(rows);
-                break;
-            case ColumnType::Text:
-                column.offsets_.shrink_to(rows + 1);
-                column.missing_.shrink_to(rows);
-                column.chars_.shrink_to(static_cast<std::size_t>(column.offsets_.data()[rows]));
-                break;
-        }
+    static void release(ColumnArena& arena, Column& column) {
+        column.floats_.release(arena);
+        column.integers_.release(arena);
+        column.offsets_.release(arena);
+        column.chars_.release(arena);
+        column.missing_.release(arena);
     }
 
-    static Column make(ColumnInfo info) {
+    static Column make(ColumnArena& arena, ColumnInfo info) {
         Column column;
         if (info.type == ColumnType::Text) {
-            column.offsets_.reserve(1);
+            column.offsets_.reserve(arena, 1, 0);
             column.offsets_.data()[0] = 0;
         }
         column.info = std::move(info);
@@ -181,8 +176,9 @@ struct TableBuilder::Cells {
 TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
                            std::vector<std::pair<ColumnName, ColumnFilter>> filters)
     : selection_(std::move(keys)),
-      message_(Cells::make(row_column_info("message"))),
-      subset_(Cells::make(row_column_info("subset"))) {
+      arena_(std::make_unique<ColumnArena>()),
+      message_(Cells::make(*arena_, row_column_info("message"))),
+      subset_(Cells::make(*arena_, row_column_info("subset"))) {
     for (auto& [name, test] : filters) {
         std::sort(test.numbers.begin(), test.numbers.end());
         if (name.rank == 0) name.rank = 1;
@@ -198,11 +194,20 @@ void TableBuilder::begin_message(std::uint64_t subsets, const TableSet& tables) 
     occurrences_added_.clear();
     if (end_ * (columns_.size() + 2) > kMaxColumnCells) too_large_ = true;
     reset_counts();
+    ++messages_begun_;
+    subsets_begun_ += subsets;
+    // Filters keep what they keep: plan for the rows kept so far.
+    const std::uint64_t per_message = filters_.empty()      ? subsets_begun_ / messages_begun_
+                                      : messages_begun_ > 1 ? rows_ / (messages_begun_ - 1)
+                                                            : 0;
+    const std::uint64_t to_come = expected_messages_ > messages_begun_ ? expected_messages_ - messages_begun_ : 0;
+    const std::uint64_t planned = end_ + per_message * to_come;
+    planned_rows_ = planned <= kMaxPlannedRows ? static_cast<std::size_t>(planned) : end_;
 }
 
 void TableBuilder::write_row_columns(std::size_t index) {
-    Cells::reserve(message_, ColumnType::Int64, end_);
-    Cells::reserve(subset_, ColumnType::Int64, end_);
+    Cells::reserve(*arena_, message_, ColumnType::Int64, end_, planned_rows_);
+    Cells::reserve(*arena_, subset_, ColumnType::Int64, end_, planned_rows_);
     for (std::size_t row = base_; row < end_; ++row) {
         message_.integers_.data()[row] = static_cast<std::int64_t>(index);
         subset_.integers_.data()[row] = static_cast<std::int64_t>(row - base_ + 1);
@@ -237,6 +242,7 @@ Status TableBuilder::end_message(std::size_t index) {
 
 void TableBuilder::abandon_message() {
     for (Column& column : columns_) column.size_ = std::min(column.size_, base_);
+    for (std::size_t i = columns_before_; i < columns_.size(); ++i) Cells::release(*arena_, columns_[i]);
     columns_.resize(columns_before_);
     types_.resize(columns_before_);
     for (const std::uint64_t occurrence : occurrences_added_) columns_by_occurrence_.erase(occurrence);
@@ -334,7 +340,7 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
     ColumnInfo info = entry.info;
     info.rank = rank;
     info.name = rank == 1 ? info.key : "#" + std::to_string(rank) + "#" + info.key;
-    columns_.push_back(Cells::make(std::move(info)));
+    columns_.push_back(Cells::make(*arena_, std::move(info)));
     types_.push_back(entry.info.type);
     const auto index = static_cast<std::int32_t>(columns_.size() - 1);
     columns_by_occurrence_.emplace(id, index);
@@ -346,8 +352,8 @@ void TableBuilder::put_number(std::int32_t index, std::size_t row, double value)
     Column& target = column(index);
     const ColumnType type = types_[static_cast<std::size_t>(index)];
     if (type == ColumnType::Text) return;
-    Cells::fill_to(target, type, row);
-    Cells::reserve(target, type, row + 1);
+    Cells::fill_to(*arena_, target, type, row, planned_rows_);
+    Cells::reserve(*arena_, target, type, row + 1, planned_rows_);
     if (type == ColumnType::Float64) {
         target.floats_.data()[row] = value;
     } else {
@@ -359,16 +365,16 @@ void TableBuilder::put_number(std::int32_t index, std::size_t row, double value)
 void TableBuilder::put_text(std::int32_t index, std::size_t row, std::string_view text) {
     Column& target = column(index);
     if (types_[static_cast<std::size_t>(index)] != ColumnType::Text) return;
-    Cells::fill_to(target, ColumnType::Text, row);
-    Cells::reserve(target, ColumnType::Text, row + 1);
-    Cells::add_text(target, text);
+    Cells::fill_to(*arena_, target, ColumnType::Text, row, planned_rows_);
+    Cells::reserve(*arena_, target, ColumnType::Text, row + 1, planned_rows_);
+    Cells::add_text(*arena_, target, text);
 }
 
 double* TableBuilder::float_rows(std::int32_t index) {
     if (types_[static_cast<std::size_t>(index)] != ColumnType::Float64) return nullptr;
     Column& target = column(index);
-    Cells::fill_to(target, ColumnType::Float64, base_);
-    Cells::reserve(target, ColumnType::Float64, end_);
+    Cells::fill_to(*arena_, target, ColumnType::Float64, base_, planned_rows_);
+    Cells::reserve(*arena_, target, ColumnType::Float64, end_, planned_rows_);
     target.size_ = end_;
     return target.floats_.data() + base_;
 }
@@ -376,8 +382,8 @@ double* TableBuilder::float_rows(std::int32_t index) {
 std::int64_t* TableBuilder::integer_rows(std::int32_t index) {
     if (types_[static_cast<std::size_t>(index)] != ColumnType::Int64) return nullptr;
     Column& target = column(index);
-    Cells::fill_to(target, ColumnType::Int64, base_);
-    Cells::reserve(target, ColumnType::Int64, end_);
+    Cells::fill_to(*arena_, target, ColumnType::Int64, base_, planned_rows_);
+    Cells::reserve(*arena_, target, ColumnType::Int64, end_, planned_rows_);
     target.size_ = end_;
     return target.integers_.data() + base_;
 }
@@ -418,16 +424,14 @@ ColumnTable TableBuilder::finish() {
     ColumnTable table;
     table.rows = rows_;
     table.columns.reserve(columns_.size() + 2);
-    for (Column* row_column : {&message_, &subset_}) {
-        Cells::shrink(*row_column, ColumnType::Int64);
-        table.columns.push_back(std::move(*row_column));
-    }
+    table.columns.push_back(std::move(message_));
+    table.columns.push_back(std::move(subset_));
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-        Cells::fill_to(columns_[i], types_[i], rows_);
-        Cells::shrink(columns_[i], types_[i]);
+        Cells::fill_to(*arena_, columns_[i], types_[i], rows_, rows_);
         table.columns.push_back(std::move(columns_[i]));
     }
     columns_.clear();
+    table.arena = std::move(arena_);
     table.errors = std::move(errors_);
     return table;
 }

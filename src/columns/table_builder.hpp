@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -50,6 +51,7 @@ public:
     std::size_t error_count() const { return errors_.size(); }
 
     std::size_t base_row() const { return base_; }
+    void expect_messages(std::size_t count) { expected_messages_ = count; }
 
     // Uncompressed messages: the column of each value of a subset in turn (kNoColumn when not
     // selected). Subsets that repeat the values of the one before cost one comparison a value.
@@ -118,6 +120,7 @@ private:
     std::vector<Key> keys_;
     // (key << 32 | rank) -> column, or kNoColumn for an occurrence not selected.
     std::unordered_map<std::uint64_t, std::int32_t> columns_by_occurrence_;
+    std::unique_ptr<ColumnArena> arena_;
     std::vector<Column> columns_;
     std::vector<ColumnType> types_;
     Column message_;
@@ -128,6 +131,11 @@ private:
     std::size_t base_ = 0;  // the first row of the message being decoded
     std::size_t end_ = 0;   // one past its last row
     std::size_t columns_before_ = 0;
+    // Rows that all messages will take if the ones to come are like the ones so far.
+    std::size_t expected_messages_ = 0;
+    std::size_t messages_begun_ = 0;
+    std::uint64_t subsets_begun_ = 0;
+    std::size_t planned_rows_ = 0;
     std::vector<std::uint64_t> occurrences_added_;
     bool too_large_ = false;
     std::vector<std::uint8_t> kept_;
