@@ -99,13 +99,6 @@ PyType_Slot value_slots[] = {
     {0, nullptr},
 };
 
-// Text as users expect it: trailing NULs and blanks dropped; all NULs is a missing text.
-std::optional<std::string_view> shown_text(std::string_view text) {
-    if (!text.empty() && text.find_first_not_of('\0') == std::string_view::npos) return std::nullopt;
-    const std::size_t end = text.find_last_not_of(std::string_view(" \0", 2));
-    return text.substr(0, end == std::string_view::npos ? 0 : end + 1);
-}
-
 // A decoded message. Names point into `set`, which `tables` keeps alive.
 struct DecodedState {
     DecodedState(PyObject* sections, DecodedValues decoded, PyObject* owner, const TableSet& tables)
@@ -147,9 +140,7 @@ bool fill(PyValue* value, const DecodedValue& source, std::uint16_t subset, Tabl
         if (meaning == nullptr) return false;
         value->meaning = optional(meaning);
     }
-    if (const std::optional<std::string_view> raw_text = source.raw_text()) {
-        const std::optional<std::string_view> text = shown_text(*raw_text);
-        if (!text) return true;
+    if (const std::optional<std::string_view> text = source.raw_text()) {
         if ((value->text = new_str(*text)) == nullptr) return false;
         value->kind = kText;
         return true;
