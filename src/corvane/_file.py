@@ -121,7 +121,7 @@ class Message:
         A value has ``subset`` (from 1), ``code`` (12101 for 0-12-101), ``key`` (the ecCodes key
         name, such as ``"airTemperature"``), ``name``, ``unit``, ``value`` (float, str, or None
         when missing) and ``meaning`` (the code or flag table text, or None). Texts lose trailing
-        NULs and blanks; a text of all NUL or all 0xFF bytes is None. Operator descriptors carry
+        NULs and blanks; a text of NUL and 0xFF bytes only is None. Operator descriptors carry
         no data and are left out, as are the new reference values of a 203YYY definition;
         associated fields (204YYY) are listed with code 999999 and key ``"associatedField"``
         before the element they qualify. Raises :class:`BufrError` for a bad message.

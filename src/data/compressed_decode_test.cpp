@@ -104,6 +104,27 @@ TEST(CompressedDecode, TextColumns) {
     EXPECT_FALSE(v[0].raw().has_value());
 }
 
+TEST(CompressedDecode, NulPaddedTextColumnsOnRequest) {
+    const TableSet tables = compressed_tables();
+    // A shared R0 of 0xFF and NULs, then subsets "B\0" and two NULs.
+    const auto data = BitWriter()
+                          .bits(0xFF, 8).bits(0, 16).bits(0, 6)
+                          .bits(0, 24).bits(2, 6).text("B").bits(0, 8).bits(0, 16)
+                          .bytes();
+    const auto message = make_message({1015, 1015}, 2, true);
+    auto padded = decode(message, tables, data, {.nul_padded_texts = true});
+    ASSERT_TRUE(padded) << error_text(padded);
+    const auto& v = *padded;
+    EXPECT_FALSE(v[0].raw_text().has_value());
+    EXPECT_FALSE(v[2].raw_text().has_value());
+    EXPECT_EQ(v[1].raw_text(), "B");
+    EXPECT_FALSE(v[3].raw_text().has_value());
+    auto plain = decode(message, tables, data);
+    ASSERT_TRUE(plain) << error_text(plain);
+    EXPECT_EQ((*plain)[0].raw_text(), std::string_view("?\0\0", 3));
+    EXPECT_EQ((*plain)[3].raw_text(), std::string_view("\0\0", 2));
+}
+
 TEST(CompressedDecode, TextColumnPastTheEnd) {
     const TableSet tables = compressed_tables();
     EXPECT_EQ(error_text(decode(make_message({1015}, 2, true), tables,
@@ -213,6 +234,17 @@ TEST(CompressedDecode, CodeTablesAndUnknownLocalElements) {
     EXPECT_EQ(v[2].raw_value(), 101.0);
     // An all-ones increment is a value here, not missing.
     EXPECT_EQ(v[5].raw_value(), 103.0);
+}
+
+TEST(CompressedDecode, LocalWidthUnlikeTheTableWidthOnRequest) {
+    const TableSet tables = compressed_tables();
+    auto result = decode(make_message({206008, 1002, 206008, 1002}, 2, true), tables,
+                         BitWriter().bits(59, 8).bits(0, 6).bits(0, 8).bits(8, 6).bits(7, 8).ones(8).bytes(),
+                         {.plain_mismatched_local_widths = true});
+    ASSERT_TRUE(result) << error_text(result);
+    const auto& v = *result;
+    EXPECT_EQ(*v[0].name, "unknown local element");
+    EXPECT_EQ(numbers_of(v), (Numbers{59.0, 7.0, 59.0, std::nullopt}));
 }
 
 TEST(CompressedDecode, NewReferencesTakeTheFirstSubset) {

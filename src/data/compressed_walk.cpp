@@ -20,6 +20,7 @@ namespace {
 
 struct Walk {
     const TableSet& tables;
+    const DecodeOptions options;
     BitReader& reader;
     ValueCodingState state;
     std::uint64_t subsets;
@@ -95,7 +96,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
     column.first = walk.texts.size();
     if (nbinc == 0) {
         column.uniform = true;
-        if (walk.subsets != 0) store_text(walk, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
+        if (walk.subsets != 0) store_text(walk, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
         return {};
     }
     const auto bytes = static_cast<std::uint16_t>(nbinc);
@@ -104,7 +105,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
             walk.texts.resize(column.first);
             return read;
         }
-        store_text(walk, decode_ia5_text(std::span(walk.field.data(), bytes)));
+        store_text(walk, decode_ia5_text(std::span(walk.field.data(), bytes), walk.options.nul_padded_texts));
     }
     return {};
 }
@@ -174,11 +175,11 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element, s
     return {};
 }
 
-Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t width) {
+Status read_unknown_local_element(Walk& walk, std::uint32_t code, const ElementStep& step) {
     NumericField field;
-    field.width = width;
-    auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, false, walk.subsets,
-                                                 walk.reader, walk.cells);
+    field.width = step.width;
+    auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, step.check_missing,
+                                                 walk.subsets, walk.reader, walk.cells);
     if (!column) return std::move(column).error();
     append_column(walk, *column);
     end_unknown_local_element(walk.state);
@@ -186,7 +187,7 @@ Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t 
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
     if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
         NumericField field;
@@ -199,7 +200,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (Status room = check_room(walk); !room) return room;
     if (step.read == ElementRead::NewReference) return read_new_reference_column(walk, *step.element, step.width);
-    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step.width);
+    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
     auto column = read_compressed_element_column(walk, *step.element, false);
     if (!column) return std::move(column).error();
     // The first subset decides the entry; a missing one gives 0.
@@ -293,8 +294,8 @@ void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s,
 }  // namespace
 
 Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
-                                                  BitReader& reader) {
-    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}, {}};
+                                                  BitReader& reader, DecodeOptions options) {
+    Walk walk{tables, options, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}, {}};
     if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
         return std::move(walked).error();
     }
@@ -316,8 +317,8 @@ DecodedValues regroup(CompressedColumns& walk) {
 }
 
 Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
-                                                           BitReader& reader) {
-    auto columns = read_compressed_columns(message, tables, reader);
+                                               BitReader& reader, DecodeOptions options) {
+    auto columns = read_compressed_columns(message, tables, reader, options);
     if (!columns) return std::move(columns).error();
     return regroup(*columns);
 }

@@ -87,8 +87,8 @@ inline BufrMessage make_message(std::vector<std::uint32_t> descriptors, std::uin
 }
 
 inline Result<DecodedValues> decode(const BufrMessage& message, const TableSet& tables,
-                                                const std::vector<std::uint8_t>& data) {
-    return decode_uncompressed_values(message, tables, data);
+                                    const std::vector<std::uint8_t>& data, DecodeOptions options = {}) {
+    return decode_uncompressed_values(message, tables, data, options);
 }
 
 inline std::vector<std::uint32_t> codes_of(const DecodedValues& values) {

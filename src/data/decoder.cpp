@@ -8,10 +8,11 @@ namespace corvane {
 
 // The one place that chooses between the uncompressed and the compressed layout.
 Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                 std::span<const std::uint8_t> section4_data) {
+                                                 std::span<const std::uint8_t> section4_data,
+                                                 DecodeOptions options) {
     BitReader reader(section4_data);
-    if (message.compressed_data) return detail::decode_compressed_values(message, tables, reader);
-    return detail::decode_uncompressed_subsets(message, tables, reader);
+    if (message.compressed_data) return detail::decode_compressed_values(message, tables, reader, options);
+    return detail::decode_uncompressed_subsets(message, tables, reader, options);
 }
 
 }  // namespace corvane

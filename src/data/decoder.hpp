@@ -17,9 +17,21 @@ namespace corvane {
 // describe astronomically many.
 inline constexpr std::size_t kMaxDecodedValues = std::size_t{1} << 24;
 
+// Where the package reads data as ecCodes does rather than as `_corvane` does; the defaults
+// are `_corvane`'s.
+struct DecodeOptions {
+    // Texts padded with NULs, as many encoders write them: trailing NULs go with trailing
+    // blanks, and a text of NUL and 0xFF bytes only is missing.
+    bool nul_padded_texts = false;
+    // A 206YYY width other than the element's Table B width means that the table entry does not
+    // describe the bits: they are read unscaled, as for an element that the tables lack.
+    bool plain_mismatched_local_widths = false;
+};
+
 // Decodes compressed messages too. The values borrow names and meanings from `tables`,
 // which must outlive them.
 Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                 std::span<const std::uint8_t> section4_data);
+                                                 std::span<const std::uint8_t> section4_data,
+                                                 DecodeOptions options = {});
 
 }  // namespace corvane

@@ -101,10 +101,11 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
     return {};
 }
 
-std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes) {
-    if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
+std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes, bool nul_padded) {
+    const auto padding = [nul_padded](std::uint8_t b) { return b == 0xFF || (nul_padded && b == 0); };
+    if (std::all_of(bytes.begin(), bytes.end(), padding)) return std::nullopt;
     const std::string_view text =
-        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), nul_padded);
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (bytes[i] >= 0x80) bytes[i] = '?';
     }

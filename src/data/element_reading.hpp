@@ -72,8 +72,8 @@ inline double scaled_value(std::uint64_t raw, std::int64_t reference, double div
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);
 
 // The text of a CCITT IA5 field, decoded in place (the view points into `bytes`); nothing when
-// the field is empty or all ones.
-std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes);
+// the field is empty or all ones. `nul_padded` (DecodeOptions): NULs count as padding too.
+std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes, bool nul_padded);
 
 // The leftmost of `width` bits is the sign, the rest the magnitude.
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "data/coding_state.hpp"
+#include "data/decoder.hpp"
 #include "descriptor/descriptor.hpp"
 #include "tables/table_set.hpp"
 
@@ -15,7 +16,7 @@ namespace corvane::detail {
 enum class ElementRead : std::uint8_t {
     Value,         // the element under the operators in force
     NewReference,  // 203YYY is open: `width` bits of the element's new reference value
-    UnknownLocal,  // 206YYY before an element the tables lack: `width` bits, unscaled
+    UnknownLocal,  // 206YYY before an element the tables lack (or do not describe): `width` bits, unscaled
     NotFound,      // the element is not in Table B
 };
 
@@ -26,10 +27,14 @@ struct ElementStep {
     const ElementDefinition* element = nullptr;  // null for UnknownLocal and NotFound
     std::uint8_t associated_width = 0;
     std::uint16_t width = 0;  // NewReference, UnknownLocal
+    // UnknownLocal: all ones is missing, as for any element outside class 31 (an element that
+    // the tables have but do not describe at this width).
+    bool check_missing = false;
 };
 
 // Inline: it runs once for every element a walk meets.
-inline ElementStep begin_element(const OperatorState& operators, const TableSet& tables, std::uint32_t code) {
+inline ElementStep begin_element(const OperatorState& operators, const TableSet& tables, std::uint32_t code,
+                                 const DecodeOptions& options) {
     const ElementDefinition* element = tables.find_element(code);
     // Inside a 203YYY definition an element's bits are its new reference value, with no
     // associated field.
@@ -40,8 +45,12 @@ inline ElementStep begin_element(const OperatorState& operators, const TableSet&
     // Class 31 holds replication factors and bitmap bits: no associated field.
     const std::uint8_t associated =
         operators.associated_field_width != 0 && !is_class31(code) ? operators.associated_field_width : 0;
-    if (element != nullptr) return {ElementRead::Value, element, associated, 0};
-    if (operators.local_width_pending) return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width};
+    const bool mismatched_width = options.plain_mismatched_local_widths && operators.local_width_pending &&
+                                  element != nullptr && operators.local_width != element->width;
+    if (element != nullptr && !mismatched_width) return {ElementRead::Value, element, associated, 0};
+    if (operators.local_width_pending) {
+        return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width, mismatched_width && !is_class31(code)};
+    }
     return {ElementRead::NotFound, nullptr, associated, 0};
 }
 

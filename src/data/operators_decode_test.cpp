@@ -94,6 +94,30 @@ TEST(OperatorDecode, LocalWidthReadsAnElementTheTablesLack) {
               "csv/table parse error: bitmap reference is outside descriptor history");
 }
 
+TEST(OperatorDecode, LocalWidthUnlikeTheTableWidthReadsPlainBitsOnRequest) {
+    const TableSet tables = basic_tables();
+    // 1002 has width 10, scale 1; 12001 width 12, scale 1, reference -100.
+    const auto message = make_message({206008, 1002, 206012, 12001, 1002, 206008, 1002});
+    const auto data = BitWriter().bits(59, 8).bits(373, 12).bits(200, 10).ones(8).bytes();
+    auto plain = decode(message, tables, data, {.plain_mismatched_local_widths = true});
+    ASSERT_TRUE(plain) << error_text(plain);
+    const auto& v = *plain;
+    EXPECT_EQ(codes_of(v), (Codes{1002, 12001, 1002, 1002}));
+    EXPECT_EQ(*v[0].name, "unknown local element");
+    EXPECT_EQ(v[0].raw_value(), 59.0);
+    // The table width: the table describes the bits.
+    EXPECT_EQ(*v[1].name, "T");
+    EXPECT_DOUBLE_EQ(v[1].raw_value().value_or(0), 27.3);
+    EXPECT_DOUBLE_EQ(v[2].raw_value().value_or(0), 20.0);
+    // Unlike an element the tables lack, all ones is missing.
+    EXPECT_FALSE(v[3].raw_value().has_value());
+    EXPECT_EQ(v[3].raw(), 255u);
+    auto scaled = decode(message, tables, data);
+    ASSERT_TRUE(scaled) << error_text(scaled);
+    EXPECT_EQ(*(*scaled)[0].name, "B");
+    EXPECT_DOUBLE_EQ((*scaled)[0].raw_value().value_or(0), 5.9);
+}
+
 TEST(OperatorDecode, AssociatedFieldsPrecedeElementsOutsideClass31) {
     const TableSet tables = basic_tables();
     auto result = decode(make_message({204008, 1001, 31021, 101000, 31001, 1002, 204000, 1001}), tables,

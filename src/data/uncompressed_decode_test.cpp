@@ -74,6 +74,32 @@ TEST(UncompressedDecode, TextDecodingKeepsLeadingBlanksAndReplacesHighBytes) {
     EXPECT_EQ(v[2].raw_value(), 3005.0);
 }
 
+TEST(UncompressedDecode, NulPaddedTextsOnRequest) {
+    const TableSet tables = basic_tables();
+    const auto data = BitWriter()
+                          .bits(0xFF, 8).bits(0, 16)
+                          .text("A").bits(0, 8).text(" ")
+                          .bits(0, 24)
+                          .bits(0, 8).text("A").bits(0, 8)
+                          .bits(0, 16)
+                          .bytes();
+    const auto message = make_message({1015, 1015, 1015, 1015, 205002});
+    auto padded = decode(message, tables, data, {.nul_padded_texts = true});
+    ASSERT_TRUE(padded) << error_text(padded);
+    const auto& v = *padded;
+    EXPECT_FALSE(v[0].raw_text().has_value());
+    EXPECT_EQ(v[0].raw_value(), 1003.0);
+    EXPECT_EQ(v[1].raw_text(), "A");
+    EXPECT_FALSE(v[2].raw_text().has_value());
+    // Only trailing NULs are padding.
+    EXPECT_EQ(v[3].raw_text(), std::string_view("\0A", 2));
+    EXPECT_FALSE(v[4].raw_text().has_value());
+    auto plain = decode(message, tables, data);
+    ASSERT_TRUE(plain) << error_text(plain);
+    EXPECT_EQ((*plain)[0].raw_text(), std::string_view("?\0\0", 3));
+    EXPECT_EQ((*plain)[4].raw_text(), std::string_view("\0\0", 2));
+}
+
 TEST(UncompressedDecode, ZeroSubsetsReadNothingAndManySubsetsReadOnePassEach) {
     const TableSet tables = basic_tables();
     auto none = decode(make_message({1001}, 0), tables, {});

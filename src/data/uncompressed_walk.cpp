@@ -20,6 +20,7 @@ namespace {
 // One decode call: shared by every subset and every nesting level.
 struct Walk {
     const TableSet& tables;
+    const DecodeOptions options;
     BitReader& reader;
     ValueCodingState& state;
     DecodedValues& out;
@@ -62,7 +63,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
         value->descriptor = element.code;
         value->name = &element.name;
         value->set_raw_value(static_cast<double>(state.numbering.text_counter * 1000 + width / 8));
-        set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
+        set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
         return std::optional<double>{};
     }
     const NumericField field = numeric_field(element, state.operators, difference_statistics);
@@ -95,14 +96,14 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element, std::uin
     return {};
 }
 
-Status read_unknown_local_element(Walk& walk, std::uint32_t code, std::uint16_t width) {
+Status read_unknown_local_element(Walk& walk, std::uint32_t code, const ElementStep& step) {
     std::uint64_t bits;
-    if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
+    if (!walk.reader.try_read_u64(step.width, bits)) return walk.reader.read_error(step.width);
     DecodedValue* value = append(walk.out);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &unknown_local_element_label();
-    value->set_raw_value(static_cast<double>(bits));
+    if (!is_missing(bits, step.width, step.check_missing)) value->set_raw_value(static_cast<double>(bits));
     value->set_raw(bits);
     end_unknown_local_element(walk.state);
     return {};
@@ -115,18 +116,18 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &character_data_label();
-    set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), width / 8u)));
+    set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
     return {};
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
     if (step.associated_width != 0) {
         if (Status read = read_associated_field(walk.reader, step.associated_width, walk.out); !read) return read;
     }
     if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
-    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step.width);
+    if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
     auto value = read_element(walk, *step.element, false);
     if (!value) return std::move(value).error();
     // A missing 031031 adds no entry.
@@ -178,10 +179,10 @@ std::size_t later_values(std::uint64_t subsets, std::size_t first_values, const 
 }  // namespace
 
 Result<DecodedValues> decode_uncompressed_subsets(const BufrMessage& message, const TableSet& tables,
-                                                  BitReader& reader) {
+                                                  BitReader& reader, DecodeOptions options) {
     DecodedValues out;
     ValueCodingState state;
-    Walk walk{tables, reader, state, out};
+    Walk walk{tables, options, reader, state, out};
     out.subset_ends.reserve(message.number_of_subsets);
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();

@@ -3,6 +3,7 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "data/decoded_value.hpp"
+#include "data/decoder.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -11,6 +12,6 @@ namespace corvane::detail {
 
 // Every subset in turn, each with fresh operator and bitmap state, from the reader's position.
 Result<DecodedValues> decode_uncompressed_subsets(const BufrMessage& message, const TableSet& tables,
-                                                  BitReader& reader);
+                                                  BitReader& reader, DecodeOptions options);
 
 }  // namespace corvane::detail

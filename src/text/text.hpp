@@ -42,7 +42,8 @@ std::size_t whitespace_length(std::string_view text);
 // Without the Unicode white space at either end, as table texts are read.
 std::string_view trim_unicode_whitespace(std::string_view text);
 
-// Without the ASCII white space at the end, as section-4 texts are read.
-std::string_view trim_ascii_space_end(std::string_view text);
+// Without the ASCII white space at the end, as section-4 texts are read; with `nul_too`,
+// without the NULs among it as well.
+std::string_view trim_ascii_space_end(std::string_view text, bool nul_too = false);
 
 }  // namespace corvane

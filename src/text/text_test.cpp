@@ -89,6 +89,8 @@ TEST(WhitespaceTest, TableTextsLoseUnicodeSpaceAndSectionTextsTrailingAsciiSpace
     EXPECT_EQ(whitespace_length(""), 0u);
     EXPECT_EQ(trim_ascii_space_end(" a\v\f "), " a");
     EXPECT_EQ(trim_ascii_space_end("a\xC2\xA0"), "a\xC2\xA0");
+    EXPECT_EQ(trim_ascii_space_end(std::string_view("a\0 ", 3)), std::string_view("a\0", 2));
+    EXPECT_EQ(trim_ascii_space_end(std::string_view("\0a\0 \0\t", 6), true), std::string_view("\0a", 2));
 }
 
 }  // namespace

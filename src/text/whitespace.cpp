@@ -38,8 +38,8 @@ std::string_view trim_unicode_whitespace(std::string_view text) {
     return text;
 }
 
-std::string_view trim_ascii_space_end(std::string_view text) {
-    while (!text.empty() && is_ascii_space(text.back())) text.remove_suffix(1);
+std::string_view trim_ascii_space_end(std::string_view text, bool nul_too) {
+    while (!text.empty() && (is_ascii_space(text.back()) || (nul_too && text.back() == '\0'))) text.remove_suffix(1);
     return text;
 }
 

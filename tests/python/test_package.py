@@ -135,10 +135,19 @@ def test_values_match_the_reference_decoder():
 
 def test_texts_drop_trailing_nuls_and_blanks_and_empty_texts_are_missing(tmp_path):
     tables = write_table_dir(tmp_path / "t", [(1015, "NAME", "CCITT IA5", 0, 0, 32)])
-    texts = [b"AB\0\0", b"A B ", b"\0\0\0\0", b"\xff\xff\xff\xff", b" \0 \0"]
+    texts = [b"AB\0\0", b"A B ", b"\0\0\0\0", b"\xff\xff\xff\xff", b" \0 \0", b"\xff\0\0\0"]
     data = b"".join(texts)
     [message] = corvane.open(make_message([1015] * len(texts), data), tables=tables)
-    assert [v.value for v in message.values()] == ["AB", "A B", None, None, ""]
+    assert [v.value for v in message.values()] == ["AB", "A B", None, None, "", None]
+
+
+def test_local_widths_unlike_the_table_width_give_plain_bits_keyed_by_code(tmp_path):
+    tables = write_table_dir(tmp_path / "t", [(1002, "B", "K", 1, 0, 10)])
+    data = BitWriter().put(59, 8).put(2, 8).put(200, 10).bytes()
+    [message] = corvane.open(make_message([206008, 1002, 206008, 48002, 206010, 1002], data), tables=tables)
+    assert [(v.key, v.name, v.unit, v.value) for v in message.values()] == [
+        ("001002", "unknown local element", None, 59.0), ("048002", "unknown local element", None, 2.0),
+        ("abbr1002", "B", "K", 20.0)]
 
 
 def test_operators_and_new_reference_values_are_left_out():

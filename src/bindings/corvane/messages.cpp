@@ -89,7 +89,9 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
         tables = &provider.get(choice);
     }
     if (!*tables) return raise_error(tables->error());
-    Result<DecodedValues> values = decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes));
+    // Texts and local widths as ecCodes reads them.
+    constexpr DecodeOptions kPackage{.nul_padded_texts = true, .plain_mismatched_local_widths = true};
+    Result<DecodedValues> values = decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackage);
     if (!values) return raise_error(values.error());
     PyObject* metadata = metadata_tuple(*parsed);
     if (metadata == nullptr) return nullptr;

@@ -156,13 +156,23 @@ PyObject* make_texts(const TableSet& tables, std::uint32_t code, const std::stri
 TablesState::~TablesState() {
     const auto release = [](PyObject* object) { Py_DecRef(object); };
     elements.for_each(release);
+    for (const auto& [code, texts] : unknown_elements) release(texts);
     meanings.for_each(release);
 }
 
 PyObject* new_element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name) {
+    const bool unknown = name == &unknown_local_element_label();
+    if (unknown) {
+        const auto found = owner.unknown_elements.find(code);
+        if (found != owner.unknown_elements.end()) return found->second;
+    }
     Ref texts(make_texts(tables, code, name));
     if (!texts) return nullptr;
-    owner.elements.insert(name, texts.get());
+    if (unknown) {
+        owner.unknown_elements.emplace(code, texts.get());
+    } else {
+        owner.elements.insert(name, texts.get());
+    }
     return texts.release();
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "bindings/support/pointer_table.hpp"
 #include "bindings/support/python.hpp"
@@ -33,6 +34,8 @@ struct TablesState {
     // The (key, name, unit) tuple that values of one element share, keyed by the element's name
     // in its set, which every value of that element points at.
     PointerTable<std::string, PyObject*> elements;
+    // Unknown local elements share one name, so their tuples are keyed by code.
+    std::unordered_map<std::uint32_t, PyObject*> unknown_elements;
     // Code and flag table texts, keyed likewise by the text in its set.
     PointerTable<std::string, PyObject*> meanings;
 };

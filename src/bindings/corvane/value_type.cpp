@@ -140,9 +140,7 @@ bool fill(PyValue* value, const DecodedValue& source, std::uint16_t subset, Tabl
         if (meaning == nullptr) return false;
         value->meaning = optional(meaning);
     }
-    if (const std::optional<std::string_view> raw_text = source.raw_text()) {
-        const std::optional<std::string_view> text = shown_text(*raw_text);
-        if (!text) return true;
+    if (const std::optional<std::string_view> text = source.raw_text()) {
         if ((value->text = new_str(*text)) == nullptr) return false;
         value->kind = kText;
         return true;
