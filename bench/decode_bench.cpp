@@ -140,7 +140,7 @@ void columns_of(benchmark::State& state, const std::string& file) {
     const TableProvider tables = TableProvider::from_definitions(data_dir() + "/tables/definitions");
     std::size_t cells = 0;
     for (auto _ : state) {
-        auto table = decode_columns(*bytes, tables, {});
+        auto table = decode_columns(*bytes, tables, {}, kPackageDecodeOptions);
         if (!table || !table->errors.empty()) {
             state.SkipWithError(table ? table->errors.front().text.c_str() : table.error().render().c_str());
             return;

@@ -5,6 +5,7 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "columns/table_builder.hpp"
+#include "data/decoder.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -12,12 +13,12 @@
 namespace corvane::detail {
 
 // Subset after subset, each with fresh operator and bitmap state.
-Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
-                                   TableBuilder& out);
+Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
+                                   BitReader& reader, TableBuilder& out);
 
 // Column after column of the message, each into the rows of all its subsets at once.
-Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
-                                 TableBuilder& out);
+Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
+                                 BitReader& reader, TableBuilder& out);
 
 // 203YYY other than 203000 and 203255 opens a definition of new reference values: they are
 // no data, and no column holds them.

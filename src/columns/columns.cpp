@@ -34,7 +34,7 @@ const Column* ColumnTable::find(std::string_view name) const {
     return nullptr;
 }
 
-Result<ColumnBuilder> ColumnBuilder::create(const ColumnRequest& request) {
+Result<ColumnBuilder> ColumnBuilder::create(const ColumnRequest& request, DecodeOptions options) {
     std::optional<std::vector<detail::ColumnName>> keys;
     if (request.keys) {
         keys.emplace();
@@ -50,10 +50,11 @@ Result<ColumnBuilder> ColumnBuilder::create(const ColumnRequest& request) {
         if (!name) return std::move(name).error();
         filters.emplace_back(std::move(name).value(), filter);
     }
-    return ColumnBuilder(std::make_unique<detail::TableBuilder>(std::move(keys), std::move(filters)));
+    return ColumnBuilder(std::make_unique<detail::TableBuilder>(std::move(keys), std::move(filters)), options);
 }
 
-ColumnBuilder::ColumnBuilder(std::unique_ptr<detail::TableBuilder> builder) : builder_(std::move(builder)) {}
+ColumnBuilder::ColumnBuilder(std::unique_ptr<detail::TableBuilder> builder, DecodeOptions options)
+    : builder_(std::move(builder)), options_(options) {}
 ColumnBuilder::ColumnBuilder(ColumnBuilder&&) noexcept = default;
 ColumnBuilder& ColumnBuilder::operator=(ColumnBuilder&&) noexcept = default;
 ColumnBuilder::~ColumnBuilder() = default;
@@ -74,8 +75,8 @@ Status ColumnBuilder::add_message(std::size_t index, std::size_t offset, std::sp
     BitReader reader(message->section4_data(bytes));
     builder_->begin_message(message->number_of_subsets, *set);
     const Status decoded = message->compressed_data
-                               ? detail::decode_compressed_columns(*message, *set, reader, *builder_)
-                               : detail::decode_uncompressed_columns(*message, *set, reader, *builder_);
+                               ? detail::decode_compressed_columns(*message, *set, options_, reader, *builder_)
+                               : detail::decode_uncompressed_columns(*message, *set, options_, reader, *builder_);
     if (!decoded) {
         builder_->abandon_message();
         add_error(index, offset, decoded.error().render());
@@ -95,8 +96,8 @@ std::size_t ColumnBuilder::error_count() const { return builder_->error_count();
 ColumnTable ColumnBuilder::finish() && { return builder_->finish(); }
 
 Result<ColumnTable> decode_columns(std::span<const std::uint8_t> buffer, const TableProvider& tables,
-                                   const ColumnRequest& request) {
-    Result<ColumnBuilder> builder = ColumnBuilder::create(request);
+                                   const ColumnRequest& request, DecodeOptions options) {
+    Result<ColumnBuilder> builder = ColumnBuilder::create(request, options);
     if (!builder) return std::move(builder).error();
     const std::vector<ScannedMessage> found = scan_messages(buffer);
     builder->expect_messages(found.size());

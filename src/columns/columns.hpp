@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/decoder.hpp"
 #include "error/error.hpp"
 #include "tables/table_provider.hpp"
 
@@ -206,8 +207,9 @@ struct ColumnRequest {
 // missing there.
 class ColumnBuilder {
 public:
-    // Fails for a key or filter column that names no occurrence, such as "#0#key".
-    static Result<ColumnBuilder> create(const ColumnRequest& request);
+    // Fails for a key or filter column that names no occurrence, such as "#0#key". Values are
+    // read as a value decode with `options` reads them.
+    static Result<ColumnBuilder> create(const ColumnRequest& request, DecodeOptions options = {});
 
     ColumnBuilder(ColumnBuilder&&) noexcept;
     ColumnBuilder& operator=(ColumnBuilder&&) noexcept;
@@ -228,12 +230,13 @@ public:
     ColumnTable finish() &&;
 
 private:
-    explicit ColumnBuilder(std::unique_ptr<detail::TableBuilder> builder);
+    ColumnBuilder(std::unique_ptr<detail::TableBuilder> builder, DecodeOptions options);
     std::unique_ptr<detail::TableBuilder> builder_;
+    DecodeOptions options_;
 };
 
 // Every message of `buffer` as scan_messages finds it.
 Result<ColumnTable> decode_columns(std::span<const std::uint8_t> buffer, const TableProvider& tables,
-                                   const ColumnRequest& request);
+                                   const ColumnRequest& request, DecodeOptions options = {});
 
 }  // namespace corvane

@@ -76,7 +76,7 @@ void add_value_rows(const DecodedValues& values, const TableSet& tables, std::si
             const std::string& key = known->second;
             Cell& cell = out.at(occurrence_name(key, ++counts[key]), row);
             if (const auto text = value.raw_text()) {
-                if (const auto shown = shown_text(*text)) cell = std::string(*shown);
+                cell = std::string(*text);
             } else if (value.raw() && value.raw_value()) {
                 cell = *value.raw_value();
             }
@@ -141,7 +141,7 @@ Cells decode_by_values(std::span<const std::uint8_t> buffer) {
             fail(tables.error());
             continue;
         }
-        Result<DecodedValues> values = decode_uncompressed_values(*message, *tables, message->section4_data(bytes));
+        Result<DecodedValues> values = decode_uncompressed_values(*message, *tables, message->section4_data(bytes), kPackageDecodeOptions);
         if (!values) {
             fail(values.error());
             continue;
@@ -152,7 +152,7 @@ Cells decode_by_values(std::span<const std::uint8_t> buffer) {
 }
 
 void expect_same_as_values(std::span<const std::uint8_t> buffer, const std::string& label) {
-    Result<ColumnTable> table = decode_columns(buffer, packed_tables(), {});
+    Result<ColumnTable> table = decode_columns(buffer, packed_tables(), {}, kPackageDecodeOptions);
     ASSERT_TRUE(table) << label;
     Cells expected = decode_by_values(buffer);
     ASSERT_EQ(table->errors.size(), expected.errors.size()) << label;
@@ -216,11 +216,11 @@ TEST(Columns, AlignSubsetsOfDifferentReplicationsByOccurrence) {
     detail::TableBuilder builder(std::nullopt, {});
     builder.begin_message(message.number_of_subsets, with_sequence);
     BitReader reader(data);
-    ASSERT_TRUE(detail::decode_uncompressed_columns(message, with_sequence, reader, builder));
+    ASSERT_TRUE(detail::decode_uncompressed_columns(message, with_sequence, kPackageDecodeOptions, reader, builder));
     ASSERT_TRUE(builder.end_message(0));
     const ColumnTable table = builder.finish();
 
-    auto values = decode_uncompressed_values(message, with_sequence, data);
+    auto values = decode_uncompressed_values(message, with_sequence, data, kPackageDecodeOptions);
     ASSERT_TRUE(values);
     Cells expected;
     add_value_rows(*values, with_sequence, 0, expected);
@@ -297,14 +297,14 @@ TEST(Columns, StopBeforeTheTablePassesItsCellBound) {
         const std::vector<std::uint8_t> data = bits.bytes();
         BitReader reader(data);
         builder.begin_message(1, tables);
-        ASSERT_TRUE(detail::decode_uncompressed_columns(wide, tables, reader, builder));
+        ASSERT_TRUE(detail::decode_uncompressed_columns(wide, tables, {}, reader, builder));
         ASSERT_TRUE(builder.end_message(0));
     }
     const BufrMessage tall = make_message({1001}, 65535, true);
     const std::vector<std::uint8_t> data = BitWriter().bits(3, 7).bits(0, 6).bytes();
     BitReader reader(data);
     builder.begin_message(tall.number_of_subsets, tables);
-    ASSERT_TRUE(detail::decode_compressed_columns(tall, tables, reader, builder));
+    ASSERT_TRUE(detail::decode_compressed_columns(tall, tables, {}, reader, builder));
     const Status ended = builder.end_message(1);
     ASSERT_FALSE(ended);
     EXPECT_EQ(ended.error().text(), "the columns would hold more than 4294967296 cells");

@@ -21,6 +21,7 @@ namespace {
 
 struct Walk {
     const TableSet& tables;
+    const DecodeOptions options;
     BitReader& reader;
     ValueCodingState state;
     std::uint64_t subsets;
@@ -197,13 +198,13 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
     if (!reader.try_read_u64(6, nbinc)) return reader.read_error(6);
     if (column != kNoColumn && walk.out.type(column) != ColumnType::Text) column = kNoColumn;
     const std::size_t base = walk.out.base_row();
-    const auto put = [&](std::uint64_t s, std::optional<std::string_view> decoded) {
-        if (!decoded) return;
-        if (const std::optional<std::string_view> text = shown_text(*decoded)) walk.out.put_text(column, base + s, *text);
+    const auto put = [&](std::uint64_t s, std::optional<std::string_view> text) {
+        if (text) walk.out.put_text(column, base + s, *text);
     };
+    const bool nul_padded = walk.options.nul_padded_texts;
     if (nbinc == 0) {
         if (column == kNoColumn) return {};
-        const std::optional<std::string_view> text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8));
+        const std::optional<std::string_view> text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), nul_padded);
         for (std::uint64_t s = 0; s < walk.subsets; ++s) put(s, text);
         return {};
     }
@@ -213,7 +214,7 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
         if (Status read = read_field_bytes(reader, static_cast<std::uint16_t>(bytes * 8), walk.field.data()); !read) {
             return read;
         }
-        put(s, decode_ia5_text(std::span(walk.field.data(), bytes)));
+        put(s, decode_ia5_text(std::span(walk.field.data(), bytes), nul_padded));
     }
     return {};
 }
@@ -230,15 +231,16 @@ Result<FirstValue> read_element_column(Walk& walk, const ElementDefinition& elem
                                !is_class31(element.code), column, check);
 }
 
-// Plain bits in every subset: associated fields, new reference values and unknown local elements.
-Result<FirstValue> read_bits_column(Walk& walk, std::uint16_t width, std::int32_t column) {
+// Plain bits in every subset: associated fields, new reference values and unknown local elements
+// (all ones is missing with `check_missing`).
+Result<FirstValue> read_bits_column(Walk& walk, std::uint16_t width, std::int32_t column, bool check_missing = false) {
     NumericField field;
     field.width = width;
-    return read_numeric_column(walk, field, false, column, false);
+    return read_numeric_column(walk, field, check_missing, column, false);
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
     if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
         const std::int32_t column = column_of(walk, &associated_field_label(), kAssociatedFieldCode);
@@ -257,7 +259,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     }
     if (step.read == ElementRead::UnknownLocal) {
         const std::int32_t column = column_of(walk, &unknown_local_element_label(), code);
-        if (auto read = read_bits_column(walk, step.width, column); !read) return std::move(read).error();
+        if (auto read = read_bits_column(walk, step.width, column, step.check_missing); !read) return std::move(read).error();
         count_column(walk);
         end_unknown_local_element(walk.state);
         return {};
@@ -313,9 +315,9 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
 
 }  // namespace
 
-Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
-                                 TableBuilder& out) {
-    Walk walk{tables, reader, ValueCodingState{}, message.number_of_subsets, out};
+Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
+                                 BitReader& reader, TableBuilder& out) {
+    Walk walk{tables, options, reader, ValueCodingState{}, message.number_of_subsets, out};
     return walk_descriptors(walk, message.unexpanded_descriptors, 0,
                             "compressed descriptor decode exceeded recursion depth");
 }

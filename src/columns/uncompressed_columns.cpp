@@ -17,6 +17,7 @@ namespace {
 
 struct Walk {
     const TableSet& tables;
+    const DecodeOptions options;
     BitReader& reader;
     ValueCodingState& state;
     TableBuilder& out;
@@ -48,16 +49,18 @@ void put_number(Walk& walk, const std::string* name, std::uint32_t code, std::op
 
 void put_text(Walk& walk, const std::string* name, std::uint32_t code, std::optional<std::string_view> decoded) {
     const std::int32_t column = column_of(walk, name, code);
-    if (column == kNoColumn || !decoded) return;
-    if (const std::optional<std::string_view> text = shown_text(*decoded)) walk.out.put_text(column, walk.row, *text);
+    if (column != kNoColumn && decoded) walk.out.put_text(column, walk.row, *decoded);
 }
 
-// Plain bits: associated fields and unknown local elements.
-Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::uint32_t code) {
+// Plain bits: associated fields and unknown local elements; all ones is missing with `check_missing`.
+Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::uint32_t code,
+                 bool check_missing = false) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     if (Status counted = count_value(walk); !counted) return counted;
-    put_number(walk, name, code, static_cast<double>(bits));
+    std::optional<double> value;
+    if (!is_missing(bits, width, check_missing)) value = static_cast<double>(bits);
+    put_number(walk, name, code, value);
     return {};
 }
 
@@ -68,7 +71,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
         const std::uint16_t width = text_width(element, operators, difference_statistics);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
         if (Status counted = count_value(walk); !counted) return std::move(counted).error();
-        put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8)));
+        put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
         return std::optional<double>{};
     }
     const NumericField field = numeric_field(element, operators, difference_statistics);
@@ -84,7 +87,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code);
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
     if (step.associated_width != 0) {
         if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode); !read) {
             return read;
@@ -98,7 +101,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         return count_value(walk);
     }
     if (step.read == ElementRead::UnknownLocal) {
-        if (Status read = read_bits(walk, step.width, &unknown_local_element_label(), code); !read) return read;
+        if (Status read = read_bits(walk, step.width, &unknown_local_element_label(), code, step.check_missing); !read) return read;
         end_unknown_local_element(walk.state);
         return {};
     }
@@ -115,7 +118,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
     if (Status counted = count_value(walk); !counted) return counted;
-    put_text(walk, &character_data_label(), code, decode_ia5_text(std::span(walk.field.data(), width / 8u)));
+    put_text(walk, &character_data_label(), code, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
     return {};
 }
 
@@ -139,10 +142,10 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
 
 }  // namespace
 
-Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
-                                   TableBuilder& out) {
+Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
+                                   BitReader& reader, TableBuilder& out) {
     ValueCodingState state;
-    Walk walk{tables, reader, state, out};
+    Walk walk{tables, options, reader, state, out};
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
         walk.row = out.base_row() + subset;

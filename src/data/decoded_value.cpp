@@ -73,10 +73,4 @@ ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::st
     return {element->abbreviation.empty() ? format_code(code) : element->abbreviation, element->name, element->unit};
 }
 
-std::optional<std::string_view> shown_text(std::string_view text) {
-    if (!text.empty() && text.find_first_not_of('\0') == std::string_view::npos) return std::nullopt;
-    const std::size_t end = text.find_last_not_of(std::string_view(" \0", 2));
-    return text.substr(0, end == std::string_view::npos ? 0 : end + 1);
-}
-
 }  // namespace corvane

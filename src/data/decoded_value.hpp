@@ -214,8 +214,4 @@ struct ValueLabel {
 };
 ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name);
 
-// A decoded text as users see it: trailing NULs and blanks dropped; a text of NULs only is
-// missing.
-std::optional<std::string_view> shown_text(std::string_view text);
-
 }  // namespace corvane
