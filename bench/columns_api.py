@@ -16,11 +16,11 @@ import pathlib
 import subprocess
 import sys
 import threading
-import time
 
 import numpy
 
 import corvane
+from decode_api import best_of
 
 DEFAULT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr" / "hirs-metop-compressed.bufr"
 
@@ -34,16 +34,6 @@ arrays = bufr.to_numpy()
 after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 print((after - before) * 1024, sum(a.nbytes for a in arrays.values() if a.dtype != object))
 """
-
-
-def best_of(repeat, run):
-    result = run()
-    best = float("inf")
-    for _ in range(repeat):
-        started = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - started)
-    return best, result
 
 
 def corvane_run(bufr):
