@@ -6,8 +6,9 @@ FILE defaults to tests/data/bufr/hirs-metop-compressed.bufr. Three figures:
 - speed: every value of the file into NumPy arrays with BufrFile.to_numpy(), against ecCodes
   (when importable) unpacking each message and fetching numericValues, concatenated into one
   array. Both sides run once before timing, so tables are loaded once on each; best of N runs.
-- memory: the peak resident memory that to_numpy() adds, in a fresh process, against the bytes
-  of the arrays it returns (tracemalloc cannot see the column memory, which is mapped directly).
+- memory: the peak resident memory that to_numpy() adds, in a fresh process (Linux), against the
+  bytes of the arrays it returns (tracemalloc cannot see the column memory, which is mapped
+  directly).
 - threads: two threads each decoding the file at once, against one thread decoding it twice.
 ecCodes is never a dependency of the project.
 """
@@ -24,15 +25,19 @@ from decode_api import best_of
 
 DEFAULT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr" / "hirs-metop-compressed.bufr"
 
+# The high-water mark of the process's own memory (VmHWM, Linux): getrusage's maxrss would start
+# from the parent's at the fork.
 MEMORY_PROBE = """
-import resource, sys
+import sys
 import numpy, corvane
+def peak():
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM:"))
 bufr = corvane.open(sys.argv[1])
 bufr.to_numpy(["#1#latitude"])  # tables and modules loaded before the baseline
-before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+before = peak()
 arrays = bufr.to_numpy()
-after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-print((after - before) * 1024, sum(a.nbytes for a in arrays.values() if a.dtype != object))
+print(peak() - before, sum(a.nbytes for a in arrays.values() if a.dtype != object))
 """
 
 
