@@ -111,8 +111,20 @@ def message_blocks(bufr: BufrFile, threads: int, files: int) -> List[Optional[ra
 
 
 def concat(pandas: Any, parts: List[Any]) -> Any:
+    """The parts one after another. A key that a part lacks, or holds only missing values of,
+    takes the dtype that the other parts agree on, instead of turning them into floats."""
     if len(parts) == 1:
         return parts[0]
+    names = {name for part in parts for name in part.columns}
+    for name in names:
+        holding = [part for part in parts if name in part.columns]
+        known = {part[name].dtype for part in holding if part[name].notna().any()}
+        if len(known) != 1:
+            continue
+        dtype = known.pop()
+        for index, part in enumerate(parts):
+            if name in part.columns and part[name].dtype != dtype and not part[name].notna().any():
+                parts[index] = part.astype({name: dtype})
     return pandas.concat(parts, ignore_index=True)
 
 
@@ -236,12 +248,12 @@ class Plan:
         columns = Columns(table)
         if self.flat:
             names = columns.flat_names(self.columns)
-            rows = Rows(pandas, table, None, [])
+            rows = Rows(table, None, [])
             values = {name: rows.column(columns, name) for name in names}
         else:
             wanted = self.keys if self.keys is not None else columns.keys()
             keys = [key for key in wanted if key not in COMPUTED]
-            rows = Rows(pandas, table, columns, keys)
+            rows = Rows(table, columns, keys)
             names = self.columns if self.columns is not None else keys
             values = {key: rows.key(key) for key in keys}
 
@@ -302,34 +314,76 @@ class Columns:
 class Rows:
     """The rows of one table: a row per subset, or per occurrence of the repeated group.
 
-    The subset's values are walked in column order; a row ends where a chosen key comes again
-    since the row began, and every key keeps its last value on the rows after. The same steps
-    hold for every subset of the table, so they are planned once on the column names and
-    applied to whole columns.
+    A subset's chosen values are walked in column order; a row ends where a chosen key comes
+    again since the row began, and every key keeps its last value on the rows after. Columns
+    hold no trace of where an occurrence is absent, so a column whose values are all missing in
+    a message counts as absent from it, and a row whose new values are all missing is dropped
+    (a subset's first row stays). Messages that hold the same columns share one walk, planned
+    on the column names and applied to whole columns: the rows of a message never depend on
+    the other messages of the table.
     """
 
-    def __init__(self, pandas: Any, table: Any, columns: Optional[Columns], keys: List[str]) -> None:
+    def __init__(self, table: Any, columns: Optional[Columns], keys: List[str]) -> None:
         self.table = table
         self.message = table.array("message")
         self.subset = table.array("subset")
-        self.steps: List[Dict[str, str]] = [{}]
-        self.fresh: List[List[str]] = [[]]
-        self.keep: Optional[np.ndarray] = None
+        self.groups: List[Walk] = []
+        self.single: Dict[str, str] = {}
         if columns is None:
             return
-        self.columns = columns
         owner = {name: key for key in keys for name in columns.occurrences(key)}
         if all(len(columns.occurrences(key)) <= 1 for key in keys):
-            self.steps = [{key: names[0] for key in keys for names in [columns.occurrences(key)] if names}]
+            self.single = {key: names[0] for key in keys for names in [columns.occurrences(key)] if names}
             return
+        names = [name for name in table.names[2:] if name in owner]
+        rows = table.rows
+        starts = np.flatnonzero(np.r_[True, self.message[1:] != self.message[:-1]]) if rows else np.zeros(0, np.intp)
+        present = np.empty((len(starts), len(names)), dtype=bool)
+        for column, name in enumerate(names):
+            present[:, column] = np.logical_or.reduceat(~missing(table.array(name)), starts) if rows else False
+        kinds, kind_of_message = np.unique(present, axis=0, return_inverse=True)
+        kind_of_row = np.repeat(kind_of_message.reshape(-1), np.diff(np.r_[starts, rows]))
+        positions = []
+        for kind, found in enumerate(kinds):
+            walk = Walk([name for name, there in zip(names, found) if there], owner, np.flatnonzero(kind_of_row == kind))
+            walk.plan_rows(table)
+            self.groups.append(walk)
+            positions.append(np.repeat(walk.rows, len(walk.steps))[walk.keep])
+        self.order = np.argsort(np.concatenate(positions), kind="stable") if positions else np.zeros(0, np.intp)
+        source_rows = np.concatenate(positions)[self.order] if positions else np.zeros(0, np.intp)
+        self.message = self.message[source_rows]
+        self.subset = self.subset[source_rows]
+
+    def key(self, key: str) -> np.ndarray:
+        """The values of a chosen key on every row."""
+        if not self.groups:
+            name = self.single.get(key)
+            return self.table.array(name) if name is not None else _absent(self.table.rows)
+        arrays = {name: self.table.array(name) for walk in self.groups for step in walk.steps
+                  for name in [step.get(key)] if name is not None}
+        kinds = {array.dtype for array in arrays.values()}
+        dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
+                 else np.dtype(np.float64))
+        parts = [walk.values(key, arrays, dtype) for walk in self.groups]
+        return np.concatenate(parts)[self.order]
+
+    def column(self, columns: Columns, name: str) -> np.ndarray:
+        return self.table.array(name) if name in columns.info else _absent(self.table.rows)
+
+
+class Walk:
+    """The rows of the messages that hold the same chosen columns: `steps` maps each chosen
+    key to its column on each row of a subset, `fresh` lists the columns each row begins."""
+
+    def __init__(self, names: List[str], owner: Dict[str, str], rows: np.ndarray) -> None:
+        self.rows = rows
+        self.steps: List[Dict[str, str]] = []
+        self.fresh: List[List[str]] = []
         current: Dict[str, str] = {}
         fresh: List[str] = []
-        fresh_keys: set = set()
-        self.steps, self.fresh = [], []
-        for name in table.names[2:]:
-            key = owner.get(name)
-            if key is None:
-                continue
+        fresh_keys = set()
+        for name in names:
+            key = owner[name]
             if key in fresh_keys:
                 self.steps.append(dict(current))
                 self.fresh.append(fresh)
@@ -339,37 +393,23 @@ class Rows:
             fresh_keys.add(key)
         self.steps.append(current)
         self.fresh.append(fresh)
-        self._plan_rows()
+        self.keep = np.ones(0, dtype=bool)
 
-    def _plan_rows(self) -> None:
-        count = len(self.steps)
-        rows = self.table.rows
-        present = np.ones((rows, count), dtype=bool)
+    def plan_rows(self, table: Any) -> None:
+        present = np.ones((len(self.rows), len(self.steps)), dtype=bool)
         for step, names in enumerate(self.fresh[1:], 1):
-            found = np.zeros(rows, dtype=bool)
+            found = np.zeros(len(self.rows), dtype=bool)
             for name in names:
-                found |= ~missing(self.table.array(name))
+                found |= ~missing(table.array(name)[self.rows])
             present[:, step] = found
         self.keep = present.ravel()
-        self.message = np.repeat(self.message, count)[self.keep]
-        self.subset = np.repeat(self.subset, count)[self.keep]
 
-    def key(self, key: str) -> np.ndarray:
-        """The values of a chosen key on every row."""
-        if len(self.steps) == 1:
-            name = self.steps[0].get(key)
-            return self.table.array(name) if name is not None else _absent(self.table.rows)
-        names = [step.get(key) for step in self.steps]
-        arrays = {name: self.table.array(name) for name in set(names) if name is not None}
-        kinds = {array.dtype for array in arrays.values()}
-        dtype = kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds else np.dtype(np.float64)
-        out = np.empty((self.table.rows, len(names)), dtype=dtype)
-        for step, name in enumerate(names):
-            out[:, step] = _blank(dtype) if name is None else _converted(arrays[name], dtype)
+    def values(self, key: str, arrays: Dict[str, np.ndarray], dtype: np.dtype) -> np.ndarray:
+        out = np.empty((len(self.rows), len(self.steps)), dtype=dtype)
+        for step, names in enumerate(self.steps):
+            name = names.get(key)
+            out[:, step] = _blank(dtype) if name is None else _converted(arrays[name][self.rows], dtype)
         return out.ravel()[self.keep]
-
-    def column(self, columns: Columns, name: str) -> np.ndarray:
-        return self.table.array(name) if name in columns.info else _absent(self.table.rows)
 
 
 def missing(array: np.ndarray) -> np.ndarray:
