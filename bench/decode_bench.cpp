@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "columns/columns.hpp"
 #include "data/compressed_walk.hpp"
 #include "data/decoder.hpp"
 #include "message/message.hpp"
@@ -129,11 +130,37 @@ void BM_ColumnWalkHirsCompressed(benchmark::State& state) {
     state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
 }
 
+// Every message into columns, tables loaded once.
+void columns_of(benchmark::State& state, const std::string& file) {
+    auto bytes = read_whole_file(data_dir() + "/bufr/" + file);
+    if (!bytes) {
+        state.SkipWithError(bytes.error().render().c_str());
+        return;
+    }
+    const TableProvider tables = TableProvider::from_definitions(data_dir() + "/tables/definitions");
+    std::size_t cells = 0;
+    for (auto _ : state) {
+        auto table = decode_columns(*bytes, tables, {}, kPackageDecodeOptions);
+        if (!table || !table->errors.empty()) {
+            state.SkipWithError(table ? table->errors.front().text.c_str() : table.error().render().c_str());
+            return;
+        }
+        cells += table->rows * table->columns.size();
+        benchmark::DoNotOptimize(table->columns.data());
+    }
+    state.counters["cells/s"] = benchmark::Counter(static_cast<double>(cells), benchmark::Counter::kIsRate);
+}
+
+void BM_ColumnsSynop(benchmark::State& state) { columns_of(state, "dwd-synop-44msgs.bufr"); }
+void BM_ColumnsHirsCompressed(benchmark::State& state) { columns_of(state, "hirs-metop-compressed.bufr"); }
+
 void BM_DecodeSynop(benchmark::State& state) { decode_all(state, "dwd-synop-44msgs.bufr"); }
 void BM_DecodeHirsCompressed(benchmark::State& state) { decode_all(state, "hirs-metop-compressed.bufr"); }
 
 BENCHMARK(BM_DecodeSynop)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeHirsCompressed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColumnWalkHirsCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnsSynop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ColumnsHirsCompressed)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -45,6 +45,13 @@ public:
         return true;
     }
 
+    // Passes over `bits` bits unread: false (nothing consumed) when fewer are left.
+    bool try_skip(std::uint64_t bits) {
+        if (bits > total_bits_ - position_) return false;
+        position_ += bits;
+        return true;
+    }
+
     BufrError read_error(std::uint16_t width) const;
 
 private:

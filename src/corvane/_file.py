@@ -8,17 +8,25 @@ import gzip
 import lzma
 import os
 import stat
-from typing import IO, Iterator, List, Literal, Optional, Union
+from typing import IO, TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union
 
 from . import _core
 from ._errors import BufrError
 from ._tables import Tables, TablesSource, resolve
+
+if TYPE_CHECKING:
+    import numpy
 
 __all__ = ["open", "BufrFile", "Message", "Value"]
 
 Value = _core.Value
 Errors = Literal["raise", "skip", "keep"]
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
+
+# A row filter of the columnar decode: (column, numbers, texts, low, high, is_range). A row passes
+# when its value in the column equals one of the numbers or texts, or lies in [low, high] (None:
+# unbounded) when is_range; a missing value never passes.
+ColumnFilter = Tuple[str, Sequence[float], Sequence[str], Optional[float], Optional[float], bool]
 
 _DECOMPRESSORS = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
 _ERRORS = ("raise", "skip", "keep")
@@ -136,6 +144,22 @@ class Message:
             decoded = self._file._decode(self.index, self.offset, self.length)
         return decoded.values()
 
+    def to_numpy(self) -> Dict[str, numpy.ndarray]:
+        """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`.
+
+        Raises :class:`BufrError` for a bad message.
+
+        >>> arrays = message.to_numpy()
+        >>> arrays["subset"][:3], arrays["airTemperature"][:3]
+        (array([1, 2, 3]), array([286.65, 285.05, 288.15]))
+        """
+        if self.error is not None:
+            raise self._file._error(self.index, self.offset, self.error)
+        table = self._file._decode_columns(None, None, [self.index])
+        if table.errors:
+            raise self._file._error(*table.errors[0])
+        return _arrays(table)
+
     def __repr__(self) -> str:
         if self.error is not None:
             return f"<Message {self.index} at byte {self.offset}: error {self.error!r}>"
@@ -177,6 +201,59 @@ class BufrFile:
             return _core.decode(self._data, offset, length, self.tables._native)
         except ValueError as error:
             raise self._error(index, offset, str(error)) from None
+
+    def _decode_columns(self, keys: Optional[Iterable[str]], filters: Optional[Iterable[ColumnFilter]],
+                        messages: Optional[Iterable[int]]) -> _core.ColumnTable:
+        entries = self._entries if messages is None else [(i, *self._entries[i]) for i in messages]
+        return _core.decode_columns(self._data, entries, self.tables._native,
+                                    None if keys is None else list(keys), None if filters is None else list(filters))
+
+    def _columns(self, keys: Optional[Iterable[str]] = None, filters: Optional[Iterable[ColumnFilter]] = None,
+                 messages: Optional[Iterable[int]] = None) -> _core.ColumnTable:
+        """The messages (all, or those of the indices ``messages``) decoded into columns.
+
+        ``keys`` selects columns ("key" every occurrence of a key, "#n#key" the n-th; None all),
+        ``filters`` keeps the rows that pass every :data:`ColumnFilter`. A bad message gives no
+        rows; with ``errors="raise"`` the first one raises :class:`BufrError`, as iteration would.
+        """
+        table = self._decode_columns(keys, filters, messages)
+        if table.errors and self.errors == "raise":
+            raise self._error(*table.errors[0], _HINT)
+        return table
+
+    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+        """Every value of the file as NumPy arrays: one row per subset, one array per key occurrence.
+
+        The arrays are ``"message"`` (the message index) and ``"subset"`` (from 1), then
+        ``"airTemperature"`` for the first air temperature of a subset, ``"#2#airTemperature"``
+        for the second, and so on, in the order first met. Numbers are float64 with NaN when
+        missing; code and flag table values are int64 with ``corvane._core.MISSING_CODE`` when
+        missing; texts are object arrays of str or None. A subset without an occurrence has it
+        missing. ``keys`` selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
+        only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
+        ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
+        The values are decoded straight into the arrays' memory, with no object per value.
+
+        >>> arrays = corvane.open("synop.bufr").to_numpy(["stationNumber", "airTemperature"])
+        >>> list(arrays)
+        ['message', 'subset', 'stationNumber', 'airTemperature']
+        >>> arrays["airTemperature"].mean()
+        286.4
+        """
+        return _arrays(self._columns(keys))
+
+    def to_arrow(self, keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
+        """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
+
+        pyarrow, polars, pandas and DuckDB take it without copying the values; missing values are
+        nulls, texts are ``large_string``.
+
+        >>> import pyarrow
+        >>> table = pyarrow.table(corvane.open("synop.bufr").to_arrow())
+        >>> table.schema.field("airTemperature").type
+        DataType(double)
+        """
+        return self._columns(keys)
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
@@ -240,6 +317,10 @@ class BufrFile:
 
     def __repr__(self) -> str:
         return f"<BufrFile {self.name or 'from bytes'}: {len(self._entries)} messages>"
+
+
+def _arrays(table: _core.ColumnTable) -> Dict[str, numpy.ndarray]:
+    return {name: table.array(name) for name in table.names}
 
 
 _HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tables/table_set.hpp"
+#include "text/text.hpp"
+
 namespace corvane {
 
 std::string_view TextArena::store(std::string_view text) {
@@ -59,6 +62,15 @@ const std::string& character_data_label() {
 const std::string& unknown_local_element_label() {
     static const std::string label = "unknown local element";
     return label;
+}
+
+ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name) {
+    if (name == &associated_field_label()) return {"associatedField", "ASSOCIATED FIELD", std::nullopt};
+    if (name == &character_data_label()) return {"characterData", "CHARACTER DATA", "CCITT IA5"};
+    const ElementDefinition* element = tables.find_element(code);
+    if (element == nullptr || &element->name != name) return {format_code(code), *name, std::nullopt};
+    // Tables without key names (the WMO's own) show the code instead.
+    return {element->abbreviation.empty() ? format_code(code) : element->abbreviation, element->name, element->unit};
 }
 
 }  // namespace corvane

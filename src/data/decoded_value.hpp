@@ -202,4 +202,16 @@ const std::string& associated_field_label();  // "associatedField"
 const std::string& character_data_label();    // "characterData"
 const std::string& unknown_local_element_label();  // "unknown local element"
 
+struct TableSet;
+
+// What users see of a value: its key (the ecCodes name, or the six-digit code where the
+// tables have none), Table B name and unit (none for associated fields and unknown local
+// elements), from the value's descriptor and name as decoded with `tables`.
+struct ValueLabel {
+    std::string key;
+    std::string name;
+    std::optional<std::string> unit;
+};
+ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name);
+
 }  // namespace corvane

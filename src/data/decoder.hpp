@@ -28,6 +28,9 @@ struct DecodeOptions {
     bool plain_mismatched_local_widths = false;
 };
 
+// How the corvane package reads data, for values and columns alike.
+inline constexpr DecodeOptions kPackageDecodeOptions{.nul_padded_texts = true, .plain_mismatched_local_widths = true};
+
 // Decodes compressed messages too. The values borrow names and meanings from `tables`,
 // which must outlive them.
 Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,

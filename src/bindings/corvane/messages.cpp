@@ -89,13 +89,15 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
         tables = &provider.get(choice);
     }
     if (!*tables) return raise_error(tables->error());
-    // Texts and local widths as ecCodes reads them.
-    constexpr DecodeOptions kPackage{.nul_padded_texts = true, .plain_mismatched_local_widths = true};
-    Result<DecodedValues> values = decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackage);
-    if (!values) return raise_error(values.error());
+    std::optional<Result<DecodedValues>> values;
+    {
+        const WithoutGil unlocked;
+        values.emplace(decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackageDecodeOptions));
+    }
+    if (!*values) return raise_error(values->error());
     PyObject* metadata = metadata_tuple(*parsed);
     if (metadata == nullptr) return nullptr;
-    return new_decoded(metadata, std::move(values).value(), argv[3], **tables);
+    return new_decoded(metadata, std::move(*values).value(), argv[3], **tables);
 }
 
 }  // namespace corvane::py::core

@@ -1,6 +1,7 @@
 // Module entry of corvane._core.
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
+#include "columns/columns.hpp"
 
 namespace corvane::py::core {
 namespace {
@@ -12,6 +13,12 @@ PyMethodDef module_functions[] = {
                   "parse(data, offset, length)\n--\n\nThe section metadata of one message of edition 2, 3 or 4."),
     method<decode>("decode", kKeywordCall,
                    "decode(data, offset, length, tables)\n--\n\nThe decoded data of one message, as Decoded."),
+    method<decode_columns>(
+        "decode_columns", kKeywordCall,
+        "decode_columns(data, entries, tables, keys=None, filters=None)\n--\n\n"
+        "The messages of `entries` (as scan() gives them, or (index, offset, length, error)) as one ColumnTable: "
+        "`keys` selects key occurrences ('key' every one, '#n#key' the n-th), `filters` keeps rows that pass "
+        "every (column, numbers, texts, low, high, is_range)."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -22,11 +29,17 @@ PyModuleDef module_definition = {
 
 PyObject* init_module() {
     Types& cache = types();
-    return create_module(module_definition,
-                         {{tables_spec, "Tables", cache.tables},
-                          {decoded_spec, "Decoded", cache.decoded},
-                          {value_spec, "Value", cache.value}},
-                         module_functions);
+    Ref module(create_module(module_definition,
+                             {{tables_spec, "Tables", cache.tables},
+                              {decoded_spec, "Decoded", cache.decoded},
+                              {value_spec, "Value", cache.value},
+                              {column_table_spec, "ColumnTable", cache.column_table},
+                              {column_memory_spec, "ColumnMemory", cache.column_memory}},
+                             module_functions));
+    if (!module) return nullptr;
+    Ref missing(to_python(kMissingCode));
+    if (!missing || PyModule_AddObjectRef(module.get(), "MISSING_CODE", missing.get()) != 0) return nullptr;
+    return module.release();
 }
 
 }  // namespace

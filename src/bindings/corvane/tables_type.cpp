@@ -3,7 +3,6 @@
 
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
-#include "text/text.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/eccodes_loader.hpp"
 
@@ -146,15 +145,10 @@ PyType_Slot tables_slots[] = {
 
 // The key, name and unit of values whose name is `name`, as a new tuple.
 PyObject* make_texts(const TableSet& tables, std::uint32_t code, const std::string* name) {
-    if (name == &associated_field_label()) return Py_BuildValue("(ssO)", "associatedField", "ASSOCIATED FIELD", new_none());
-    if (name == &character_data_label()) return Py_BuildValue("(sss)", "characterData", "CHARACTER DATA", "CCITT IA5");
-    const ElementDefinition* element = tables.find_element(code);
-    if (element == nullptr || &element->name != name) {
-        return Py_BuildValue("(NNO)", new_str(format_code(code)), new_str(*name), new_none());
-    }
-    // Tables without key names (the WMO's own) show the code instead.
-    return Py_BuildValue("(NNN)", new_str(element->abbreviation.empty() ? format_code(code) : element->abbreviation),
-                         new_str(element->name), new_str(element->unit));
+    const ValueLabel label = value_label(tables, code, name);
+    Ref unit(label.unit ? new_str(*label.unit) : new_none());
+    if (!unit) return nullptr;
+    return Py_BuildValue("(NNO)", new_str(label.key), new_str(label.name), unit.get());
 }
 
 }  // namespace

@@ -17,12 +17,16 @@ struct Types {
     PyTypeObject* tables = nullptr;
     PyTypeObject* decoded = nullptr;
     PyTypeObject* value = nullptr;
+    PyTypeObject* column_table = nullptr;
+    PyTypeObject* column_memory = nullptr;
 };
 Types& types();
 
 extern PyType_Spec tables_spec;
 extern PyType_Spec decoded_spec;
 extern PyType_Spec value_spec;
+extern PyType_Spec column_table_spec;
+extern PyType_Spec column_memory_spec;
 
 // What a Tables object holds: a provider and the texts of the elements its sets have shown.
 struct TablesState {
@@ -65,5 +69,6 @@ PyObject* new_decoded(PyObject* metadata, DecodedValues values, PyObject* tables
 PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* decode_columns(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace corvane::py::core

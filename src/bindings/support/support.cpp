@@ -154,7 +154,8 @@ bool parse_arguments(const Signature& signature, PyObject* args, PyObject* kwarg
     std::vector<const char*> missing;
     std::size_t i = 0;
     for (const char* parameter : signature.parameters) {
-        if (out[i++] == nullptr) missing.push_back(parameter);
+        if (out[i] == nullptr && i < count - signature.optional) missing.push_back(parameter);
+        ++i;
     }
     if (!missing.empty()) {
         const std::string message = std::string(signature.display_name) + " missing " + std::to_string(missing.size()) +

@@ -35,13 +35,15 @@ private:
 };
 
 // A function's name as shown in argument errors ("parse_bytes()", "TableSet.from_eccodes()")
-// and its parameter names, all required, positional or by keyword.
+// and its parameter names, positional or by keyword; all are required but the last `optional`.
 struct Signature {
     const char* display_name;
     std::initializer_list<const char*> parameters;
+    std::size_t optional = 0;
 };
 
-// Fills `out` (one borrowed reference per parameter). On failure raises TypeError and returns false.
+// Fills `out` (one borrowed reference per parameter, null for an optional one not given). On
+// failure raises TypeError and returns false.
 bool parse_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** out);
 
 // Conversions of one argument; each raises "argument '<name>': ..." and returns false on failure.

@@ -1,0 +1,446 @@
+// ColumnTable, the columns of many messages, and decode_columns, which fills one with the
+// interpreter released. NumPy and Arrow read the columns' memory without a copy.
+#include <bit>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "bindings/corvane/types.hpp"
+#include "bindings/support/support.hpp"
+#include "columns/arrow_stream.hpp"
+#include "columns/columns.hpp"
+
+namespace corvane::py::core {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "NumPy type strings below are little-endian");
+
+// A decode gives the interpreter back this often, so that signals are seen and other threads run.
+constexpr auto kSlice = std::chrono::milliseconds(20);
+
+// A table and its columns by name, shared by the ColumnTable object, the arrays made from it and
+// the Arrow streams it exported.
+struct SharedTable {
+    explicit SharedTable(ColumnTable decoded) : table(std::move(decoded)) {
+        for (std::size_t i = 0; i < table.columns.size(); ++i) by_name.emplace(table.columns[i].info.name, i);
+    }
+    ColumnTable table;
+    std::unordered_map<std::string_view, std::size_t> by_name;
+};
+
+struct TableState {
+    std::shared_ptr<SharedTable> shared;
+};
+
+// The memory of one numeric column, as NumPy's array interface describes it.
+struct ColumnMemory {
+    std::shared_ptr<SharedTable> owner;
+    void* data;
+    std::size_t rows;
+    const char* typestr;
+};
+
+PyObject* get_array_interface(PyObject* self, void*) {
+    const ColumnMemory& memory = unbox<ColumnMemory>(self);
+    // NumPy takes no null pointer, even for no rows.
+    static double empty;
+    Ref readonly(to_python(false));
+    return Py_BuildValue("{s:(n),s:s,s:(NO),s:i}", "shape", static_cast<Py_ssize_t>(memory.rows), "typestr",
+                         memory.typestr, "data", PyLong_FromVoidPtr(memory.data != nullptr ? memory.data : &empty),
+                         readonly.get(), "version", 3);
+}
+
+PyGetSetDef memory_getset[] = {
+    attribute<get_array_interface>("__array_interface__"),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot memory_slots[] = {
+    {Py_tp_doc, const_cast<char*>("The memory of a column of a ColumnTable, which it keeps alive.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<ColumnMemory>)},
+    {Py_tp_getset, memory_getset},
+    {0, nullptr},
+};
+
+const Column* find_column(PyObject* self, PyObject* name) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
+    if (text == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a column name is a str");
+        return nullptr;
+    }
+    const SharedTable& shared = *unbox<TableState>(self).shared;
+    const auto found = shared.by_name.find(std::string_view(text, static_cast<std::size_t>(size)));
+    if (found == shared.by_name.end()) {
+        PyErr_SetObject(PyExc_KeyError, name);
+        return nullptr;
+    }
+    return &shared.table.columns[found->second];
+}
+
+PyObject* call_numpy(const char* function, PyObject* argument, PyObject* keywords) {
+    Ref numpy(PyImport_ImportModule("numpy"));
+    if (!numpy) return nullptr;
+    Ref callable(PyObject_GetAttrString(numpy.get(), function));
+    if (!callable) return nullptr;
+    Ref args(PyTuple_Pack(1, argument));
+    if (!args) return nullptr;
+    return PyObject_Call(callable.get(), args.get(), keywords);
+}
+
+// Texts need objects in NumPy; rows with the same text share one str.
+PyObject* text_array(const Column& column) {
+    const auto rows = static_cast<Py_ssize_t>(column.size());
+    Ref list(PyList_New(rows));
+    if (!list) return nullptr;
+    std::unordered_map<std::string_view, PyObject*> made;  // borrowed from the list
+    for (Py_ssize_t r = 0; r < rows; ++r) {
+        const std::optional<std::string_view> text = column.text(static_cast<std::size_t>(r));
+        PyObject* item;
+        if (!text) {
+            item = new_none();
+        } else if (const auto found = made.find(*text); found != made.end()) {
+            item = found->second;
+            Py_IncRef(item);
+        } else {
+            if ((item = new_str(*text)) == nullptr) return nullptr;
+            made.emplace(*text, item);
+        }
+        PyList_SetItem(list.get(), r, item);
+    }
+    Ref keywords(Py_BuildValue("{s:s}", "dtype", "O"));
+    if (!keywords) return nullptr;
+    return call_numpy("array", list.get(), keywords.get());
+}
+
+PyObject* array(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[1];
+    if (!parse_arguments({"ColumnTable.array()", {"name"}}, args, kwargs, argv)) return nullptr;
+    const Column* column = find_column(self, argv[0]);
+    if (column == nullptr) return nullptr;
+    if (column->info.type == ColumnType::Text) return text_array(*column);
+    // The array is the table's memory: NumPy writes through it, as into any array it owns.
+    auto* data = const_cast<void*>(column->info.type == ColumnType::Float64
+                                       ? static_cast<const void*>(column->floats().data())
+                                       : static_cast<const void*>(column->integers().data()));
+    Ref memory(box(types().column_memory, ColumnMemory{unbox<TableState>(self).shared, data, column->size(),
+                                                       column->info.type == ColumnType::Float64 ? "<f8" : "<i8"}));
+    if (!memory) return nullptr;
+    return call_numpy("asarray", memory.get(), nullptr);
+}
+
+const char* type_name(ColumnType type) {
+    switch (type) {
+        case ColumnType::Float64:
+            return "float64";
+        case ColumnType::Int64:
+            return "int64";
+        case ColumnType::Text:
+            return "text";
+    }
+    return "?";
+}
+
+PyObject* info(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[1];
+    if (!parse_arguments({"ColumnTable.info()", {"name"}}, args, kwargs, argv)) return nullptr;
+    const Column* column = find_column(self, argv[0]);
+    if (column == nullptr) return nullptr;
+    const ColumnInfo& info = column->info;
+    Ref unit(info.unit ? new_str(*info.unit) : new_none());
+    if (!unit) return nullptr;
+    return Py_BuildValue("{s:N,s:I,s:I,s:N,s:O,s:i,s:s}", "key", new_str(info.key), "rank", info.rank, "code", info.code, "name",
+                         new_str(info.element_name), "unit", unit.get(), "scale", info.scale, "type",
+                         type_name(info.type));
+}
+
+void release_stream_capsule(PyObject* capsule) {
+    auto* stream = static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+    if (stream == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    if (stream->release != nullptr) stream->release(stream);
+    delete stream;
+}
+
+PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[1];
+    // A requested schema may be ignored: consumers cast what they get.
+    if (!parse_arguments({"ColumnTable.__arrow_c_stream__()", {"requested_schema"}, 1}, args, kwargs, argv)) {
+        return nullptr;
+    }
+    const std::shared_ptr<SharedTable>& shared = unbox<TableState>(self).shared;
+    auto stream = std::make_unique<ArrowArrayStream>();
+    export_arrow_stream(std::shared_ptr<const ColumnTable>(shared, &shared->table), stream.get());
+    PyObject* capsule = PyCapsule_New(stream.get(), "arrow_array_stream", release_stream_capsule);
+    if (capsule == nullptr) {
+        stream->release(stream.get());
+        return nullptr;
+    }
+    stream.release();
+    return capsule;
+}
+
+PyObject* get_names(PyObject* self, void*) {
+    const ColumnTable& table = unbox<TableState>(self).shared->table;
+    Ref list(PyList_New(static_cast<Py_ssize_t>(table.columns.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        PyObject* name = new_str(table.columns[i].info.name);
+        if (name == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), name);
+    }
+    return list.release();
+}
+
+PyObject* get_rows(PyObject* self, void*) { return to_python(std::uint64_t{unbox<TableState>(self).shared->table.rows}); }
+
+PyObject* get_errors(PyObject* self, void*) {
+    const std::vector<MessageError>& errors = unbox<TableState>(self).shared->table.errors;
+    Ref list(PyList_New(static_cast<Py_ssize_t>(errors.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        PyObject* item = Py_BuildValue("(nnN)", static_cast<Py_ssize_t>(errors[i].index),
+                                       static_cast<Py_ssize_t>(errors[i].offset), new_str(errors[i].text));
+        if (item == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+PyObject* table_repr(PyObject* self) {
+    const ColumnTable& table = unbox<TableState>(self).shared->table;
+    return PyUnicode_FromFormat("<ColumnTable: %zu rows, %zu columns, %zu failed messages>", table.rows,
+                                table.columns.size(), table.errors.size());
+}
+
+PyMethodDef table_methods[] = {
+    method<array>("array", kKeywordCall,
+                  "array($self, name)\n--\n\nColumn `name` as a NumPy array sharing the table's memory: float64 "
+                  "(NaN missing), int64 (MISSING_CODE missing) or object (str or None)."),
+    method<info>("info", kKeywordCall,
+                 "info($self, name)\n--\n\nWhat column `name` holds: key, rank, code, name, unit, scale and type."),
+    method<arrow_c_stream>("__arrow_c_stream__", kKeywordCall,
+                           "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"
+                           "The columns as one Arrow record batch, in a PyCapsule, without a copy."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef table_getset[] = {
+    {"names", guarded<get_names>, nullptr, "The column names: 'message', 'subset', then key occurrences.", nullptr},
+    {"rows", guarded<get_rows>, nullptr, "The number of rows, one per subset kept.", nullptr},
+    {"errors", guarded<get_errors>, nullptr, "(index, offset, text) of every message that gave no rows.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot table_slots[] = {
+    {Py_tp_doc, const_cast<char*>("The columns of many messages, one row per subset; made by decode_columns().")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<TableState>)},
+    {Py_tp_repr, slot_function<table_repr>()},
+    {Py_tp_methods, table_methods},
+    {Py_tp_getset, table_getset},
+    {0, nullptr},
+};
+
+// Calls `each` with every item of `iterable` (borrowed for the call); false on the first failure.
+template <class Each>
+bool for_each_item(PyObject* iterable, Each each) {
+    Ref iterator(PyObject_GetIter(iterable));
+    if (!iterator) return false;
+    while (PyObject* item = PyIter_Next(iterator.get())) {
+        const Ref owned(item);
+        if (!each(item)) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+bool to_text(PyObject* object, const char* what, std::string& out) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_Check(object) ? PyUnicode_AsUTF8AndSize(object, &size) : nullptr;
+    if (text == nullptr) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s must be str", what);
+        return false;
+    }
+    out.assign(text, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool is_none(PyObject* object) {
+    const Ref none(new_none());
+    return object == nullptr || object == none.get();
+}
+
+bool to_optional_number(PyObject* object, std::optional<double>& out) {
+    if (is_none(object)) return true;
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+// (column, numbers, texts, low, high, is_range), as ColumnFilter holds them.
+bool to_filter(PyObject* item, ColumnFilter& out) {
+    PyObject* numbers;
+    PyObject* texts;
+    PyObject* low;
+    PyObject* high;
+    int range = 0;
+    const char* column;
+    Py_ssize_t column_size = 0;
+    if (!PyTuple_Check(item) ||
+        !PyArg_ParseTuple(item, "s#OOOOp", &column, &column_size, &numbers, &texts, &low, &high, &range)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a filter is a (column, numbers, texts, low, high, is_range) tuple");
+        return false;
+    }
+    out.column.assign(column, static_cast<std::size_t>(column_size));
+    out.range = range != 0;
+    return for_each_item(numbers,
+                         [&](PyObject* number) {
+                             const double value = PyFloat_AsDouble(number);
+                             if (value == -1.0 && PyErr_Occurred()) return false;
+                             out.numbers.push_back(value);
+                             return true;
+                         }) &&
+           for_each_item(texts,
+                         [&](PyObject* text) {
+                             std::string value;
+                             if (!to_text(text, "a filter text", value)) return false;
+                             out.texts.push_back(std::move(value));
+                             return true;
+                         }) &&
+           to_optional_number(low, out.low) && to_optional_number(high, out.high);
+}
+
+bool to_request(PyObject* keys, PyObject* filters, ColumnRequest& out) {
+    if (!is_none(keys)) {
+        out.keys.emplace();
+        if (!for_each_item(keys, [&](PyObject* key) {
+                std::string name;
+                if (!to_text(key, "a key", name)) return false;
+                out.keys->push_back(std::move(name));
+                return true;
+            })) {
+            return false;
+        }
+    }
+    if (is_none(filters)) return true;
+    return for_each_item(filters, [&](PyObject* item) {
+        ColumnFilter filter;
+        if (!to_filter(item, filter)) return false;
+        out.filters.push_back(std::move(filter));
+        return true;
+    });
+}
+
+// A message of the buffer as scan() found it, with its index in the file.
+struct Entry {
+    std::size_t index = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::optional<std::string> error;
+};
+
+// (offset, length, error) as scan() gives them, the index being the position in `entries`, or
+// (index, offset, length, error) for a part of a file.
+bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& out) {
+    return for_each_item(entries, [&](PyObject* item) {
+        Entry entry;
+        entry.index = out.size();
+        PyObject* error;
+        unsigned long long offset = 0, length = 0;
+        Py_ssize_t index = 0;
+        const Py_ssize_t size = PyTuple_Check(item) ? PyTuple_Size(item) : -1;
+        const bool parsed = size == 3   ? PyArg_ParseTuple(item, "KKO", &offset, &length, &error) != 0
+                            : size == 4 ? PyArg_ParseTuple(item, "nKKO", &index, &offset, &length, &error) != 0
+                                        : false;
+        if (!parsed) {
+            if (!PyErr_Occurred()) {
+                PyErr_SetString(PyExc_TypeError, "an entry is (offset, length, error) or (index, offset, length, error)");
+            }
+            return false;
+        }
+        if (size == 4) {
+            if (index < 0) {
+                PyErr_SetString(PyExc_ValueError, "a message index must not be negative");
+                return false;
+            }
+            entry.index = static_cast<std::size_t>(index);
+        }
+        if (offset > buffer_size || length > buffer_size - offset) {
+            PyErr_SetString(PyExc_ValueError, "the message range lies outside the data");
+            return false;
+        }
+        entry.offset = offset;
+        entry.length = length;
+        if (!is_none(error)) {
+            entry.error.emplace();
+            if (!to_text(error, "an entry's error", *entry.error)) return false;
+        }
+        out.push_back(std::move(entry));
+        return true;
+    });
+}
+
+}  // namespace
+
+PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[5];
+    std::span<const std::uint8_t> data;
+    std::vector<Entry> entries;
+    ColumnRequest request;
+    if (!parse_arguments({"decode_columns()", {"data", "entries", "tables", "keys", "filters"}, 2}, args, kwargs,
+                         argv) ||
+        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
+        !to_entries(argv[1], data.size(), entries) || !to_request(argv[3], argv[4], request)) {
+        return nullptr;
+    }
+    Result<ColumnBuilder> created = ColumnBuilder::create(request, kPackageDecodeOptions);
+    if (!created) return raise_error(created.error());
+    ColumnBuilder builder = std::move(created).value();
+    builder.expect_messages(entries.size());
+    // The bytes object and the tables stay alive with the call's arguments; nothing below
+    // touches a Python object while the interpreter is released.
+    const TableProvider& tables = unbox<TablesState>(argv[2]).provider;
+    std::optional<BufrError> failure;
+    std::size_t next = 0;
+    while (next < entries.size() && !failure) {
+        {
+            const WithoutGil unlocked;
+            const auto until = std::chrono::steady_clock::now() + kSlice;
+            do {
+                const Entry& entry = entries[next++];
+                if (entry.error) {
+                    builder.add_error(entry.index, entry.offset, *entry.error);
+                } else if (Status added = builder.add_message(entry.index, entry.offset,
+                                                              data.subspan(entry.offset, entry.length), tables);
+                           !added) {
+                    failure.emplace(std::move(added).error());
+                }
+            } while (next < entries.size() && !failure && std::chrono::steady_clock::now() < until);
+        }
+        if (PyErr_CheckSignals() != 0) return nullptr;
+    }
+    if (failure) return raise_error(*failure);
+    std::shared_ptr<SharedTable> shared;
+    {
+        const WithoutGil unlocked;
+        shared = std::make_shared<SharedTable>(std::move(builder).finish());
+    }
+    return box(types().column_table, TableState{std::move(shared)});
+}
+
+PyType_Spec column_table_spec = {
+    "corvane._core.ColumnTable", sizeof(Boxed<TableState>), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, table_slots,
+};
+
+PyType_Spec column_memory_spec = {
+    "corvane._core.ColumnMemory", sizeof(Boxed<ColumnMemory>), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, memory_slots,
+};
+
+}  // namespace corvane::py::core

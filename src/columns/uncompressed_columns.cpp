@@ -1,0 +1,163 @@
+// The subset-by-subset walk of an uncompressed message into columns.
+#include <optional>
+#include <span>
+
+#include "columns/column_walks.hpp"
+#include "data/coding_state.hpp"
+#include "data/decoded_value.hpp"
+#include "data/decoder.hpp"
+#include "data/descriptor_walk.hpp"
+#include "data/element_reading.hpp"
+#include "data/element_rules.hpp"
+#include "descriptor/descriptor.hpp"
+
+namespace corvane::detail {
+
+namespace {
+
+struct Walk {
+    const TableSet& tables;
+    const DecodeOptions options;
+    BitReader& reader;
+    ValueCodingState& state;
+    TableBuilder& out;
+    std::size_t row = 0;
+    // Values as the value list counts them, markers included, for its bound.
+    std::size_t values = 0;
+    // Inside a 203YYY definition, which may outlast its subset as the value list does.
+    bool defining_references = false;
+    std::uint64_t steps = 0;
+    FieldScratch field{};
+};
+
+Status count_value(Walk& walk) {
+    if (walk.values >= kMaxDecodedValues) return too_many_values();
+    ++walk.values;
+    return {};
+}
+
+// Every value takes its occurrence, missing or not.
+std::int32_t column_of(Walk& walk, const std::string* name, std::uint32_t code) {
+    if (walk.defining_references) return kNoColumn;
+    return walk.out.value_column({name, code});
+}
+
+void put_number(Walk& walk, const std::string* name, std::uint32_t code, std::optional<double> value) {
+    const std::int32_t column = column_of(walk, name, code);
+    if (column != kNoColumn && value) walk.out.put_number(column, walk.row, *value);
+}
+
+void put_text(Walk& walk, const std::string* name, std::uint32_t code, std::optional<std::string_view> decoded) {
+    const std::int32_t column = column_of(walk, name, code);
+    if (column != kNoColumn && decoded) walk.out.put_text(column, walk.row, *decoded);
+}
+
+// Plain bits: associated fields and unknown local elements; all ones is missing with `check_missing`.
+Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::uint32_t code,
+                 bool check_missing = false) {
+    std::uint64_t bits;
+    if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
+    if (Status counted = count_value(walk); !counted) return counted;
+    std::optional<double> value;
+    if (!is_missing(bits, width, check_missing)) value = static_cast<double>(bits);
+    put_number(walk, name, code, value);
+    return {};
+}
+
+// The element's scaled value for the caller (nothing when missing or text).
+Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+    const OperatorState& operators = walk.state.operators;
+    if (element.is_text()) {
+        const std::uint16_t width = text_width(element, operators, difference_statistics);
+        if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
+        if (Status counted = count_value(walk); !counted) return std::move(counted).error();
+        put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        return std::optional<double>{};
+    }
+    const NumericField field = numeric_field(element, operators, difference_statistics);
+    if (field.width > 64) return width_error(field.width);
+    const auto width = static_cast<std::uint16_t>(field.width);
+    std::uint64_t raw;
+    if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
+    if (Status counted = count_value(walk); !counted) return std::move(counted).error();
+    std::optional<double> value;
+    if (!is_missing(raw, width, !is_class31(element.code))) value = scaled_value(raw, field.reference, field.divisor);
+    put_number(walk, &element.name, element.code, value);
+    return value;
+}
+
+Status decode_element(Walk& walk, std::uint32_t code) {
+    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
+    if (step.associated_width != 0) {
+        if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode); !read) {
+            return read;
+        }
+    }
+    if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
+    if (step.read == ElementRead::NewReference) {
+        std::uint64_t bits;
+        if (!walk.reader.try_read_u64(step.width, bits)) return walk.reader.read_error(step.width);
+        end_new_reference(walk.state.operators, step.element->code, bits, step.width);
+        return count_value(walk);
+    }
+    if (step.read == ElementRead::UnknownLocal) {
+        if (Status read = read_bits(walk, step.width, &unknown_local_element_label(), code, step.check_missing); !read) return read;
+        end_unknown_local_element(walk.state);
+        return {};
+    }
+    auto value = read_element(walk, *step.element, false);
+    if (!value) return std::move(value).error();
+    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+        if (!value->has_value()) return std::nullopt;
+        return bitmap_entry(**value);
+    });
+    return {};
+}
+
+Status read_character_data(Walk& walk, std::uint32_t code) {
+    const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
+    if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
+    if (Status counted = count_value(walk); !counted) return counted;
+    put_text(walk, &character_data_label(), code, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
+    return {};
+}
+
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+    auto value = read_element(walk, element, difference_statistics);
+    if (!value) return std::move(value).error();
+    return {};
+}
+
+Status append_marker(Walk& walk, std::uint32_t code) {
+    if (descriptor_x(code) == 3) walk.defining_references = opens_new_references(code);
+    return count_value(walk);
+}
+
+Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
+    auto value = read_element(walk, factor, false);
+    if (!value) return std::move(value).error();
+    end_replication_factor(walk.state, factor);
+    return replication_count(*value);
+}
+
+}  // namespace
+
+Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
+                                   BitReader& reader, TableBuilder& out) {
+    ValueCodingState state;
+    Walk walk{tables, options, reader, state, out};
+    for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
+        if (subset != 0) state.reset_for_next_subset();
+        walk.row = out.base_row() + subset;
+        out.begin_subset();
+        if (Status walked = walk_descriptors(walk, message.unexpanded_descriptors, 0,
+                                             "descriptor decode exceeded recursion depth");
+            !walked) {
+            return walked;
+        }
+        out.end_subset();
+    }
+    return {};
+}
+
+}  // namespace corvane::detail
