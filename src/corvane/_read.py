@@ -28,7 +28,7 @@ COMPUTED: Dict[str, Tuple[str, ...]] = {
     "data_datetime": _DATETIME_KEYS,
 }
 _OCCURRENCE = re.compile(r"#([0-9]+)#(.+)")
-_MISSING_CODE = _core.MISSING_CODE if hasattr(_core, "MISSING_CODE") else np.iinfo(np.int64).min
+_MISSING_CODE = _core.MISSING_CODE
 # Messages per block when a single file is spread over threads: blocks small enough to balance
 # the threads, large enough that each pays its fixed costs once.
 _BLOCKS_PER_WORKER = 4
