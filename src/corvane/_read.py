@@ -253,7 +253,8 @@ class Plan:
         else:
             wanted = self.keys if self.keys is not None else columns.keys()
             keys = [key for key in wanted if key not in COMPUTED]
-            rows = Rows(table, columns, keys)
+            rows = Rows(table, columns, keys,
+                        lambda index: list(bufr._columns(keys=self.keys, messages=[index]).names))
             names = self.columns if self.columns is not None else keys
             values = {key: rows.key(key) for key in keys}
 
@@ -320,10 +321,12 @@ class Rows:
     a message counts as absent from it, and a row whose new values are all missing is dropped
     (a subset's first row stays). Messages that hold the same columns share one walk, planned
     on the column names and applied to whole columns: the rows of a message never depend on
-    the other messages of the table.
+    the other messages of the table. A table orders its columns as its first messages hold
+    them, so `order` gives the columns of one message in its own order.
     """
 
-    def __init__(self, table: Any, columns: Optional[Columns], keys: List[str]) -> None:
+    def __init__(self, table: Any, columns: Optional[Columns], keys: List[str],
+                 order: Callable[[int], List[str]] = lambda index: []) -> None:
         self.table = table
         self.message = table.array("message")
         self.subset = table.array("subset")
@@ -344,8 +347,11 @@ class Rows:
         kinds, kind_of_message = np.unique(present, axis=0, return_inverse=True)
         kind_of_row = np.repeat(kind_of_message.reshape(-1), np.diff(np.r_[starts, rows]))
         positions = []
+        first_of_kind = np.unique(kind_of_message.reshape(-1), return_index=True)[1]
         for kind, found in enumerate(kinds):
-            walk = Walk([name for name, there in zip(names, found) if there], owner, np.flatnonzero(kind_of_row == kind))
+            held = [name for name, there in zip(names, found) if there]
+            walk = Walk(in_message_order(held, order(int(self.message[starts[first_of_kind[kind]]]))), owner,
+                        np.flatnonzero(kind_of_row == kind))
             walk.plan_rows(table)
             self.groups.append(walk)
             positions.append(np.repeat(walk.rows, len(walk.steps))[walk.keep])
@@ -369,6 +375,11 @@ class Rows:
 
     def column(self, columns: Columns, name: str) -> np.ndarray:
         return self.table.array(name) if name in columns.info else _absent(self.table.rows)
+
+
+def in_message_order(names: List[str], order: List[str]) -> List[str]:
+    position = {name: index for index, name in enumerate(order)}
+    return sorted(names, key=lambda name: position.get(name, len(position)))
 
 
 class Walk:
