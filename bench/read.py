@@ -22,22 +22,13 @@ import time
 import numpy as np
 
 import corvane
+from decode_api import best_of
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr"
 COLUMNS = {
     "dwd-synop-44msgs.bufr": ["stationNumber", "latitude", "longitude", "airTemperature", "dewpointTemperature"],
     "pdbufr-perf_synop.bufr": ["blockNumber", "stationNumber", "latitude", "longitude", "pressureReducedToMeanSeaLevel"],
 }
-
-
-def best_of(repeat, run):
-    result = run()
-    best = float("inf")
-    for _ in range(repeat):
-        started = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - started)
-    return best, result
 
 
 def once(run):
