@@ -32,6 +32,8 @@ _MISSING_CODE = _core.MISSING_CODE
 # Messages per block when a single file is spread over threads: blocks small enough to balance
 # the threads, large enough that each pays its fixed costs once.
 _BLOCKS_PER_WORKER = 4
+# Fewer messages than this per block cost more in fixed costs than the threads win.
+MIN_BLOCK = 64
 
 
 def pandas_module() -> Any:
@@ -106,7 +108,7 @@ def message_blocks(bufr: BufrFile, threads: int, files: int) -> List[Optional[ra
     count = len(bufr._entries)
     if files >= threads * _BLOCKS_PER_WORKER or count == 0:
         return [None]
-    size = max(1, math.ceil(count * files / (threads * _BLOCKS_PER_WORKER)))
+    size = max(MIN_BLOCK, math.ceil(count * files / (threads * _BLOCKS_PER_WORKER)))
     return [range(start, min(start + size, count)) for start in range(0, count, size)]
 
 

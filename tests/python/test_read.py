@@ -111,12 +111,13 @@ def test_error_modes_and_lists_of_sources(tmp_path):
     assert both.message[len(apart[0]) - 1] == 2 and both.message[len(apart[0])] == 0
 
 
-def test_workers_give_the_rows_of_one_thread():
+def test_workers_give_the_rows_of_one_thread(monkeypatch):
     sources = [SYNOP, TEMP, EDITION3, SYNOP]
     columns = ["stationNumber", "pressure", "cloudType", "airTemperature"]
     pandas.testing.assert_frame_equal(corvane.read(sources, columns=columns, workers=2),
                                       corvane.read(sources, columns=columns))
     # One file in blocks of messages over the threads.
+    monkeypatch.setattr(corvane._read, "MIN_BLOCK", 5)
     pandas.testing.assert_frame_equal(corvane.read(SYNOP, columns=columns, workers=3),
                                       corvane.read(SYNOP, columns=columns))
 
