@@ -35,18 +35,20 @@ struct StructSchema {
     std::vector<ArrowSchema*> pointers;
 };
 
-void release_child_schema(ArrowSchema* schema) {
-    delete static_cast<ChildSchema*>(schema->private_data);
-    schema->release = nullptr;
+// Releases a schema, array or stream whose private data is an `Owned`.
+template <class Owned, class Released>
+void release_owned(Released* released) {
+    delete static_cast<Owned*>(released->private_data);
+    released->release = nullptr;
 }
 
-void release_struct_schema(ArrowSchema* schema) {
-    auto* owned = static_cast<StructSchema*>(schema->private_data);
-    for (ArrowSchema& child : owned->children) {
+// Releases the children that a consumer has not moved out, then the parent.
+template <class Owned, class Released>
+void release_struct(Released* released) {
+    for (auto& child : static_cast<Owned*>(released->private_data)->children) {
         if (child.release != nullptr) child.release(&child);
     }
-    delete owned;
-    schema->release = nullptr;
+    release_owned<Owned>(released);
 }
 
 void fill_schema(const ColumnTable& table, ArrowSchema* out) {
@@ -57,7 +59,7 @@ void fill_schema(const ColumnTable& table, ArrowSchema* out) {
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
             auto child = std::make_unique<ChildSchema>(ChildSchema{table.columns[i].info.name});
             owned->children[i] = ArrowSchema{format_of(table.columns[i].info.type), child->name.c_str(), nullptr,
-                                             ARROW_FLAG_NULLABLE, 0, nullptr, nullptr, release_child_schema,
+                                             ARROW_FLAG_NULLABLE, 0, nullptr, nullptr, release_owned<ChildSchema>,
                                              child.release()};
             owned->pointers.push_back(&owned->children[i]);
         }
@@ -68,7 +70,7 @@ void fill_schema(const ColumnTable& table, ArrowSchema* out) {
         throw;
     }
     *out = ArrowSchema{"+s", "", nullptr, 0, static_cast<std::int64_t>(table.columns.size()), owned->pointers.data(),
-                       nullptr, release_struct_schema, owned.get()};
+                       nullptr, release_struct<StructSchema>, owned.get()};
     owned.release();
 }
 
@@ -83,20 +85,6 @@ struct StructArray {
     std::vector<ArrowArray*> pointers;
     const void* buffers[1] = {};
 };
-
-void release_child_array(ArrowArray* array) {
-    delete static_cast<ChildArray*>(array->private_data);
-    array->release = nullptr;
-}
-
-void release_struct_array(ArrowArray* array) {
-    auto* owned = static_cast<StructArray*>(array->private_data);
-    for (ArrowArray& child : owned->children) {
-        if (child.release != nullptr) child.release(&child);
-    }
-    delete owned;
-    array->release = nullptr;
-}
 
 // A bitmap with a bit set for every present row, and the count of the others; empty when every
 // row is present.
@@ -142,7 +130,7 @@ ArrowArray column_array(const std::shared_ptr<const ColumnTable>& table, const C
     }
     owned->buffers[0] = owned->validity.empty() ? nullptr : owned->validity.data();
     const ArrowArray array{static_cast<std::int64_t>(rows), nulls, 0, buffers, 0, owned->buffers, nullptr, nullptr,
-                           release_child_array, owned.get()};
+                           release_owned<ChildArray>, owned.get()};
     owned.release();
     return array;
 }
@@ -159,7 +147,7 @@ void fill_array(const std::shared_ptr<const ColumnTable>& table, ArrowArray* out
     }
     for (ArrowArray& child : owned->children) owned->pointers.push_back(&child);
     *out = ArrowArray{static_cast<std::int64_t>(table->rows), 0, 0, 1, static_cast<std::int64_t>(table->columns.size()),
-                      owned->buffers, owned->pointers.data(), nullptr, release_struct_array, owned.get()};
+                      owned->buffers, owned->pointers.data(), nullptr, release_struct<StructArray>, owned.get()};
     owned.release();
 }
 
@@ -204,17 +192,12 @@ const char* get_last_error(ArrowArrayStream* stream) {
     return error.empty() ? nullptr : error.c_str();
 }
 
-void release_stream(ArrowArrayStream* stream) {
-    delete static_cast<Stream*>(stream->private_data);
-    stream->release = nullptr;
-}
-
 }  // namespace
 
 void export_arrow_stream(std::shared_ptr<const ColumnTable> table, ArrowArrayStream* out) {
     auto state = std::make_unique<Stream>();
     state->table = std::move(table);
-    *out = ArrowArrayStream{get_schema, get_next, get_last_error, release_stream, state.release()};
+    *out = ArrowArrayStream{get_schema, get_next, get_last_error, release_owned<Stream>, state.release()};
 }
 
 }  // namespace corvane

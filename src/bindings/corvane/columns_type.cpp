@@ -284,19 +284,18 @@ bool to_optional_number(PyObject* object, std::optional<double>& out) {
 
 // (column, numbers, texts, low, high, is_range), as ColumnFilter holds them.
 bool to_filter(PyObject* item, ColumnFilter& out) {
+    PyObject* column;
     PyObject* numbers;
     PyObject* texts;
     PyObject* low;
     PyObject* high;
     int range = 0;
-    const char* column;
-    Py_ssize_t column_size = 0;
-    if (!PyTuple_Check(item) ||
-        !PyArg_ParseTuple(item, "s#OOOOp", &column, &column_size, &numbers, &texts, &low, &high, &range)) {
+    // No '#' formats: wheels built with newer headers would ask 3.10 for the old length type.
+    if (!PyTuple_Check(item) || !PyArg_ParseTuple(item, "OOOOOp", &column, &numbers, &texts, &low, &high, &range)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a filter is a (column, numbers, texts, low, high, is_range) tuple");
         return false;
     }
-    out.column.assign(column, static_cast<std::size_t>(column_size));
+    if (!to_text(column, "a filter column", out.column)) return false;
     out.range = range != 0;
     return for_each_item(numbers,
                          [&](PyObject* number) {

@@ -1,0 +1,139 @@
+"""The columnar decode: the same values and errors as Message.values(), to NumPy and Arrow."""
+import math
+import os
+import signal
+import threading
+import time
+
+import pytest
+
+import corvane
+from corvane import _core
+from conftest import DATA, read_bufr
+
+np = pytest.importorskip("numpy")
+
+
+def rows_from_values(bufr):
+    """{(message, subset): {"#n#key": value}} as Message.values() gives them."""
+    rows = {}
+    for message in bufr:
+        counts = {}
+        for value in message.values():
+            row = rows.setdefault((message.index, value.subset), {})
+            rank = counts[value.subset, value.key] = counts.get((value.subset, value.key), 0) + 1
+            row[value.key if rank == 1 else f"#{rank}#{value.key}"] = value.value
+        for subset in range(1, message.subsets + 1):
+            rows.setdefault((message.index, subset), {})
+    return rows
+
+
+def cell(array, row):
+    value = array[row]
+    if array.dtype == object:
+        return value
+    if array.dtype == np.int64:
+        return None if value == _core.MISSING_CODE else float(value)
+    return None if math.isnan(value) else float(value)
+
+
+@pytest.mark.parametrize("name", ["dwd-synop-44msgs.bufr", "pdbufr-temp_hires.bufr", "hirs-metop-compressed.bufr",
+                                  "atms1.bufr", "pybufrkit-g2to_206.bufr", "synop-cloudbelow.bufr"])
+def test_columns_hold_what_the_values_hold(name):
+    data = read_bufr(name)
+    # Three messages of a large file are enough.
+    offset, length, _ = corvane.open(data)._entries[:3][-1]
+    bufr = corvane.open(data[:offset + length])
+    expected = rows_from_values(bufr)
+    arrays = bufr.to_numpy()
+    assert list(arrays)[:2] == ["message", "subset"]
+    assert sorted(zip(arrays["message"].tolist(), arrays["subset"].tolist())) == sorted(expected)
+    names = set().union(*expected.values())
+    assert set(arrays) - {"message", "subset"} == names
+    for row, key in enumerate(zip(arrays["message"].tolist(), arrays["subset"].tolist())):
+        values = expected[key]
+        for column in names:
+            assert cell(arrays[column], row) == values.get(column), (key, column)
+
+
+def mutations(data):
+    data = data[:100000]
+    yield data
+    yield data[: len(data) // 2]
+    for k in range(1, 9):
+        changed = bytearray(data)
+        at = k * len(data) // 9
+        changed[at] ^= 0x35 * k & 0xFF
+        yield bytes(changed)
+
+
+def test_columns_fail_as_the_values_fail_for_every_test_file_and_its_mutations():
+    for path in sorted((DATA / "bufr").iterdir()):
+        for data in mutations(path.read_bytes()):
+            bufr = corvane.open(data, errors="keep")
+            failed = [(m.index, m.offset, m.error) for m in bufr if m.error is not None]
+            assert bufr._columns().errors == failed, path.name
+            raising = corvane.open(data)
+            if failed:
+                with pytest.raises(corvane.BufrError) as by_values:
+                    list(raising)
+                with pytest.raises(corvane.BufrError) as by_columns:
+                    raising.to_numpy()
+                assert str(by_columns.value) == str(by_values.value)
+
+
+def test_keys_messages_and_filters_choose_columns_and_rows():
+    bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
+    everything = bufr.to_numpy()
+    chosen = bufr.to_numpy(["airTemperature", "#1#stationOrSiteName"])
+    assert list(chosen) == ["message", "subset", "stationOrSiteName", "airTemperature", "#2#airTemperature"]
+    for name, array in chosen.items():
+        np.testing.assert_array_equal(array, everything[name])
+
+    table = bufr._columns(["stationNumber"], [("airTemperature", [], [], 284.0, 288.0, True),
+                                              ("stationType", [0.0, 2.0], [], None, None, False)], messages=[5, 30, 31])
+    temperature, kind = everything["airTemperature"], everything["stationType"]
+    kept = np.isin(everything["message"], [5, 30, 31]) & (temperature >= 284) & (temperature <= 288) & np.isin(kind, [0, 2])
+    assert 0 < kept.sum() < np.isin(everything["message"], [5, 30, 31]).sum()
+    np.testing.assert_array_equal(table.array("message"), everything["message"][kept])
+    np.testing.assert_array_equal(table.array("stationNumber"), everything["stationNumber"][kept])
+    assert table.info("airTemperature") == {"key": "airTemperature", "rank": 1, "code": 12101, "unit": "K",
+                                            "name": "TEMPERATURE/AIR TEMPERATURE", "scale": 2, "type": "float64"}
+    with pytest.raises(ValueError, match="#0#airTemperature"):
+        bufr.to_numpy(["#0#airTemperature"])
+    with pytest.raises(KeyError):
+        table.array("dewpointTemperature")
+
+
+def test_arrow_holds_the_numpy_values_and_outlives_the_file():
+    pa = pytest.importorskip("pyarrow")
+    bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
+    arrays = bufr.to_numpy()
+    table = pa.table(bufr.to_arrow())
+    array = bufr.to_numpy()["airTemperature"]
+    del bufr
+    assert table.column_names == list(arrays)
+    for name, values in arrays.items():
+        column = table.column(name).to_pylist()
+        assert column == [cell(values, row) if values.dtype != np.int64 else
+                          (None if values[row] == _core.MISSING_CODE else int(values[row]))
+                          for row in range(len(values))], name
+    np.testing.assert_array_equal(array, arrays["airTemperature"])
+    nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr"))._columns(filters=[("day", [], [], 40.0, None, True)])
+    assert pa.table(nothing).num_rows == 0
+
+
+def test_ctrl_c_stops_a_long_decode_quickly():
+    bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
+    # The same messages again and again, every row filtered out: minutes of work, no memory.
+    entries = bufr._entries * 100000
+    nothing = [("latitude", [], [], 1000.0, None, True)]
+    timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            _core.decode_columns(bufr._data, entries, bufr.tables._native, None, nothing)
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 5
