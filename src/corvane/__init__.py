@@ -8,14 +8,15 @@
 
 :func:`open` reads a path (also ``.gz``, ``.bz2``, ``.xz``), bytes or a binary file object and
 gives a :class:`BufrFile` of :class:`Message` objects; :meth:`Message.values` decodes one
-message into :class:`Value` records. Tables come with the package (every ecCodes 2.28 BUFR table,
+message into :class:`Value` records; :func:`read` gives a pandas DataFrame. Tables come with the package (every ecCodes 2.28 BUFR table,
 chosen per message); ``tables=`` names others (see :class:`Tables`). Bad messages raise
 :class:`BufrError` unless ``errors="skip"`` or ``errors="keep"``. The command line is ``corvane``
 (or ``python -m corvane``).
 """
 from ._errors import BufrError
 from ._file import BufrFile, Message, Value, open
+from ._read import read
 from ._tables import Tables
 
-__all__ = ["open", "BufrFile", "Message", "Value", "BufrError", "Tables"]
+__all__ = ["open", "read", "BufrFile", "Message", "Value", "BufrError", "Tables"]
 __version__ = "0.1.0"

@@ -1,0 +1,135 @@
+"""corvane.read into pandas beside pdbufr, on threads and on a Dask cluster, in one run.
+
+    python bench/read.py [--repeat N] [--copies N] [--synop FILE] [--perf FILE] [--no-dask]
+
+Files: --synop (default tests/data/bufr/dwd-synop-44msgs.bufr) and --perf, by default
+pdbufr-perf_synop.bufr in the folder named by $CORVANE_BENCH_DATA (left out when absent). Each
+figure is the best of N runs; pdbufr (optional, never a dependency) runs once, being slow.
+1. corvane.read and pdbufr.read_bufr with the same columns; the rows both give must hold the
+   same values (every pdbufr row is looked up among corvane's).
+2. corvane.read with workers=2 against workers=1, on each file and on N copies of them.
+3. corvane.dask.read over N copies of the files (in a temporary folder) on a distributed
+   LocalCluster of two single-threaded workers against one.
+"""
+import argparse
+import collections
+import os
+import pathlib
+import shutil
+import tempfile
+import time
+
+import numpy as np
+
+import corvane
+from decode_api import best_of
+
+DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr"
+COLUMNS = {
+    "dwd-synop-44msgs.bufr": ["stationNumber", "latitude", "longitude", "airTemperature", "dewpointTemperature"],
+    "pdbufr-perf_synop.bufr": ["blockNumber", "stationNumber", "latitude", "longitude", "pressureReducedToMeanSeaLevel"],
+}
+
+
+def once(run):
+    started = time.perf_counter()
+    result = run()
+    return time.perf_counter() - started, result
+
+
+def rows_of(frame, columns):
+    """The rows as tuples of values rounded to the 6 digits both sides carry, NaN as None."""
+    values = frame[columns].astype(float).to_numpy()
+    return [tuple(None if np.isnan(v) else float(f"{v:.6g}") for v in row) for row in values]
+
+
+def agreement(ours, theirs, columns):
+    """How many of pdbufr's rows appear among corvane's, each used once."""
+    available = collections.Counter(rows_of(ours, columns))
+    found = 0
+    for row in rows_of(theirs, columns):
+        if available[row] > 0:
+            available[row] -= 1
+            found += 1
+    return found
+
+
+def versus_pdbufr(path, columns, repeat):
+    seconds, frame = best_of(repeat, lambda: corvane.read(path, columns=columns))
+    line = f"{path.name:28} corvane.read {seconds * 1e3:9.1f} ms  {len(frame):6} rows"
+    try:
+        import pdbufr
+    except ImportError:
+        print(line + "   (pdbufr not installed)")
+        return
+    theirs_seconds, theirs = once(lambda: pdbufr.read_bufr(str(path), columns=columns))
+    found = agreement(frame, theirs, columns)
+    print(f"{line}   pdbufr {theirs_seconds * 1e3:9.1f} ms {len(theirs):6} rows   "
+          f"{theirs_seconds / seconds:6.1f}x   pdbufr rows with equal values in corvane's: {found}/{len(theirs)}")
+
+
+def threads(label, sources, columns, repeat):
+    one, frame = best_of(repeat, lambda: corvane.read(sources, columns=columns, workers=1))
+    two, other = best_of(repeat, lambda: corvane.read(sources, columns=columns, workers=2))
+    assert frame.equals(other), "workers=2 gave other rows"
+    print(f"{label:40} workers=1 {one * 1e3:8.1f} ms  workers=2 {two * 1e3:8.1f} ms  {one / two:4.2f}x  "
+          f"({len(frame)} rows)")
+
+
+def on_cluster(paths, columns, workers, repeat):
+    from distributed import Client, LocalCluster
+
+    import corvane.dask
+
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            Client(cluster):
+        return best_of(repeat, lambda: corvane.dask.read(paths, columns=columns).compute())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--copies", type=int, default=8)
+    parser.add_argument("--synop", type=pathlib.Path, default=DATA / "dwd-synop-44msgs.bufr")
+    folder = os.environ.get("CORVANE_BENCH_DATA")
+    parser.add_argument("--perf", type=pathlib.Path,
+                        default=pathlib.Path(folder) / "pdbufr-perf_synop.bufr" if folder else None)
+    parser.add_argument("--no-dask", action="store_true")
+    args = parser.parse_args()
+    files = [path for path in (args.synop, args.perf) if path is not None and path.exists()]
+    columns = {path: COLUMNS.get(path.name, COLUMNS["dwd-synop-44msgs.bufr"]) for path in files}
+
+    print("== corvane.read against pdbufr.read_bufr, same columns")
+    for path in files:
+        versus_pdbufr(path, columns[path], args.repeat)
+
+    print(f"== threads ({os.cpu_count()} cores)")
+    for path in files:
+        threads(path.name, [path], columns[path], args.repeat)
+    shared = sorted(set.intersection(*(set(c) for c in columns.values())), key=columns[files[0]].index)
+    copies = [path for path in files for _ in range(args.copies)]
+    threads(f"{args.copies} copies of {len(files)} files", copies, shared, args.repeat)
+
+    if args.no_dask:
+        return
+    try:
+        import distributed  # noqa: F401
+    except ImportError:
+        print("== Dask: distributed not installed")
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        paths = []
+        for copy in range(args.copies):
+            for path in files:
+                target = pathlib.Path(folder) / f"{copy}-{path.name}"
+                shutil.copyfile(path, target)
+                paths.append(str(target))
+        one, frame = on_cluster(paths, shared, 1, args.repeat)
+        two, other = on_cluster(paths, shared, 2, args.repeat)
+        assert frame.reset_index(drop=True).equals(other.reset_index(drop=True)), "two workers gave other rows"
+        print(f"== Dask LocalCluster over {len(paths)} files ({len(frame)} rows): 1 worker {one * 1e3:.1f} ms, "
+              f"2 workers {two * 1e3:.1f} ms, {one / two:.2f}x")
+
+
+if __name__ == "__main__":
+    main()

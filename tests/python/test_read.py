@@ -1,0 +1,148 @@
+"""corvane.read and corvane.dask.read: rows, computed columns, filters, sources and workers."""
+import math
+import sys
+
+import numpy as np
+import pytest
+
+import corvane
+from conftest import DATA, read_bufr
+
+pandas = pytest.importorskip("pandas")
+
+SYNOP = DATA / "bufr" / "dwd-synop-44msgs.bufr"
+TEMP = DATA / "bufr" / "pdbufr-temp_hires.bufr"
+WIGOS = DATA / "bufr" / "pdbufr-synop_wigos.bufr"
+EDITION3 = DATA / "bufr" / "pdbufr-syn_new.bufr"
+
+
+def occurrences(source, key):
+    """Every (message, subset, value) of a key as the object path gives it."""
+    return [(m.index, v.subset, v.value) for m in corvane.open(source) for v in m.values() if v.key == key]
+
+
+def test_keys_once_per_subset_give_a_row_per_subset_with_the_object_paths_values():
+    frame = corvane.read(SYNOP, columns=["stationNumber", "stationOrSiteName", "pressureReducedToMeanSeaLevel"])
+    assert list(frame.columns) == ["message", "subset", "stationNumber", "stationOrSiteName",
+                                   "pressureReducedToMeanSeaLevel"]
+    assert frame.dtypes.tolist()[:3] == [np.int64, np.int64, np.float64]
+    names = occurrences(SYNOP, "stationOrSiteName")
+    assert list(zip(frame.message, frame.subset, frame.stationOrSiteName)) == names
+    pressures = {(m, s): p for m, s, p in occurrences(SYNOP, "pressureReducedToMeanSeaLevel")}
+    shown = [None if math.isnan(p) else p for p in frame.pressureReducedToMeanSeaLevel]
+    assert shown == [pressures.get(row) for row in zip(frame.message, frame.subset)]
+    assert len(frame) == sum(m.subsets for m in corvane.open(SYNOP)) and any(shown)
+
+
+def test_a_repeated_group_gives_a_row_per_occurrence_and_flat_a_column():
+    rows = corvane.read(TEMP, columns=["stationNumber", "pressure", "airTemperature"])
+    pressures = [p for _, _, p in occurrences(TEMP, "pressure")]
+    temperatures = [t for _, _, t in occurrences(TEMP, "airTemperature")]
+    # Every level is a row, the station repeated on each (all levels of this profile have a pressure).
+    assert rows.pressure.tolist() == pressures and len(set(rows.stationNumber)) == 1
+    assert rows.airTemperature.tolist() == pytest.approx([np.nan if t is None else t for t in temperatures],
+                                                         nan_ok=True)
+    flat = corvane.read(TEMP, columns=["stationNumber", "pressure"], flat=True)
+    assert len(flat) == 1
+    assert flat[f"#{len(pressures)}#pressure"][0] == pressures[-1] and flat["pressure"][0] == pressures[0]
+
+
+def test_cloud_layers_pair_each_type_with_its_own_height():
+    frame = corvane.read(SYNOP, columns=["stationNumber", "cloudType", "heightOfBaseOfCloud"])
+    assert str(frame.cloudType.dtype) == "Int64"
+    station = frame[(frame.message == 0) & (frame.subset == 3)]
+    # The three cloud types of the general group share its height; then a row per layer.
+    assert station.cloudType.tolist() == [38, 23, 10, 8, 8, 3]
+    assert station.heightOfBaseOfCloud.tolist() == [450, 450, 450, 450, 750, 2700]
+    # A subset without cloud data still gives its one row.
+    assert frame[(frame.message == 0) & (frame.subset == 1)].cloudType.isna().tolist() == [True]
+
+
+def test_computed_columns():
+    frame = corvane.read(SYNOP, columns=["blockNumber", "stationNumber", "WMO_station_id", "minute", "data_datetime"])
+    assert (frame.WMO_station_id == frame.blockNumber * 1000 + frame.stationNumber).all()
+    first = corvane.open(SYNOP)[0]
+    # The SYNOP has no second key: it counts as 0.
+    assert frame.data_datetime[0] == pandas.Timestamp(2021, 5, 16, 12, 0, 0) == pandas.Timestamp(first.time)
+    assert (frame.data_datetime.dt.minute == frame.minute).all()
+    wigos = corvane.read(WIGOS, columns=["WIGOS_station_id"], filters={"WIGOS_station_id": "0-705-0-1932"})
+    assert wigos[["message", "WIGOS_station_id"]].values.tolist() == [[1, "0-705-0-1932"]]
+
+
+@pytest.mark.parametrize("test, select", [
+    (10015, lambda f: f.stationNumber == 10015),
+    ([15, 20, 35], lambda f: f.stationNumber.isin([15, 20, 35])),
+    (slice(290, 295), lambda f: f.airTemperature.between(290, 295)),
+    (lambda t: t > 290, lambda f: f.airTemperature > 290),
+], ids=["value", "list", "range", "callable"])
+def test_filters_keep_the_rows_that_pass(test, select):
+    columns = ["stationNumber", "airTemperature"]
+    key = "stationNumber" if isinstance(test, (int, list)) else "airTemperature"
+    everything = corvane.read(SYNOP, columns=columns)
+    filtered = corvane.read(SYNOP, columns=columns, filters={key: test})
+    expected = everything[select(everything).fillna(False).astype(bool)].reset_index(drop=True)
+    pandas.testing.assert_frame_equal(filtered, expected)
+    assert len(filtered) > 0 or key == "stationNumber"
+
+
+def test_filters_on_repeated_and_computed_keys_test_each_row():
+    columns = ["stationNumber", "pressure", "airTemperature"]
+    everything = corvane.read(TEMP, columns=columns)
+    levels = corvane.read(TEMP, columns=columns, filters={"pressure": slice(50000, 85000)})
+    expected = everything[everything.pressure.between(50000, 85000)].reset_index(drop=True)
+    pandas.testing.assert_frame_equal(levels, expected)
+    assert 0 < len(levels) < len(everything)
+    moment = corvane.read(SYNOP, columns=["stationNumber"],
+                          filters={"data_datetime": slice("2021-05-16 11:50", "2021-05-16 11:55"),
+                                   "WMO_station_id": [10015, 10020]})
+    assert moment.stationNumber.tolist() == [15, 20]
+
+
+def test_error_modes_and_lists_of_sources(tmp_path):
+    damaged = tmp_path / "damaged.bufr"
+    damaged.write_bytes(read_bufr(EDITION3.name) + b"BUFR\0\0")
+    with pytest.raises(corvane.BufrError, match="message 3 at byte 994"):
+        corvane.read(damaged, columns=["stationNumber"])
+    for errors in ("skip", "keep"):
+        assert corvane.read(damaged, columns=["stationNumber"], errors=errors).stationNumber.tolist() == [948, 766, 257]
+    both = corvane.read([EDITION3, SYNOP], columns=["stationNumber", "cloudType"])
+    apart = [corvane.read(source, columns=["stationNumber", "cloudType"]) for source in (EDITION3, SYNOP)]
+    pandas.testing.assert_frame_equal(both, pandas.concat(apart, ignore_index=True))
+    assert both.message[len(apart[0]) - 1] == 2 and both.message[len(apart[0])] == 0
+
+
+def test_workers_give_the_rows_of_one_thread(monkeypatch):
+    sources = [SYNOP, TEMP, EDITION3, SYNOP]
+    columns = ["stationNumber", "pressure", "cloudType", "airTemperature"]
+    pandas.testing.assert_frame_equal(corvane.read(sources, columns=columns, workers=2),
+                                      corvane.read(sources, columns=columns))
+    # One file in blocks of messages over the threads.
+    monkeypatch.setattr(corvane._read, "MIN_BLOCK", 5)
+    pandas.testing.assert_frame_equal(corvane.read(SYNOP, columns=columns, workers=3),
+                                      corvane.read(SYNOP, columns=columns))
+
+
+def test_without_pandas_the_error_says_how_to_get_it(monkeypatch):
+    monkeypatch.setitem(sys.modules, "pandas", None)
+    with pytest.raises(ImportError, match=r"pip install 'corvane\[pandas\]'"):
+        corvane.read(SYNOP)
+
+
+def test_dask_equals_pandas_concat_of_each_file(tmp_path):
+    dask = pytest.importorskip("dask")
+    import corvane.dask
+
+    paths = []
+    for index, name in enumerate([SYNOP, EDITION3, SYNOP]):
+        path = tmp_path / f"{index}.bufr"
+        path.write_bytes(name.read_bytes())
+        paths.append(path)
+    columns = ["stationNumber", "cloudType", "stationOrSiteName", "airTemperature"]
+    expected = pandas.concat([corvane.read(path, columns=columns) for path in paths], ignore_index=True)
+    for per_partition, partitions in ((None, 3), (20, 7)):
+        # Dask would turn the texts into Arrow strings: keep them as the pandas read gives them.
+        with dask.config.set({"scheduler": "sync", "dataframe.convert-string": False}):
+            frame = corvane.dask.read(str(tmp_path / "*.bufr"), columns=columns, messages_per_partition=per_partition)
+            assert frame.npartitions == partitions
+            computed = frame.compute().reset_index(drop=True)
+        pandas.testing.assert_frame_equal(computed, expected)
