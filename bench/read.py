@@ -37,19 +37,22 @@ def once(run):
     return time.perf_counter() - started, result
 
 
-def rows_of(frame, columns):
-    """The rows as tuples of values rounded to the 6 digits both sides carry, NaN as None."""
-    values = frame[columns].astype(float).to_numpy()
-    return [tuple(None if np.isnan(v) else float(f"{v:.6g}") for v in row) for row in values]
-
-
 def agreement(ours, theirs, columns):
-    """How many of pdbufr's rows appear among corvane's, each used once."""
-    available = collections.Counter(rows_of(ours, columns))
+    """How many of pdbufr's rows appear among corvane's, each used once, values equal to the 6
+    significant digits both sides carry."""
+    mine = ours[columns].astype(float).to_numpy()
+    unused = np.ones(len(mine), dtype=bool)
+    by_first = collections.defaultdict(list)
+    for index, first in enumerate(mine[:, 0]):
+        by_first[None if np.isnan(first) else float(first)].append(index)
+    groups = {first: np.array(indices) for first, indices in by_first.items()}
     found = 0
-    for row in rows_of(theirs, columns):
-        if available[row] > 0:
-            available[row] -= 1
+    for row in theirs[columns].astype(float).to_numpy():
+        candidates = groups.get(None if np.isnan(row[0]) else float(row[0]), np.zeros(0, dtype=int))
+        equal = np.isclose(mine[candidates], row, rtol=1e-6, atol=0, equal_nan=True).all(axis=1)
+        hits = candidates[equal & unused[candidates]]
+        if len(hits):
+            unused[hits[0]] = False
             found += 1
     return found
 

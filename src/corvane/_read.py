@@ -5,7 +5,7 @@ import concurrent.futures
 import math
 import re
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Set, Tuple, Union
 
 import numpy as np
 
@@ -318,7 +318,10 @@ class Rows:
     """The rows of one table: a row per subset, or per occurrence of the repeated group.
 
     A subset's chosen values are walked in column order; a row ends where a chosen key comes
-    again since the row began, and every key keeps its last value on the rows after. Columns
+    again since the row began, and every key keeps its last value on the rows after. A key that
+    comes again right after itself while the row still lacks a chosen key is the same quantity
+    measured again (a SYNOP temperature at another sensor height): its value, when present,
+    replaces the row's instead of starting a row, as pdbufr reads such subsets. Columns
     hold no trace of where an occurrence is absent, so a column whose values are all missing in
     a message counts as absent from it, and a row whose new values are all missing is dropped
     (a subset's first row stays). Messages that hold the same columns share one walk, planned
@@ -351,9 +354,9 @@ class Rows:
         positions = []
         first_of_kind = np.unique(kind_of_message.reshape(-1), return_index=True)[1]
         for kind, found in enumerate(kinds):
-            held = [name for name, there in zip(names, found) if there]
-            walk = Walk(in_message_order(held, order(int(self.message[starts[first_of_kind[kind]]]))), owner,
-                        np.flatnonzero(kind_of_row == kind))
+            held = {name for name, there in zip(names, found) if there}
+            walk = Walk(in_message_order(names, order(int(self.message[starts[first_of_kind[kind]]]))), held,
+                        owner, np.flatnonzero(kind_of_row == kind))
             walk.plan_rows(table)
             self.groups.append(walk)
             positions.append(np.repeat(walk.rows, len(walk.steps))[walk.keep])
@@ -368,7 +371,7 @@ class Rows:
             name = self.single.get(key)
             return self.table.array(name) if name is not None else _absent(self.table.rows)
         arrays = {name: self.table.array(name) for walk in self.groups for step in walk.steps
-                  for name in [step.get(key)] if name is not None}
+                  for name in step.get(key, [])}
         kinds = {array.dtype for array in arrays.values()}
         dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
                  else np.dtype(np.float64))
@@ -386,24 +389,35 @@ def in_message_order(names: List[str], order: List[str]) -> List[str]:
 
 class Walk:
     """The rows of the messages that hold the same chosen columns: `steps` maps each chosen
-    key to its column on each row of a subset, `fresh` lists the columns each row begins."""
+    key to its columns on each row of a subset (the last present one counts), `fresh` lists
+    the columns each row begins."""
 
-    def __init__(self, names: List[str], owner: Dict[str, str], rows: np.ndarray) -> None:
+    def __init__(self, names: List[str], held: Set[str], owner: Dict[str, str], rows: np.ndarray) -> None:
         self.rows = rows
-        self.steps: List[Dict[str, str]] = []
+        self.steps: List[Dict[str, List[str]]] = []
         self.fresh: List[List[str]] = []
-        current: Dict[str, str] = {}
+        every_key = {owner[name] for name in held}
+        current: Dict[str, List[str]] = {}
         fresh: List[str] = []
         fresh_keys = set()
+        last_key = None
         for name in names:
             key = owner[name]
-            if key in fresh_keys:
-                self.steps.append(dict(current))
-                self.fresh.append(fresh)
-                fresh, fresh_keys = [], set()
-            current[key] = name
+            if name not in held:
+                # Absent here, but it still separates what comes before from what comes after.
+                last_key = key
+                continue
+            if key == last_key and len(current) < len(every_key):
+                current[key] = current[key] + [name]
+            else:
+                if key in fresh_keys:
+                    self.steps.append(dict(current))
+                    self.fresh.append(fresh)
+                    fresh, fresh_keys = [], set()
+                current[key] = [name]
+                fresh_keys.add(key)
             fresh.append(name)
-            fresh_keys.add(key)
+            last_key = key
         self.steps.append(current)
         self.fresh.append(fresh)
         self.keep = np.ones(0, dtype=bool)
@@ -420,8 +434,15 @@ class Walk:
     def values(self, key: str, arrays: Dict[str, np.ndarray], dtype: np.dtype) -> np.ndarray:
         out = np.empty((len(self.rows), len(self.steps)), dtype=dtype)
         for step, names in enumerate(self.steps):
-            name = names.get(key)
-            out[:, step] = _blank(dtype) if name is None else _converted(arrays[name][self.rows], dtype)
+            if key not in names:
+                out[:, step] = _blank(dtype)
+                continue
+            chain = names[key]
+            value = _converted(arrays[chain[0]][self.rows], dtype)
+            for name in chain[1:]:
+                again = _converted(arrays[name][self.rows], dtype)
+                value = np.where(missing(again), value, again)
+            out[:, step] = value
         return out.ravel()[self.keep]
 
 

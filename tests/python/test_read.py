@@ -47,6 +47,16 @@ def test_a_repeated_group_gives_a_row_per_occurrence_and_flat_a_column():
     assert flat[f"#{len(pressures)}#pressure"][0] == pressures[-1] and flat["pressure"][0] == pressures[0]
 
 
+def test_a_quantity_measured_again_before_the_row_is_complete_stays_one_row():
+    frame = corvane.read(SYNOP, columns=["stationNumber", "airTemperature", "dewpointTemperature"])
+    assert len(frame) == sum(m.subsets for m in corvane.open(SYNOP))
+    # Station 15 reports a temperature at 2 m, then one at 5 cm, then the dew point: the later
+    # present temperature counts. Station 55 reports its second temperature as missing.
+    by_station = frame.set_index("stationNumber")
+    assert by_station.loc[15.0, ["airTemperature", "dewpointTemperature"]].tolist() == [293.85, 283.0]
+    assert by_station.loc[55.0, ["airTemperature", "dewpointTemperature"]].tolist() == [287.55, 283.07]
+
+
 def test_cloud_layers_pair_each_type_with_its_own_height():
     frame = corvane.read(SYNOP, columns=["stationNumber", "cloudType", "heightOfBaseOfCloud"])
     assert str(frame.cloudType.dtype) == "Int64"
