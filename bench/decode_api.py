@@ -84,16 +84,21 @@ def eccodes_run(messages, with_strings):
 ECCODES_WAYS = [("ecCodes numericValues + stringValues", True), ("ecCodes numericValues only", False)]
 
 
+def eccodes_importable():
+    """Whether the ecCodes peer can be timed; says so when it cannot."""
+    try:
+        import eccodes  # noqa: F401
+    except (ImportError, RuntimeError):
+        print("ecCodes is not importable: timing corvane alone")
+        return False
+    return True
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=3)
     args = parser.parse_args()
-    try:
-        import eccodes  # noqa: F401
-        have_eccodes = True
-    except (ImportError, RuntimeError):
-        have_eccodes = False
-        print("ecCodes is not importable: timing corvane alone")
+    have_eccodes = eccodes_importable()
 
     for name in WORKLOADS:
         path = DATA / "bufr" / name

@@ -13,7 +13,7 @@ import argparse
 import pathlib
 
 import corvane
-from decode_api import DATA, best_of, corvane_run, eccodes_run, tables_for
+from decode_api import DATA, best_of, corvane_run, eccodes_importable, eccodes_run, tables_for
 
 WORKLOADS = [DATA / "bufr" / "dwd-synop-44msgs.bufr", DATA / "bufr" / "hirs-metop-compressed.bufr"]
 
@@ -52,12 +52,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("files", nargs="*", type=pathlib.Path, default=WORKLOADS)
     args = parser.parse_args()
-    try:
-        import eccodes  # noqa: F401
-        have_eccodes = True
-    except (ImportError, RuntimeError):
-        have_eccodes = False
-        print("ecCodes is not importable: timing corvane alone")
+    have_eccodes = eccodes_importable()
 
     for path in args.files:
         package_run(path)()  # loads the tables this file needs
