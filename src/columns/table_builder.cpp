@@ -15,8 +15,14 @@ namespace {
 // Past this, columns grow as they go: a few bytes can declare 65,535 subsets.
 constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
-constexpr std::uint64_t occurrence_id(std::uint32_t key, std::uint32_t rank) {
-    return (std::uint64_t{key} << 32) | rank;
+constexpr std::int32_t kUnsettled = -2;
+
+// Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the cache of keys.
+constexpr std::size_t kCachedCodes = std::size_t{64} << 8;
+constexpr std::size_t cache_slot(std::uint32_t code) {
+    const std::uint32_t x = code / 1000;
+    const std::uint32_t y = code % 1000;
+    return x < 64 && y < 256 ? std::size_t{x} << 8 | y : kCachedCodes;
 }
 
 ColumnType type_of(const TableSet& tables, const ValueSource& source) {
@@ -176,6 +182,7 @@ struct TableBuilder::Cells {
 TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
                            std::vector<std::pair<ColumnName, ColumnFilter>> filters)
     : selection_(std::move(keys)),
+      cached_keys_(kCachedCodes),
       arena_(std::make_unique<ColumnArena>()),
       message_(Cells::make(*arena_, row_column_info("message"))),
       subset_(Cells::make(*arena_, row_column_info("subset"))) {
@@ -245,7 +252,7 @@ void TableBuilder::abandon_message() {
     for (std::size_t i = columns_before_; i < columns_.size(); ++i) Cells::release(*arena_, columns_[i]);
     columns_.resize(columns_before_);
     types_.resize(columns_before_);
-    for (const std::uint64_t occurrence : occurrences_added_) columns_by_occurrence_.erase(occurrence);
+    for (const auto [key, rank] : occurrences_added_) keys_[key].column_of_rank[rank - 1] = kUnsettled;
     occurrences_added_.clear();
     slots_.clear();
     in_step_ = true;
@@ -297,6 +304,14 @@ std::uint32_t TableBuilder::next_rank(std::uint32_t key) {
 }
 
 std::uint32_t TableBuilder::key_of(const ValueSource& source) {
+    const std::size_t slot = cache_slot(source.code);
+    if (slot < kCachedCodes && cached_keys_[slot].name == source.name) return cached_keys_[slot].key;
+    const std::uint32_t key = key_of_slowly(source);
+    if (slot < kCachedCodes) cached_keys_[slot] = {source.name, key};
+    return key;
+}
+
+std::uint32_t TableBuilder::key_of_slowly(const ValueSource& source) {
     if (const auto found = key_of_source_.find(source); found != key_of_source_.end()) return found->second;
     ValueLabel label = value_label(*tables_, source.code, source.name);
     auto [entry, added] = key_ids_.try_emplace(label.key, static_cast<std::uint32_t>(keys_.size()));
@@ -325,12 +340,13 @@ std::uint32_t TableBuilder::key_of(const ValueSource& source) {
 }
 
 std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool create) {
-    const std::uint64_t id = occurrence_id(key, rank);
-    if (const auto found = columns_by_occurrence_.find(id); found != columns_by_occurrence_.end()) return found->second;
+    Key& entry = keys_[key];
+    std::vector<std::int32_t>& columns = entry.column_of_rank;
+    if (rank <= columns.size() && columns[rank - 1] != kUnsettled) return columns[rank - 1];
     if (!create) return kNoColumn;
-    const Key& entry = keys_[key];
+    if (rank > columns.size()) columns.resize(rank, kUnsettled);
     if (!entry.every_occurrence && !entry.occurrences.contains(rank)) {
-        columns_by_occurrence_.emplace(id, kNoColumn);
+        columns[rank - 1] = kNoColumn;
         return kNoColumn;
     }
     if (end_ * (columns_.size() + 3) > kMaxColumnCells) {
@@ -343,8 +359,8 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
     columns_.push_back(Cells::make(*arena_, std::move(info)));
     types_.push_back(entry.info.type);
     const auto index = static_cast<std::int32_t>(columns_.size() - 1);
-    columns_by_occurrence_.emplace(id, index);
-    occurrences_added_.push_back(id);
+    columns[rank - 1] = index;
+    occurrences_added_.push_back({key, rank});
     return index;
 }
 

@@ -88,6 +88,19 @@ private:
         ColumnInfo info;  // rank 0, name empty
         bool every_occurrence = false;
         std::set<std::uint32_t> occurrences;
+        // The column of rank r at r - 1: kNoColumn when not selected, kUnsettled before the
+        // rank is first met.
+        std::vector<std::int32_t> column_of_rank;
+    };
+    // The keys of Table B elements, direct-mapped by descriptor: a hit is the same name
+    // pointer, which alone tells a Table B value from a labelled one of the same code.
+    struct CachedKey {
+        const std::string* name = nullptr;
+        std::uint32_t key = 0;
+    };
+    struct Occurrence {
+        std::uint32_t key;
+        std::uint32_t rank;
     };
     struct Slot {
         ValueSource source;
@@ -103,6 +116,7 @@ private:
 
     std::int32_t value_column_slowly(const ValueSource& source);
     std::uint32_t key_of(const ValueSource& source);
+    std::uint32_t key_of_slowly(const ValueSource& source);
     std::uint32_t next_rank(std::uint32_t key);
     std::int32_t column_of(std::uint32_t key, std::uint32_t rank, bool create);
     Column& column(std::int32_t index) { return columns_[static_cast<std::size_t>(index)]; }
@@ -115,11 +129,10 @@ private:
     std::vector<Filter> filters_;
 
     const TableSet* tables_ = nullptr;
+    std::vector<CachedKey> cached_keys_;
     std::unordered_map<ValueSource, std::uint32_t, SourceHash> key_of_source_;
     std::unordered_map<std::string, std::uint32_t> key_ids_;
     std::vector<Key> keys_;
-    // (key << 32 | rank) -> column, or kNoColumn for an occurrence not selected.
-    std::unordered_map<std::uint64_t, std::int32_t> columns_by_occurrence_;
     std::unique_ptr<ColumnArena> arena_;
     std::vector<Column> columns_;
     std::vector<ColumnType> types_;
@@ -136,7 +149,7 @@ private:
     std::size_t messages_begun_ = 0;
     std::uint64_t subsets_begun_ = 0;
     std::size_t planned_rows_ = 0;
-    std::vector<std::uint64_t> occurrences_added_;
+    std::vector<Occurrence> occurrences_added_;
     bool too_large_ = false;
     std::vector<std::uint8_t> kept_;
 
