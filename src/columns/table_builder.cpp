@@ -17,14 +17,6 @@ constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
 constexpr std::int32_t kUnsettled = -2;
 
-// Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the cache of keys.
-constexpr std::size_t kCachedCodes = std::size_t{64} << 8;
-constexpr std::size_t cache_slot(std::uint32_t code) {
-    const std::uint32_t x = code / 1000;
-    const std::uint32_t y = code % 1000;
-    return x < 64 && y < 256 ? std::size_t{x} << 8 | y : kCachedCodes;
-}
-
 ColumnType type_of(const TableSet& tables, const ValueSource& source) {
     const ElementDefinition* element = tables.find_element(source.code);
     if (element == nullptr || &element->name != source.name) {
@@ -182,6 +174,7 @@ struct TableBuilder::Cells {
 TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
                            std::vector<std::pair<ColumnName, ColumnFilter>> filters)
     : selection_(std::move(keys)),
+      cached_elements_(kCachedCodes),
       cached_keys_(kCachedCodes),
       arena_(std::make_unique<ColumnArena>()),
       message_(Cells::make(*arena_, row_column_info("message"))),
@@ -274,6 +267,12 @@ void TableBuilder::begin_subset() {
 void TableBuilder::end_subset() {
     // Slots past a subset that left the step of the one before belong to neither.
     if (!in_step_) slots_.resize(position_);
+}
+
+const ElementDefinition* TableBuilder::element_slowly(std::uint32_t code, std::size_t slot) {
+    const ElementDefinition* found = tables_->find_element(code);
+    if (slot < kCachedCodes) cached_elements_[slot] = {tables_, found};
+    return found;
 }
 
 std::int32_t TableBuilder::value_column_slowly(const ValueSource& source) {

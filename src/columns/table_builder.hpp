@@ -28,6 +28,15 @@ struct ValueSource {
 
 inline constexpr std::int32_t kNoColumn = -1;
 
+// Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
+// direct-mapped caches; other codes are not cached.
+inline constexpr std::size_t kCachedCodes = std::size_t{64} << 8;
+constexpr std::size_t cache_slot(std::uint32_t code) {
+    const std::uint32_t x = code / 1000;
+    const std::uint32_t y = code % 1000;
+    return x < 64 && y < 256 ? std::size_t{x} << 8 | y : kCachedCodes;
+}
+
 // "key" or "#n#key" as (key, n); n is 0 for a bare key.
 struct ColumnName {
     std::string key;
@@ -52,6 +61,14 @@ public:
 
     std::size_t base_row() const { return base_; }
     void expect_messages(std::size_t count) { expected_messages_ = count; }
+
+    // The definition of `code` in the message's tables, or null: the walks ask for every
+    // element they meet.
+    const ElementDefinition* element(std::uint32_t code) {
+        const std::size_t slot = cache_slot(code);
+        if (slot < kCachedCodes && cached_elements_[slot].tables == tables_) return cached_elements_[slot].element;
+        return element_slowly(code, slot);
+    }
 
     // Uncompressed messages: the column of each value of a subset in turn (kNoColumn when not
     // selected). Subsets that repeat the values of the one before cost one comparison a value.
@@ -92,11 +109,16 @@ private:
         // rank is first met.
         std::vector<std::int32_t> column_of_rank;
     };
-    // The keys of Table B elements, direct-mapped by descriptor: a hit is the same name
-    // pointer, which alone tells a Table B value from a labelled one of the same code.
+    // The keys of values by cache_slot: a hit is the same name pointer, which alone tells a
+    // Table B value from a labelled one of the same code.
     struct CachedKey {
         const std::string* name = nullptr;
         std::uint32_t key = 0;
+    };
+    // Definitions by cache_slot, for the tables they were found in.
+    struct CachedElement {
+        const TableSet* tables = nullptr;
+        const ElementDefinition* element = nullptr;
     };
     struct Occurrence {
         std::uint32_t key;
@@ -114,6 +136,7 @@ private:
 
     struct Cells;  // what the builder does to a column's buffers
 
+    const ElementDefinition* element_slowly(std::uint32_t code, std::size_t slot);
     std::int32_t value_column_slowly(const ValueSource& source);
     std::uint32_t key_of(const ValueSource& source);
     std::uint32_t key_of_slowly(const ValueSource& source);
@@ -129,6 +152,7 @@ private:
     std::vector<Filter> filters_;
 
     const TableSet* tables_ = nullptr;
+    std::vector<CachedElement> cached_elements_;
     std::vector<CachedKey> cached_keys_;
     std::unordered_map<ValueSource, std::uint32_t, SourceHash> key_of_source_;
     std::unordered_map<std::string, std::uint32_t> key_ids_;

@@ -87,7 +87,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
+    const ElementStep step = begin_element(walk.state.operators, walk.out.element(code), code, walk.options);
     if (step.associated_width != 0) {
         if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode); !read) {
             return read;
