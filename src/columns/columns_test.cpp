@@ -196,6 +196,23 @@ TEST(Columns, HoldWhatTheValuesHoldAndFailAsTheyFailForEveryTestFileAndItsMutati
     }
 }
 
+// The columns of one uncompressed message, checked against its values.
+ColumnTable columns_as_values(const BufrMessage& message, const TableSet& tables, const std::vector<std::uint8_t>& data,
+                              const std::string& label) {
+    detail::TableBuilder builder(std::nullopt, {});
+    builder.begin_message(message.number_of_subsets, tables);
+    BitReader reader(data);
+    EXPECT_TRUE(detail::decode_uncompressed_columns(message, tables, kPackageDecodeOptions, reader, builder)) << label;
+    EXPECT_TRUE(builder.end_message(0)) << label;
+    ColumnTable table = builder.finish();
+    auto values = decode_uncompressed_values(message, tables, data, kPackageDecodeOptions);
+    EXPECT_TRUE(values) << label;
+    Cells expected;
+    if (values) add_value_rows(*values, tables, 0, expected);
+    expect_same_cells(table, expected, label);
+    return table;
+}
+
 // Uncompressed subsets whose replications differ: 2, 1, 0 and 2 repetitions of (A, NAME).
 TEST(Columns, AlignSubsetsOfDifferentReplicationsByOccurrence) {
     const TableSet tables = basic_tables();
@@ -211,21 +228,18 @@ TEST(Columns, AlignSubsetsOfDifferentReplicationsByOccurrence) {
     subset(1);
     subset(0);
     subset(2);
-    const std::vector<std::uint8_t> data = bits.bytes();
-
-    detail::TableBuilder builder(std::nullopt, {});
-    builder.begin_message(message.number_of_subsets, with_sequence);
-    BitReader reader(data);
-    ASSERT_TRUE(detail::decode_uncompressed_columns(message, with_sequence, kPackageDecodeOptions, reader, builder));
-    ASSERT_TRUE(builder.end_message(0));
-    const ColumnTable table = builder.finish();
-
-    auto values = decode_uncompressed_values(message, with_sequence, data, kPackageDecodeOptions);
-    ASSERT_TRUE(values);
-    Cells expected;
-    add_value_rows(*values, with_sequence, 0, expected);
-    expect_same_cells(table, expected, "replications");
+    const ColumnTable table = columns_as_values(message, with_sequence, bits.bytes(), "replications");
     EXPECT_EQ(cells_of(*table.find("#2#001015"))[3], Cell("C"));
+}
+
+// 206YYY before an element at another width reads plain bits under the element's code: a
+// column of its own, however the two alternate.
+TEST(Columns, KeepLocalWidthValuesApartFromTheElementOfTheirCode) {
+    TableSet tables = basic_tables();
+    tables.elements.at(1002).abbreviation = "b";
+    const BufrMessage message = make_message({206005, 1002, 1002, 206005, 1002});
+    const std::vector<std::uint8_t> data = BitWriter().bits(3, 5).bits(7, 10).bits(9, 5).bytes();
+    EXPECT_EQ(columns_as_values(message, tables, data, "local widths").columns.size(), 5u);
 }
 
 std::vector<std::string> names_of(const ColumnTable& table) {

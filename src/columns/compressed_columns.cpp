@@ -240,7 +240,7 @@ Result<FirstValue> read_bits_column(Walk& walk, std::uint16_t width, std::int32_
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
+    const ElementStep step = begin_element(walk.state.operators, walk.out.element(code), code, walk.options);
     if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
         const std::int32_t column = column_of(walk, &associated_field_label(), kAssociatedFieldCode);

@@ -15,9 +15,7 @@ namespace {
 // Past this, columns grow as they go: a few bytes can declare 65,535 subsets.
 constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
-constexpr std::uint64_t occurrence_id(std::uint32_t key, std::uint32_t rank) {
-    return (std::uint64_t{key} << 32) | rank;
-}
+constexpr std::int32_t kUnsettled = -2;
 
 ColumnType type_of(const TableSet& tables, const ValueSource& source) {
     const ElementDefinition* element = tables.find_element(source.code);
@@ -176,6 +174,8 @@ struct TableBuilder::Cells {
 TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
                            std::vector<std::pair<ColumnName, ColumnFilter>> filters)
     : selection_(std::move(keys)),
+      cached_elements_(kCachedCodes),
+      cached_keys_(kCachedCodes),
       arena_(std::make_unique<ColumnArena>()),
       message_(Cells::make(*arena_, row_column_info("message"))),
       subset_(Cells::make(*arena_, row_column_info("subset"))) {
@@ -245,7 +245,7 @@ void TableBuilder::abandon_message() {
     for (std::size_t i = columns_before_; i < columns_.size(); ++i) Cells::release(*arena_, columns_[i]);
     columns_.resize(columns_before_);
     types_.resize(columns_before_);
-    for (const std::uint64_t occurrence : occurrences_added_) columns_by_occurrence_.erase(occurrence);
+    for (const auto [key, rank] : occurrences_added_) keys_[key].column_of_rank[rank - 1] = kUnsettled;
     occurrences_added_.clear();
     slots_.clear();
     in_step_ = true;
@@ -267,6 +267,12 @@ void TableBuilder::begin_subset() {
 void TableBuilder::end_subset() {
     // Slots past a subset that left the step of the one before belong to neither.
     if (!in_step_) slots_.resize(position_);
+}
+
+const ElementDefinition* TableBuilder::element_slowly(std::uint32_t code, std::size_t slot) {
+    const ElementDefinition* found = tables_->find_element(code);
+    if (slot < kCachedCodes) cached_elements_[slot] = {tables_, found};
+    return found;
 }
 
 std::int32_t TableBuilder::value_column_slowly(const ValueSource& source) {
@@ -297,6 +303,14 @@ std::uint32_t TableBuilder::next_rank(std::uint32_t key) {
 }
 
 std::uint32_t TableBuilder::key_of(const ValueSource& source) {
+    const std::size_t slot = cache_slot(source.code);
+    if (slot < kCachedCodes && cached_keys_[slot].name == source.name) return cached_keys_[slot].key;
+    const std::uint32_t key = key_of_slowly(source);
+    if (slot < kCachedCodes) cached_keys_[slot] = {source.name, key};
+    return key;
+}
+
+std::uint32_t TableBuilder::key_of_slowly(const ValueSource& source) {
     if (const auto found = key_of_source_.find(source); found != key_of_source_.end()) return found->second;
     ValueLabel label = value_label(*tables_, source.code, source.name);
     auto [entry, added] = key_ids_.try_emplace(label.key, static_cast<std::uint32_t>(keys_.size()));
@@ -325,12 +339,13 @@ std::uint32_t TableBuilder::key_of(const ValueSource& source) {
 }
 
 std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool create) {
-    const std::uint64_t id = occurrence_id(key, rank);
-    if (const auto found = columns_by_occurrence_.find(id); found != columns_by_occurrence_.end()) return found->second;
+    Key& entry = keys_[key];
+    std::vector<std::int32_t>& columns = entry.column_of_rank;
+    if (rank <= columns.size() && columns[rank - 1] != kUnsettled) return columns[rank - 1];
     if (!create) return kNoColumn;
-    const Key& entry = keys_[key];
+    if (rank > columns.size()) columns.resize(rank, kUnsettled);
     if (!entry.every_occurrence && !entry.occurrences.contains(rank)) {
-        columns_by_occurrence_.emplace(id, kNoColumn);
+        columns[rank - 1] = kNoColumn;
         return kNoColumn;
     }
     if (end_ * (columns_.size() + 3) > kMaxColumnCells) {
@@ -343,8 +358,8 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
     columns_.push_back(Cells::make(*arena_, std::move(info)));
     types_.push_back(entry.info.type);
     const auto index = static_cast<std::int32_t>(columns_.size() - 1);
-    columns_by_occurrence_.emplace(id, index);
-    occurrences_added_.push_back(id);
+    columns[rank - 1] = index;
+    occurrences_added_.push_back({key, rank});
     return index;
 }
 

@@ -28,6 +28,15 @@ struct ValueSource {
 
 inline constexpr std::int32_t kNoColumn = -1;
 
+// Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
+// direct-mapped caches; other codes are not cached.
+inline constexpr std::size_t kCachedCodes = std::size_t{64} << 8;
+constexpr std::size_t cache_slot(std::uint32_t code) {
+    const std::uint32_t x = code / 1000;
+    const std::uint32_t y = code % 1000;
+    return x < 64 && y < 256 ? std::size_t{x} << 8 | y : kCachedCodes;
+}
+
 // "key" or "#n#key" as (key, n); n is 0 for a bare key.
 struct ColumnName {
     std::string key;
@@ -52,6 +61,14 @@ public:
 
     std::size_t base_row() const { return base_; }
     void expect_messages(std::size_t count) { expected_messages_ = count; }
+
+    // The definition of `code` in the message's tables, or null: the walks ask for every
+    // element they meet.
+    const ElementDefinition* element(std::uint32_t code) {
+        const std::size_t slot = cache_slot(code);
+        if (slot < kCachedCodes && cached_elements_[slot].tables == tables_) return cached_elements_[slot].element;
+        return element_slowly(code, slot);
+    }
 
     // Uncompressed messages: the column of each value of a subset in turn (kNoColumn when not
     // selected). Subsets that repeat the values of the one before cost one comparison a value.
@@ -88,6 +105,24 @@ private:
         ColumnInfo info;  // rank 0, name empty
         bool every_occurrence = false;
         std::set<std::uint32_t> occurrences;
+        // The column of rank r at r - 1: kNoColumn when not selected, kUnsettled before the
+        // rank is first met.
+        std::vector<std::int32_t> column_of_rank;
+    };
+    // The keys of values by cache_slot: a hit is the same name pointer, which alone tells a
+    // Table B value from a labelled one of the same code.
+    struct CachedKey {
+        const std::string* name = nullptr;
+        std::uint32_t key = 0;
+    };
+    // Definitions by cache_slot, for the tables they were found in.
+    struct CachedElement {
+        const TableSet* tables = nullptr;
+        const ElementDefinition* element = nullptr;
+    };
+    struct Occurrence {
+        std::uint32_t key;
+        std::uint32_t rank;
     };
     struct Slot {
         ValueSource source;
@@ -101,8 +136,10 @@ private:
 
     struct Cells;  // what the builder does to a column's buffers
 
+    const ElementDefinition* element_slowly(std::uint32_t code, std::size_t slot);
     std::int32_t value_column_slowly(const ValueSource& source);
     std::uint32_t key_of(const ValueSource& source);
+    std::uint32_t key_of_slowly(const ValueSource& source);
     std::uint32_t next_rank(std::uint32_t key);
     std::int32_t column_of(std::uint32_t key, std::uint32_t rank, bool create);
     Column& column(std::int32_t index) { return columns_[static_cast<std::size_t>(index)]; }
@@ -115,11 +152,11 @@ private:
     std::vector<Filter> filters_;
 
     const TableSet* tables_ = nullptr;
+    std::vector<CachedElement> cached_elements_;
+    std::vector<CachedKey> cached_keys_;
     std::unordered_map<ValueSource, std::uint32_t, SourceHash> key_of_source_;
     std::unordered_map<std::string, std::uint32_t> key_ids_;
     std::vector<Key> keys_;
-    // (key << 32 | rank) -> column, or kNoColumn for an occurrence not selected.
-    std::unordered_map<std::uint64_t, std::int32_t> columns_by_occurrence_;
     std::unique_ptr<ColumnArena> arena_;
     std::vector<Column> columns_;
     std::vector<ColumnType> types_;
@@ -136,7 +173,7 @@ private:
     std::size_t messages_begun_ = 0;
     std::uint64_t subsets_begun_ = 0;
     std::size_t planned_rows_ = 0;
-    std::vector<std::uint64_t> occurrences_added_;
+    std::vector<Occurrence> occurrences_added_;
     bool too_large_ = false;
     std::vector<std::uint8_t> kept_;
 

@@ -64,30 +64,31 @@ Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::
     return {};
 }
 
-// The element's scaled value for the caller (nothing when missing or text).
-Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+// The element's scaled value for the caller in `value` (nothing when missing or text). Not a
+// Result: one would pass every value through memory.
+Status read_element(Walk& walk, const ElementDefinition& element, bool difference_statistics,
+                    std::optional<double>& value) {
     const OperatorState& operators = walk.state.operators;
     if (element.is_text()) {
         const std::uint16_t width = text_width(element, operators, difference_statistics);
-        if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
-        if (Status counted = count_value(walk); !counted) return std::move(counted).error();
+        if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
+        if (Status counted = count_value(walk); !counted) return counted;
         put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
-        return std::optional<double>{};
+        return {};
     }
     const NumericField field = numeric_field(element, operators, difference_statistics);
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
     if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
-    if (Status counted = count_value(walk); !counted) return std::move(counted).error();
-    std::optional<double> value;
+    if (Status counted = count_value(walk); !counted) return counted;
     if (!is_missing(raw, width, !is_class31(element.code))) value = scaled_value(raw, field.reference, field.divisor);
     put_number(walk, &element.name, element.code, value);
-    return value;
+    return {};
 }
 
 Status decode_element(Walk& walk, std::uint32_t code) {
-    const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
+    const ElementStep step = begin_element(walk.state.operators, walk.out.element(code), code, walk.options);
     if (step.associated_width != 0) {
         if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode); !read) {
             return read;
@@ -105,11 +106,11 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         end_unknown_local_element(walk.state);
         return {};
     }
-    auto value = read_element(walk, *step.element, false);
-    if (!value) return std::move(value).error();
+    std::optional<double> value;
+    if (Status read = read_element(walk, *step.element, false, value); !read) return read;
     end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
-        if (!value->has_value()) return std::nullopt;
-        return bitmap_entry(**value);
+        if (!value) return std::nullopt;
+        return bitmap_entry(*value);
     });
     return {};
 }
@@ -123,9 +124,8 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 }
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
-    auto value = read_element(walk, element, difference_statistics);
-    if (!value) return std::move(value).error();
-    return {};
+    std::optional<double> value;
+    return read_element(walk, element, difference_statistics, value);
 }
 
 Status append_marker(Walk& walk, std::uint32_t code) {
@@ -134,10 +134,10 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 }
 
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
-    auto value = read_element(walk, factor, false);
-    if (!value) return std::move(value).error();
+    std::optional<double> value;
+    if (Status read = read_element(walk, factor, false, value); !read) return std::move(read).error();
     end_replication_factor(walk.state, factor);
-    return replication_count(*value);
+    return replication_count(value);
 }
 
 }  // namespace

@@ -32,10 +32,10 @@ struct ElementStep {
     bool check_missing = false;
 };
 
-// Inline: it runs once for every element a walk meets.
-inline ElementStep begin_element(const OperatorState& operators, const TableSet& tables, std::uint32_t code,
+// Inline: it runs once for every element a walk meets. `element` is the tables' definition
+// of `code`, null when they lack it.
+inline ElementStep begin_element(const OperatorState& operators, const ElementDefinition* element, std::uint32_t code,
                                  const DecodeOptions& options) {
-    const ElementDefinition* element = tables.find_element(code);
     // Inside a 203YYY definition an element's bits are its new reference value, with no
     // associated field.
     if (operators.new_reference_width != 0) {
@@ -52,6 +52,11 @@ inline ElementStep begin_element(const OperatorState& operators, const TableSet&
         return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width, mismatched_width && !is_class31(code)};
     }
     return {ElementRead::NotFound, nullptr, associated, 0};
+}
+
+inline ElementStep begin_element(const OperatorState& operators, const TableSet& tables, std::uint32_t code,
+                                 const DecodeOptions& options) {
+    return begin_element(operators, tables.find_element(code), code, options);
 }
 
 // After NewReference: the bits (sign and magnitude) are the element's reference from now on.
