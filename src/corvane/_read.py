@@ -31,7 +31,7 @@ _OCCURRENCE = re.compile(r"#([0-9]+)#(.+)")
 _MISSING_CODE = _core.MISSING_CODE
 # Messages per block when a single file is spread over threads: blocks small enough to balance
 # the threads, large enough that each pays its fixed costs once.
-_BLOCKS_PER_WORKER = 4
+_BLOCKS_PER_WORKER = 2
 # Fewer messages than this per block cost more in fixed costs than the threads win.
 MIN_BLOCK = 64
 
