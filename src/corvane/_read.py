@@ -96,10 +96,14 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
     if threads == 1:
         parts = [plan.frame(pandas, bufr, None) for bufr in map(open_source, sources)]
     else:
+        # Threads start only for work they can share: one small file stays on this one.
         with concurrent.futures.ThreadPoolExecutor(threads) as pool:
-            files = list(pool.map(open_source, sources))
+            files = list(pool.map(open_source, sources)) if len(sources) != 1 else [open_source(sources[0])]
             blocks = [(bufr, block) for bufr in files for block in message_blocks(bufr, threads, len(files))]
-            parts = list(pool.map(lambda job: plan.frame(pandas, *job), blocks))
+            if len(blocks) == 1:
+                parts = [plan.frame(pandas, *blocks[0])]
+            else:
+                parts = list(pool.map(lambda job: plan.frame(pandas, *job), blocks))
     return concat(pandas, parts)
 
 
@@ -115,6 +119,8 @@ def message_blocks(bufr: BufrFile, threads: int, files: int) -> List[Optional[ra
 def concat(pandas: Any, parts: List[Any]) -> Any:
     """The parts one after another. A key that a part lacks, or holds only missing values of,
     takes the dtype that the other parts agree on, instead of turning them into floats."""
+    if not parts:
+        return pandas.DataFrame({"message": np.zeros(0, np.int64), "subset": np.zeros(0, np.int64)})
     if len(parts) == 1:
         return parts[0]
     names = {name for part in parts for name in part.columns}

@@ -130,6 +130,8 @@ def test_workers_give_the_rows_of_one_thread(monkeypatch):
     monkeypatch.setattr(corvane._read, "MIN_BLOCK", 5)
     pandas.testing.assert_frame_equal(corvane.read(SYNOP, columns=columns, workers=3),
                                       corvane.read(SYNOP, columns=columns))
+    # No sources: no rows, whether or not threads are asked for.
+    assert [list(corvane.read([], workers=n).columns) for n in (1, 2)] == [["message", "subset"]] * 2
 
 
 def test_without_pandas_the_error_says_how_to_get_it(monkeypatch):
