@@ -19,18 +19,13 @@ namespace corvane::detail {
 
 namespace {
 
-struct Walk {
-    const TableSet& tables;
-    const DecodeOptions options;
-    BitReader& reader;
+struct Walk : SectionWalk {
     ValueCodingState state;
     std::uint64_t subsets;
     TableBuilder& out;
     // Columns as the value decoder counts them, markers included, for its bound.
     std::size_t columns = 0;
     bool defining_references = false;
-    std::uint64_t steps = 0;
-    FieldScratch field{};
 };
 
 Status check_room(const Walk& walk) {
@@ -317,7 +312,7 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
 
 Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
                                  BitReader& reader, TableBuilder& out) {
-    Walk walk{tables, options, reader, ValueCodingState{}, message.number_of_subsets, out};
+    Walk walk{{tables, options, reader}, ValueCodingState{}, message.number_of_subsets, out};
     return walk_descriptors(walk, message.unexpanded_descriptors, 0,
                             "compressed descriptor decode exceeded recursion depth");
 }

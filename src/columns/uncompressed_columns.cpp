@@ -15,10 +15,7 @@ namespace corvane::detail {
 
 namespace {
 
-struct Walk {
-    const TableSet& tables;
-    const DecodeOptions options;
-    BitReader& reader;
+struct Walk : SectionWalk {
     ValueCodingState& state;
     TableBuilder& out;
     std::size_t row = 0;
@@ -26,8 +23,6 @@ struct Walk {
     std::size_t values = 0;
     // Inside a 203YYY definition, which may outlast its subset as the value list does.
     bool defining_references = false;
-    std::uint64_t steps = 0;
-    FieldScratch field{};
 };
 
 Status count_value(Walk& walk) {
@@ -145,7 +140,7 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
 Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
                                    BitReader& reader, TableBuilder& out) {
     ValueCodingState state;
-    Walk walk{tables, options, reader, state, out};
+    Walk walk{{tables, options, reader}, state, out};
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
         walk.row = out.base_row() + subset;

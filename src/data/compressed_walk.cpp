@@ -18,18 +18,13 @@ namespace corvane::detail {
 
 namespace {
 
-struct Walk {
-    const TableSet& tables;
-    const DecodeOptions options;
-    BitReader& reader;
+struct Walk : SectionWalk {
     ValueCodingState state;
     std::uint64_t subsets;
     std::vector<Column> columns;
     std::vector<NumericCell> cells;
     std::vector<std::optional<std::string_view>> texts;
     TextArena arena;
-    std::uint64_t steps = 0;
-    FieldScratch field{};
 };
 
 // Counts the values a column will add before any is produced.
@@ -295,7 +290,7 @@ void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s,
 
 Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
                                                   BitReader& reader, DecodeOptions options) {
-    Walk walk{tables, options, reader, ValueCodingState{}, message.number_of_subsets, {}, {}, {}, {}};
+    Walk walk{{tables, options, reader}, ValueCodingState{}, message.number_of_subsets, {}, {}, {}, {}};
     if (Status walked = decode_compressed_descriptors_inner(walk, message.unexpanded_descriptors, 0); !walked) {
         return std::move(walked).error();
     }

@@ -12,6 +12,7 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "data/coding_state.hpp"
+#include "data/decoder.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
 #include "tables/table_set.hpp"
@@ -27,6 +28,16 @@ struct FieldScratch {
     FieldScratch() {}
     std::uint8_t* data() { return bytes.data(); }
     std::array<std::uint8_t, kMaxFieldBytes> bytes;
+};
+
+// What every walk over section 4 reads with, whatever it writes to: each walk adds its own
+// state and output after these.
+struct SectionWalk {
+    const TableSet& tables;
+    const DecodeOptions options;
+    BitReader& reader;
+    std::uint64_t steps = 0;
+    FieldScratch field{};
 };
 
 BufrError too_many_values();

@@ -18,14 +18,9 @@ namespace corvane::detail {
 namespace {
 
 // One decode call: shared by every subset and every nesting level.
-struct Walk {
-    const TableSet& tables;
-    const DecodeOptions options;
-    BitReader& reader;
+struct Walk : SectionWalk {
     ValueCodingState& state;
     DecodedValues& out;
-    std::uint64_t steps = 0;
-    FieldScratch field{};
 };
 
 DecodedValue* append(DecodedValues& out) {
@@ -182,7 +177,7 @@ Result<DecodedValues> decode_uncompressed_subsets(const BufrMessage& message, co
                                                   BitReader& reader, DecodeOptions options) {
     DecodedValues out;
     ValueCodingState state;
-    Walk walk{tables, options, reader, state, out};
+    Walk walk{{tables, options, reader}, state, out};
     out.subset_ends.reserve(message.number_of_subsets);
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) state.reset_for_next_subset();
