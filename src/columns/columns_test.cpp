@@ -299,6 +299,25 @@ TEST(Columns, SelectKeysAndOccurrencesAndFilterRowsBeforeKeepingThem) {
     EXPECT_FALSE(ColumnBuilder::create(request));
 }
 
+// Data for one subset of the 65,535 that the message declares: the 400 columns take room for
+// the rows that the bits can hold, not for the rows declared.
+TEST(Columns, TakeRoomForTheSubsetsTheBitsHold) {
+    const TableSet tables = basic_tables();
+    const BufrMessage message = make_message({101000, 31002, 1001}, 65535);
+    BitWriter bits;
+    bits.bits(400, 16);
+    for (unsigned i = 0; i < 400; ++i) bits.bits(i % 100, 7);
+    const std::vector<std::uint8_t> data = bits.bytes();
+    BitReader reader(data);
+    detail::TableBuilder builder(std::nullopt, {});
+    builder.begin_message(message.number_of_subsets, tables);
+    const Status decoded = detail::decode_uncompressed_columns(message, tables, {}, reader, builder);
+    ASSERT_FALSE(decoded);
+    EXPECT_NE(decoded.error().text().find("not enough bits"), std::string::npos) << decoded.error().text();
+    builder.abandon_message();
+    EXPECT_LE(builder.finish().arena->mapped(), std::size_t{4} << 20);
+}
+
 // 65,536 rows of 65,535 occurrences pass the cell bound: the table stops instead of growing.
 TEST(Columns, StopBeforeTheTablePassesItsCellBound) {
     const TableSet tables = basic_tables();

@@ -130,6 +130,10 @@ Result<FirstValue> read_numeric_column(Walk& walk, const NumericField& field, bo
     if (!reader.try_read_u64(6, nbinc)) return reader.read_error(6);
     const bool all_missing = is_missing(r0, width, check_missing);
     const std::uint64_t subsets = walk.subsets;
+    // Rows take room only once the bits left are seen to hold an increment for every subset.
+    if (nbinc != 0 && (reader.total_bits() - reader.position()) / nbinc < subsets) {
+        return skip_fields(reader, subsets, static_cast<std::uint16_t>(nbinc)).error();
+    }
     double* floats = column != kNoColumn ? walk.out.float_rows(column) : nullptr;
     std::int64_t* integers = column != kNoColumn && floats == nullptr ? walk.out.integer_rows(column) : nullptr;
     FirstValue first;
@@ -204,7 +208,10 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
         return {};
     }
     const auto bytes = static_cast<std::uint16_t>(nbinc);
-    if (column == kNoColumn) return skip_fields(reader, walk.subsets * bytes, 8);
+    // Rows take room only once the bits left are seen to hold every subset's text.
+    if (column == kNoColumn || (reader.total_bits() - reader.position()) / 8 < walk.subsets * bytes) {
+        return skip_fields(reader, walk.subsets * bytes, 8);
+    }
     for (std::uint64_t s = 0; s < walk.subsets; ++s) {
         if (Status read = read_field_bytes(reader, static_cast<std::uint16_t>(bytes * 8), walk.field.data()); !read) {
             return read;

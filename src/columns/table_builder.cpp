@@ -12,7 +12,7 @@ namespace corvane::detail {
 
 namespace {
 
-// Past this, columns grow as they go: a few bytes can declare 65,535 subsets.
+// Past this many rows, columns grow as they go instead of taking room ahead.
 constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
 constexpr std::int32_t kUnsettled = -2;
@@ -195,14 +195,18 @@ void TableBuilder::begin_message(std::uint64_t subsets, const TableSet& tables) 
     if (end_ * (columns_.size() + 2) > kMaxColumnCells) too_large_ = true;
     reset_counts();
     ++messages_begun_;
-    subsets_begun_ += subsets;
-    // Filters keep what they keep: plan for the rows kept so far.
-    const std::uint64_t per_message = filters_.empty()      ? subsets_begun_ / messages_begun_
-                                      : messages_begun_ > 1 ? rows_ / (messages_begun_ - 1)
-                                                            : 0;
+    plan_rows(std::min<std::uint64_t>(subsets, 1));
+}
+
+void TableBuilder::plan_rows(std::uint64_t rows) {
+    // The rows that finished messages kept tell what the ones to come hold; before any, this
+    // one does, unless filters are to drop rows.
+    const std::uint64_t per_message = messages_finished_ != 0 ? rows_ / messages_finished_
+                                      : filters_.empty()      ? rows
+                                                              : 0;
     const std::uint64_t to_come = expected_messages_ > messages_begun_ ? expected_messages_ - messages_begun_ : 0;
-    const std::uint64_t planned = end_ + per_message * to_come;
-    planned_rows_ = planned <= kMaxPlannedRows ? static_cast<std::size_t>(planned) : end_;
+    const std::uint64_t planned = base_ + rows + per_message * to_come;
+    planned_rows_ = static_cast<std::size_t>(planned <= kMaxPlannedRows ? planned : base_ + rows);
 }
 
 void TableBuilder::write_row_columns(std::size_t index) {
@@ -237,6 +241,7 @@ Status TableBuilder::end_message(std::size_t index) {
         }
     }
     rows_ = base_ + kept;
+    ++messages_finished_;
     return {};
 }
 

@@ -49,8 +49,13 @@ public:
     // No `keys`: every key. A filtered column is selected too.
     TableBuilder(std::optional<std::vector<ColumnName>> keys, std::vector<std::pair<ColumnName, ColumnFilter>> filters);
 
-    // Rows for the subsets of a message, whose values are decoded with `tables`.
+    // Rows for the subsets of a message, whose values are decoded with `tables`. Room is taken
+    // as rows are written, for one row of this message until plan_rows says more: a few bytes
+    // can declare 65,535 subsets.
     void begin_message(std::uint64_t subsets, const TableSet& tables);
+    // The message holds about `rows` rows, as far as its bits tell: columns take room for them,
+    // and for as many in each message to come, at once.
+    void plan_rows(std::uint64_t rows);
     // Keeps the rows of message `index` that pass the filters. Fails when the table passed
     // kMaxColumnCells.
     Status end_message(std::size_t index);
@@ -171,7 +176,7 @@ private:
     // Rows that all messages will take if the ones to come are like the ones so far.
     std::size_t expected_messages_ = 0;
     std::size_t messages_begun_ = 0;
-    std::uint64_t subsets_begun_ = 0;
+    std::size_t messages_finished_ = 0;
     std::size_t planned_rows_ = 0;
     std::vector<Occurrence> occurrences_added_;
     bool too_large_ = false;

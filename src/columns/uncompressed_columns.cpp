@@ -1,4 +1,5 @@
 // The subset-by-subset walk of an uncompressed message into columns.
+#include <algorithm>
 #include <optional>
 #include <span>
 
@@ -135,6 +136,15 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
     return replication_count(value);
 }
 
+// Subsets of one message are alike, so the first tells how many of them the bits left can
+// hold: a message that declares more subsets than it carries gets no room for the others. A
+// first subset that read no bits repeats exactly.
+std::uint64_t subsets_held(std::uint64_t subsets, const BitReader& reader) {
+    const std::uint64_t first_bits = reader.position();
+    if (first_bits == 0) return subsets;
+    return 1 + std::min(subsets - 1, (reader.total_bits() - first_bits) / first_bits);
+}
+
 }  // namespace
 
 Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
@@ -151,6 +161,7 @@ Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& t
             return walked;
         }
         out.end_subset();
+        if (subset == 0) out.plan_rows(subsets_held(message.number_of_subsets, reader));
     }
     return {};
 }
