@@ -6,7 +6,7 @@
 ...     for value in message.values():
 ...         print(value.subset, value.key, value.value, value.unit)
 
-:func:`open` reads a path (also ``.gz``, ``.bz2``, ``.xz``), bytes or a binary file object and
+:func:`open` reads a path, bytes or a binary file object (gzip, bzip2 and xz data too) and
 gives a :class:`BufrFile` of :class:`Message` objects; :meth:`Message.values` decodes one
 message into :class:`Value` records; :func:`read` gives a pandas DataFrame. Tables come with the package (every ecCodes 2.28 BUFR table,
 chosen per message); ``tables=`` names others (see :class:`Tables`). Bad messages raise

@@ -1,17 +1,12 @@
 """Opening BUFR files and reading their messages."""
 from __future__ import annotations
 
-import builtins
-import bz2
 import datetime
-import gzip
-import lzma
-import os
-import stat
-from typing import IO, TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union, overload
 
 from . import _core
 from ._errors import BufrError
+from ._sources import Source, cut_entries, load
 from ._tables import Tables, TablesSource, resolve
 
 if TYPE_CHECKING:
@@ -21,57 +16,27 @@ __all__ = ["open", "BufrFile", "Message", "Value"]
 
 Value = _core.Value
 Errors = Literal["raise", "skip", "keep"]
-Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
 
 # A row filter of the columnar decode: (column, numbers, texts, low, high, is_range). A row passes
 # when its value in the column equals one of the numbers or texts, or lies in [low, high] (None:
 # unbounded) when is_range; a missing value never passes.
 ColumnFilter = Tuple[str, Sequence[float], Sequence[str], Optional[float], Optional[float], bool]
 
-_DECOMPRESSORS = {".gz": gzip.open, ".bz2": bz2.open, ".xz": lzma.open}
 _ERRORS = ("raise", "skip", "keep")
-
-
-def _read_path(path: str) -> bytes:
-    # A FIFO or a device would block or never end: refuse it, as the native reader does.
-    if not stat.S_ISREG(os.stat(path).st_mode):
-        raise OSError(f"not a regular file: {path}")
-    decompress = _DECOMPRESSORS.get(os.path.splitext(path)[1].lower(), builtins.open)
-    with decompress(path, "rb") as file:
-        return file.read()
-
-
-def _read_source(source: Source) -> tuple[bytes, Optional[str]]:
-    """The bytes of a source and the name that errors show for it."""
-    if isinstance(source, (str, os.PathLike)):
-        path = os.fspath(source)
-        if isinstance(path, bytes):
-            path = os.fsdecode(path)
-        return _read_path(path), path
-    if isinstance(source, bytes):
-        return source, None
-    if isinstance(source, (bytearray, memoryview)):
-        return bytes(source), None
-    read = getattr(source, "read", None)
-    if read is not None:
-        data = read()
-        if not isinstance(data, (bytes, bytearray)):
-            raise TypeError("the file object gave text, not bytes: open it in binary mode ('rb')")
-        name = getattr(source, "name", None)
-        return bytes(data), name if isinstance(name, str) else None
-    raise TypeError(f"source must be a path, a bytes-like object or a binary file object, "
-                    f"not {type(source).__name__}")
 
 
 def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise") -> BufrFile:
     """Opens a BUFR file, or BUFR bytes, for reading its messages.
 
-    ``source`` is a path (``.gz``, ``.bz2`` and ``.xz`` files are decompressed), a bytes-like
-    object or a binary file object; it is read whole at once. ``tables`` chooses the BUFR tables
-    (see :class:`Tables`; by default the ecCodes tables that ship with the package, chosen per
-    message). ``errors`` says what to do with a message that cannot be decoded: ``"raise"``
-    :class:`BufrError` when iteration reaches it, ``"skip"`` it, or ``"keep"`` it with its
-    ``error`` set. Bytes between messages and a truncated tail never cost the good messages.
+    ``source`` is a path, a bytes-like object or a binary file object; it is read whole at once,
+    and decompressed when it holds gzip, bzip2 or xz data (told by its first bytes, whatever its
+    name). ``tables`` chooses the BUFR tables (see :class:`Tables`; by default the ecCodes tables
+    that ship with the package, chosen per message). ``errors`` says what to do with a message
+    that cannot be decoded: ``"raise"`` :class:`BufrError` when iteration reaches it, ``"skip"``
+    it, or ``"keep"`` it with its ``error`` set. Bytes between messages and a truncated tail
+    never cost the good messages; a compressed stream cut short keeps the messages before the
+    cut, which ends them as a bad message. A stream that decompresses to more than 64 times its
+    size (and 256 MiB) raises MemoryError.
 
     >>> import corvane
     >>> with corvane.open("synop.bufr") as bufr:
@@ -83,8 +48,8 @@ def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise
     if errors not in _ERRORS:
         raise ValueError(f"errors={errors!r}: use 'raise', 'skip' or 'keep'")
     chosen = resolve(tables)
-    data, name = _read_source(source)
-    return BufrFile(data, tables=chosen, errors=errors, name=name)
+    loaded = load(source)
+    return BufrFile(loaded.data, tables=chosen, errors=errors, name=loaded.name, cut=loaded.cut)
 
 
 class Message:
@@ -144,21 +109,21 @@ class Message:
             decoded = self._file._decode(self.index, self.offset, self.length)
         return decoded.values()
 
-    def to_numpy(self) -> Dict[str, numpy.ndarray]:
-        """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`.
+    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+        """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`,
+        whose ``keys`` it takes. Raises :class:`BufrError` for a bad message.
 
-        Raises :class:`BufrError` for a bad message.
-
-        >>> arrays = message.to_numpy()
+        >>> arrays = corvane.open("tests/data/bufr/dwd-synop-44msgs.bufr")[0].to_numpy(["airTemperature"])
         >>> arrays["subset"][:3], arrays["airTemperature"][:3]
-        (array([1, 2, 3]), array([286.65, 285.05, 288.15]))
+        (array([1, 2, 3]), array([   nan, 286.65, 285.05]))
         """
         if self.error is not None:
             raise self._file._error(self.index, self.offset, self.error)
-        table = self._file._decode_columns(None, None, [self.index])
+        chosen = None if keys is None else list(keys)
+        table = self._file._decode_columns(chosen, None, [self.index])
         if table.errors:
             raise self._file._error(*table.errors[0])
-        return _arrays(table)
+        return _arrays(table, chosen)
 
     def __repr__(self) -> str:
         if self.error is not None:
@@ -171,20 +136,25 @@ class Message:
 class BufrFile:
     """The messages of one BUFR file, in order; made by :func:`open`.
 
-    Iterating gives every :class:`Message`, ``len()`` counts them and ``bufr[i]`` is the i-th
-    (as iteration gives them: with ``errors="skip"`` bad messages are not counted).
+    Iterating gives every :class:`Message`, ``len()`` counts them, ``bufr[i]`` is the i-th and
+    ``bufr[i:j]`` a list of them (as iteration gives them: with ``errors="skip"`` bad messages
+    are not counted). :meth:`headers` lists the messages without decoding them.
 
     >>> bufr = corvane.open("archive.bufr.gz", errors="skip")
     >>> len(bufr), bufr[0].edition, bufr[-1].time
     (15824, 3, datetime.datetime(2020, 3, 15, 0, 0))
     """
 
-    def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None) -> None:
+    def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None,
+                 cut: Optional[str] = None) -> None:
         self.name = name
         self.tables = tables
         self.errors = errors
         self._data = data
         self._entries = _core.scan(data)
+        # A compressed stream cut short: the cut is where its messages end.
+        if cut is not None:
+            self._entries = cut_entries(self._entries, len(data), cut)
         self._good: Optional[List[int]] = None
 
     def __enter__(self) -> BufrFile:
@@ -240,7 +210,8 @@ class BufrFile:
         >>> arrays["airTemperature"].mean()
         286.4
         """
-        return _arrays(self._columns(keys))
+        chosen = None if keys is None else list(keys)
+        return _arrays(self._columns(chosen), chosen)
 
     def to_arrow(self, keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
         """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
@@ -254,6 +225,27 @@ class BufrFile:
         DataType(double)
         """
         return self._columns(keys)
+
+    def headers(self) -> Iterator[Message]:
+        """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs
+        no decoding.
+
+        ``error`` tells only of sections that cannot be read, and the ``errors`` mode applies to
+        those; :meth:`Message.values` decodes as ever, and raises :class:`BufrError` for bad data.
+
+        >>> [(m.index, m.subsets) for m in corvane.open("tests/data/bufr/pdbufr-syn_new.bufr").headers()]
+        [(0, 1), (1, 1), (2, 1)]
+        """
+        for index, (offset, length, error) in enumerate(self._entries):
+            metadata = None
+            if error is None:
+                try:
+                    metadata = _core.parse(self._data, offset, length)
+                except ValueError as failure:
+                    error = str(failure)
+            message = self._deliver(Message(self, index, offset, length, metadata, error))
+            if message is not None:
+                yield message
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
@@ -304,12 +296,30 @@ class BufrFile:
             return len(self._good_indices())
         return len(self._entries)
 
-    def __getitem__(self, index: int) -> Message:
+    @overload
+    def __getitem__(self, index: int) -> Message: ...
+
+    @overload
+    def __getitem__(self, index: slice) -> List[Message]: ...
+
+    def __getitem__(self, index: Union[int, slice]) -> Union[Message, List[Message]]:
+        """The i-th message, or a list of the messages of a slice (``bufr[1:3]``), as a list gives them."""
         indices = self._good_indices() if self.errors == "skip" else range(len(self._entries))
+        if isinstance(index, slice):
+            chosen = [self._chosen(position) for position in indices[index]]
+            # Values decode again when asked: a long slice must not hold the file decoded.
+            for message in chosen:
+                message._decoded = None
+            return chosen
         try:
             position = indices[index]
         except IndexError:
             raise IndexError(f"message {index} out of range: the file has {len(indices)} messages") from None
+        except TypeError:
+            raise TypeError(f"messages are indexed by int or slice, not {type(index).__name__}") from None
+        return self._chosen(position)
+
+    def _chosen(self, position: int) -> Message:
         message = self._message(position)
         if message.error is not None and self.errors == "raise":
             raise self._error(message.index, message.offset, message.error, _HINT)
@@ -319,8 +329,17 @@ class BufrFile:
         return f"<BufrFile {self.name or 'from bytes'}: {len(self._entries)} messages>"
 
 
-def _arrays(table: _core.ColumnTable) -> Dict[str, numpy.ndarray]:
-    return {name: table.array(name) for name in table.names}
+def _arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[str, numpy.ndarray]:
+    """The columns by name; a first occurrence asked for as "#1#key" goes by that name."""
+    asked = set(keys or ())
+    arrays = {}
+    for name in table.names:
+        array = table.array(name)
+        if name in asked or f"#1#{name}" not in asked:
+            arrays[name] = array
+        if f"#1#{name}" in asked:
+            arrays[f"#1#{name}"] = array
+    return arrays
 
 
 _HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"

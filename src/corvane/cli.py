@@ -5,8 +5,10 @@
     corvane get FILE -k KEY,KEY [--csv]  one row per subset
     corvane tables                       where the tables come from
 
-Exit status: 0 when every message decoded, 1 when some did not (a summary goes to stderr),
-2 for a usage error (including a file or table path that cannot be read).
+`ls` reads sections 0 to 3 only: it lists messages whose data cannot be decoded as good.
+Exit status: 0 when every message decoded (for `ls`: was read), 1 when some did not (a summary
+goes to stderr) or the data could not be read at all, 2 for a usage error (including a file or
+table path that cannot be read). Every failure is one line on stderr.
 """
 from __future__ import annotations
 
@@ -17,12 +19,13 @@ import math
 import os
 import sys
 import time
-from typing import Callable, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
 
 from . import BufrFile, Message, Tables, Value
 from ._core import MISSING_CODE
 from . import open as open_bufr
 
+DATA_ERROR = 1
 USAGE_ERROR = 2
 # Units that say nothing beside the value.
 _PLAIN_UNITS = (None, "Numeric", "CCITT IA5")
@@ -85,10 +88,11 @@ class Failures:
         return 0
 
 
-def _messages(bufr: BufrFile, failures: Failures) -> Iterator[Tuple[Message, bool]]:
+def _messages(bufr: BufrFile, failures: Failures,
+              messages: Optional[Iterable[Message]] = None) -> Iterator[Tuple[Message, bool]]:
     progress = Progress(len(bufr))
     try:
-        for done, message in enumerate(bufr, 1):
+        for done, message in enumerate(bufr if messages is None else messages, 1):
             yield message, failures.check(message)
             progress.update(done)
     finally:
@@ -136,7 +140,7 @@ def command_ls(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures()
     out.write(f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'cat':>4} {'time':<19} "
               f"{'subsets':>7} compressed\n")
-    for message, good in _messages(bufr, failures):
+    for message, good in _messages(bufr, failures, bufr.headers()):
         if message.edition is None:
             out.write(f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':>4} {'-':<19} {'-':>7} -\n")
             continue
@@ -309,6 +313,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 0
     except KeyboardInterrupt:
         return 130
+    except MemoryError as error:
+        print(f"corvane: {error or f'{_subject(args)}: out of memory'}", file=sys.stderr)
+        return DATA_ERROR
+    except Exception as error:  # the data or the system failed: one line, not a traceback
+        print(f"corvane: {_subject(args)}: {type(error).__name__}: {error}", file=sys.stderr)
+        return DATA_ERROR
+
+
+def _subject(args: argparse.Namespace) -> str:
+    return getattr(args, "file", None) or args.command
 
 
 if __name__ == "__main__":

@@ -86,9 +86,14 @@ def test_keys_messages_and_filters_choose_columns_and_rows():
     bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
     everything = bufr.to_numpy()
     chosen = bufr.to_numpy(["airTemperature", "#1#stationOrSiteName"])
-    assert list(chosen) == ["message", "subset", "stationOrSiteName", "airTemperature", "#2#airTemperature"]
+    assert list(chosen) == ["message", "subset", "#1#stationOrSiteName", "airTemperature", "#2#airTemperature"]
     for name, array in chosen.items():
-        np.testing.assert_array_equal(array, everything[name])
+        np.testing.assert_array_equal(array, everything[name.removeprefix("#1#")])
+    # A message takes the keys its file takes.
+    one = bufr[5].to_numpy(["airTemperature", "#1#stationOrSiteName"])
+    assert list(one) == list(chosen)
+    for name, array in one.items():
+        np.testing.assert_array_equal(array, chosen[name][chosen["message"] == 5])
 
     table = bufr._columns(["stationNumber"], [("airTemperature", [], [], 284.0, 288.0, True),
                                               ("stationType", [0.0, 2.0], [], None, None, False)], messages=[5, 30, 31])

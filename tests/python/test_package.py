@@ -5,6 +5,7 @@ import io
 import json
 import lzma
 import math
+import re
 
 import _corvane
 import pytest
@@ -21,13 +22,23 @@ def summary(bufr):
     return [(m.index, m.offset, m.length, m.edition, len(m.values())) for m in bufr]
 
 
-@pytest.mark.parametrize("form", ["path", "str", "bytes", "bytearray", "file", ".gz", ".bz2", ".xz"])
+@pytest.mark.parametrize("form", ["path", "str", "bytes", "bytearray", "file", ".gz", ".bz2", ".xz",
+                                  "gzip bytes", "bzip2 file", "xz named .bufr", "two gzip members"])
 def test_every_source_gives_the_same_messages(form, tmp_path):
     data = read_bufr(EDITION3)
     compressors = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress}
     if form in compressors:
         source = tmp_path / f"syn{form}"
         source.write_bytes(compressors[form](data))
+    elif form == "gzip bytes":
+        source = gzip.compress(data)
+    elif form == "bzip2 file":
+        source = io.BytesIO(bz2.compress(data))
+    elif form == "xz named .bufr":
+        source = tmp_path / "syn.bufr"
+        source.write_bytes(lzma.compress(data))
+    elif form == "two gzip members":
+        source = gzip.compress(data[:500]) + gzip.compress(data[500:])
     else:
         source = {"path": DATA / "bufr" / EDITION3, "str": str(DATA / "bufr" / EDITION3), "bytes": data,
                   "bytearray": bytearray(data), "file": io.BytesIO(data)}[form]
@@ -80,6 +91,26 @@ def test_errors_skip_and_keep_never_cost_the_good_messages():
         kept[4].values()
     # A message dropped by iteration decodes again when asked.
     assert len(kept[1].values()) == 177
+
+
+def test_a_compressed_stream_cut_short_keeps_the_messages_before_the_cut(tmp_path):
+    stored = gzip.compress(read_bufr(EDITION3), compresslevel=0)  # stored blocks: every byte before the cut is there
+    path = tmp_path / "cut.bufr"
+    path.write_bytes(stored[:-250])
+    assert [m.offset for m in corvane.open(path, errors="skip")] == [0, 360]
+    *good, cut = corvane.open(path, errors="keep")
+    assert [m.error for m in good] == [None, None]
+    assert "the gzip stream stops short after" in cut.error
+    with pytest.raises(corvane.BufrError, match=f"^{re.escape(str(path))}: message 2 at byte 678: .*gzip stream stops short"):
+        list(corvane.open(path))
+
+
+def test_slices_give_the_messages_a_list_gives():
+    bufr = corvane.open(SYNOP)
+    every = list(bufr)
+    for chosen in (slice(1, 3), slice(-2, None), slice(None, None, 20), slice(5, 2)):
+        assert [m.offset for m in bufr[chosen]] == [m.offset for m in every[chosen]]
+    assert len(bufr[40:][0].values()) == len(every[40].values())
 
 
 def test_tables_follow_section_1_and_missing_ones_name_the_choice():

@@ -1,15 +1,20 @@
 """The corvane command line: its output and its exit status."""
 import csv
+import gzip
 import io
 import json
+import pathlib
 import subprocess
 import sys
 
 import pytest
 
+import corvane._sources
+import corvane.cli
 from conftest import DATA, read_bufr
 
 EDITION3 = DATA / "bufr" / "pdbufr-syn_new.bufr"
+HOSTILE = DATA / "hostile"
 
 
 def run(*args):
@@ -35,6 +40,35 @@ def test_get_gives_one_row_per_subset():
     rows = list(csv.reader(io.StringIO(result.stdout)))
     assert rows[:3] == [["message", "subset", "stationNumber", "stationOrSiteName"],
                         ["0", "1", "33", "GLUECKSBURG-MEIERWIK"], ["0", "2", "37", "SCHLESWIG-JAGEL"]]
+
+
+def test_ls_reads_no_data():
+    # 51 bytes that declare 65,535 subsets of 256 markers: decoding them takes 800 MB.
+    probe = ("import sys, corvane.cli; status = corvane.cli.main(sys.argv[1:]); "
+             "sys.stderr.write(next(line for line in open('/proc/self/status') if line.startswith('VmHWM'))); "
+             "sys.exit(status)")
+    if not pathlib.Path("/proc/self/status").exists():
+        pytest.skip("needs /proc")
+    result = subprocess.run([sys.executable, "-c", probe, "ls", HOSTILE / "marker-bomb-65535x256.bufr"],
+                            capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[1].split()[-2:] == ["65535", "yes"]
+    assert int(result.stderr.split()[1]) < 200 * 1024
+
+
+def test_data_that_cannot_be_read_fails_in_one_line_each(tmp_path, monkeypatch, capsys):
+    cut = run("ls", HOSTILE / "ISND02_LLBD-cut.bufr.gz")
+    assert cut.returncode == 1
+    assert cut.stderr.splitlines() == [
+        "corvane: message 0 at byte 37: section 0 at offset 37 is truncated: the gzip stream stops short after "
+        "162 bytes: the data ends before the end of the stream", "corvane: 1 of 1 messages failed"]
+    # 4 MiB of zeros in 4 KiB, past a floor lowered to 1 MiB.
+    monkeypatch.setattr(corvane._sources, "MIN_LIMIT", 1 << 20)
+    bomb = tmp_path / "bomb.bufr"
+    bomb.write_bytes(gzip.compress(bytes(4 << 20)))
+    assert corvane.cli.main(["dump", str(bomb)]) == 1
+    refused = capsys.readouterr().err.splitlines()
+    assert len(refused) == 1 and "decompression bomb" in refused[0]
 
 
 def test_failed_messages_exit_1_with_a_summary(tmp_path):

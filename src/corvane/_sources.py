@@ -1,0 +1,138 @@
+"""The bytes of a source: a path, bytes or a binary file object, decompressed when they are gzip,
+bzip2 or xz data, whatever the name says."""
+from __future__ import annotations
+
+import bz2
+import builtins
+import lzma
+import os
+import stat
+import zlib
+from typing import IO, List, NamedTuple, Optional, Tuple, Union
+
+Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
+
+# BUFR data is packed to the bit and compresses a few times at most: a stream that grows past
+# this many times its size, and past the floor, is a decompression bomb.
+MAX_GROWTH = 64
+MIN_LIMIT = 256 << 20
+
+
+class Loaded(NamedTuple):
+    """What a source holds: its bytes, the name errors show for it, and why its compressed
+    stream stopped short (None when it ended well or was not compressed)."""
+
+    data: bytes
+    name: Optional[str]
+    cut: Optional[str] = None
+
+
+class _Gzip:
+    """zlib's gzip decoder with the interface of the bz2 and lzma decompressors."""
+
+    def __init__(self) -> None:
+        self._stream = zlib.decompressobj(16 + zlib.MAX_WBITS)
+
+    def decompress(self, data: bytes, max_length: int) -> bytes:
+        return self._stream.decompress(data or self._stream.unconsumed_tail, max_length)
+
+    @property
+    def eof(self) -> bool:
+        return self._stream.eof
+
+    @property
+    def needs_input(self) -> bool:
+        return not self._stream.unconsumed_tail
+
+    @property
+    def unused_data(self) -> bytes:
+        return self._stream.unused_data
+
+
+_FORMATS = (("gzip", lambda data: data[:2] == b"\x1f\x8b", _Gzip),
+            ("bzip2", lambda data: data[:3] == b"BZh" and data[3:4].isdigit(), bz2.BZ2Decompressor),
+            ("xz", lambda data: data[:6] == b"\xfd7zXZ\x00", lzma.LZMADecompressor))
+
+
+def decompressed(data: bytes, name: Optional[str]) -> Loaded:
+    """`data` as it is, or decompressed when its first bytes are those of gzip, bzip2 or xz.
+
+    Streams that follow one another (as ``cat a.gz b.gz`` makes them) are read one after the
+    other. A stream cut short or corrupt keeps what came before; ``cut`` says why it stopped.
+    Raises MemoryError for a stream that would grow past ``MAX_GROWTH`` times its size.
+
+    >>> decompressed(gzip.compress(b"BUFR..."), None).data
+    b'BUFR...'
+    """
+    found = next(((kind, make) for kind, is_kind, make in _FORMATS if is_kind(data)), None)
+    if found is None:
+        return Loaded(data, name)
+    kind, make = found
+    limit = max(MIN_LIMIT, MAX_GROWTH * len(data))
+    parts: List[bytes] = []
+    size = 0
+    rest = data
+    cut: Optional[str] = None
+    try:
+        while rest:
+            stream = make()
+            chunk = stream.decompress(rest, limit + 1 - size)
+            while True:
+                size += len(chunk)
+                if size > limit:
+                    where = f"{name}: " if name else ""
+                    raise MemoryError(f"{where}the {kind} data grows past {limit:,} bytes, {limit // len(data):,} "
+                                      f"times its size: refused as a decompression bomb (decompress it yourself "
+                                      f"to read it anyway)")
+                parts.append(chunk)
+                if stream.eof:
+                    break
+                if not chunk and stream.needs_input:
+                    raise EOFError("the data ends before the end of the stream")
+                chunk = stream.decompress(b"", limit + 1 - size)
+            # Zero bytes may pad a stream to a block size.
+            rest = stream.unused_data.lstrip(b"\0")
+    except (EOFError, OSError, zlib.error, lzma.LZMAError) as error:
+        cut = f"the {kind} stream stops short after {size:,} bytes: {error}"
+    return Loaded(b"".join(parts), name, cut)
+
+
+def _read_path(path: str) -> bytes:
+    # A FIFO or a device would block or never end: refuse it, as the native reader does.
+    if not stat.S_ISREG(os.stat(path).st_mode):
+        raise OSError(f"not a regular file: {path}")
+    with builtins.open(path, "rb") as file:
+        return file.read()
+
+
+def load(source: Source) -> Loaded:
+    """The bytes of a source, decompressed when they are compressed, and its name."""
+    if isinstance(source, (str, os.PathLike)):
+        path = os.fspath(source)
+        if isinstance(path, bytes):
+            path = os.fsdecode(path)
+        return decompressed(_read_path(path), path)
+    if isinstance(source, bytes):
+        return decompressed(source, None)
+    if isinstance(source, (bytearray, memoryview)):
+        return decompressed(bytes(source), None)
+    read = getattr(source, "read", None)
+    if read is not None:
+        data = read()
+        if not isinstance(data, (bytes, bytearray)):
+            raise TypeError("the file object gave text, not bytes: open it in binary mode ('rb')")
+        name = getattr(source, "name", None)
+        return decompressed(bytes(data), name if isinstance(name, str) else None)
+    raise TypeError(f"source must be a path, a bytes-like object or a binary file object, "
+                    f"not {type(source).__name__}")
+
+
+def cut_entries(entries: List[Tuple[int, int, Optional[str]]], end: int,
+                cut: str) -> List[Tuple[int, int, Optional[str]]]:
+    """The messages that scan found, with the cut as the bad message it leaves: the truncated
+    message it ends in, or one of no bytes after the last message."""
+    if entries:
+        offset, length, error = entries[-1]
+        if error is not None and offset + length == end:
+            return entries[:-1] + [(offset, length, f"{error}: {cut}")]
+    return entries + [(end, 0, cut)]
