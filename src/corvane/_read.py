@@ -413,7 +413,8 @@ class Walk:
                 # Absent here, but it still separates what comes before from what comes after.
                 last_key = key
                 continue
-            if key == last_key and len(current) < len(every_key):
+            # An absent occurrence just before leaves nothing to measure again.
+            if key == last_key and key in current and len(current) < len(every_key):
                 current[key] = current[key] + [name]
             else:
                 if key in fresh_keys:

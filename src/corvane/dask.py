@@ -14,6 +14,7 @@ import glob
 import os
 from typing import Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
+from ._file import Errors
 from ._file import open as open_bufr
 from ._read import FilterValue, Plan, pandas_module
 from ._tables import TablesSource
@@ -30,14 +31,15 @@ Part = Tuple[str, Optional[range]]
 
 def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]],
          columns: Union[str, Sequence[str], None] = None, filters: Optional[Mapping[str, FilterValue]] = None,
-         tables: TablesSource = None, messages_per_partition: Optional[int] = None) -> Any:
+         tables: TablesSource = None, messages_per_partition: Optional[int] = None, errors: Errors = "raise") -> Any:
     """A lazy ``dask.dataframe.DataFrame`` of the rows :func:`corvane.read` gives for each file.
 
     ``paths_or_glob`` is a glob pattern (``"archive/*.bufr"``, sorted), a path or a list of
     paths. Each file is one partition, or one partition per ``messages_per_partition``
     messages when given (the files are scanned for their messages first). ``columns``,
-    ``filters`` and ``tables`` are as for :func:`corvane.read`; a bad message raises
-    :class:`corvane.BufrError` when its partition is computed.
+    ``filters``, ``tables`` and ``errors`` are as for :func:`corvane.read`: with
+    ``errors="raise"`` a bad message raises :class:`corvane.BufrError` when its partition is
+    computed; ``"skip"`` and ``"keep"`` leave its rows out.
 
     The schema comes from reading the first partition at once. The result equals
     ``pandas.concat`` of :func:`corvane.read` on each file (each partition keeps its own
@@ -51,15 +53,15 @@ def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.P
     paths = source_paths(paths_or_glob)
     parts = partitions(paths, tables, messages_per_partition)
     plan = Plan.make(columns, filters, False)
-    meta = read_partition(parts[0], plan, tables, None).iloc[:0]
-    return _dd.from_map(read_partition, parts, plan=plan, tables=tables, meta_frame=meta, meta=meta,
-                        enforce_metadata=False)
+    meta = read_partition(parts[0], plan, tables, errors, None).iloc[:0]
+    return _dd.from_map(read_partition, parts, plan=plan, tables=tables, errors=errors, meta_frame=meta,
+                        meta=meta, enforce_metadata=False)
 
 
-def read_partition(part: Part, plan: Plan, tables: TablesSource, meta_frame: Any) -> Any:
+def read_partition(part: Part, plan: Plan, tables: TablesSource, errors: Errors, meta_frame: Any) -> Any:
     """The rows of one partition, shaped as `meta_frame` when given."""
     path, messages = part
-    frame = plan.frame(pandas_module(), open_bufr(path, tables=tables), messages)
+    frame = plan.frame(pandas_module(), open_bufr(path, tables=tables, errors=errors), messages)
     if meta_frame is None:
         return frame
     if list(frame.columns) != list(meta_frame.columns):

@@ -121,6 +121,17 @@ def test_error_modes_and_lists_of_sources(tmp_path):
     assert both.message[len(apart[0]) - 1] == 2 and both.message[len(apart[0])] == 0
 
 
+def test_a_changed_byte_and_absent_repeated_keys_give_rows():
+    data = bytearray(SYNOP.read_bytes())
+    data[92296] = 0xA5  # in the data of message 26
+    changed, original = corvane.read(bytes(data)), corvane.read(SYNOP)
+    others = [frame[frame.message != 26].reset_index(drop=True) for frame in (changed, original)]
+    pandas.testing.assert_frame_equal(others[0][others[1].columns], others[1])
+    # Sensor heights that some stations leave out between their measurements.
+    heights = corvane.read(SYNOP, columns=["airTemperature", "heightOfSensorAboveLocalGroundOrDeckOfMarinePlatform"])
+    assert heights.message.nunique() == 44
+
+
 def test_workers_give_the_rows_of_one_thread(monkeypatch):
     sources = [SYNOP, TEMP, EDITION3, SYNOP]
     columns = ["stationNumber", "pressure", "cloudType", "airTemperature"]
@@ -158,3 +169,8 @@ def test_dask_equals_pandas_concat_of_each_file(tmp_path):
             assert frame.npartitions == partitions
             computed = frame.compute().reset_index(drop=True)
         pandas.testing.assert_frame_equal(computed, expected)
+    damaged = tmp_path / "damaged.bufr"
+    damaged.write_bytes(read_bufr(EDITION3.name) + b"BUFR\0\0")
+    with dask.config.set({"scheduler": "sync"}):
+        kept = corvane.dask.read(damaged, columns=["stationNumber"], errors="skip").compute()
+    assert kept.stationNumber.tolist() == [948, 766, 257]
