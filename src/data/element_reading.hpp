@@ -44,17 +44,27 @@ BufrError too_many_values();
 // Widths past 64 can exceed the reader's 16-bit width once operators are added.
 BufrError width_error(std::uint32_t width);
 
-// How a numeric element is read: its width may exceed 64, which makes the read fail.
+// How a numeric element is read: its width may exceed 64, which makes the read fail. A text
+// has its width alone.
 struct NumericField {
     std::uint32_t width = 0;
+    std::int32_t scale = 0;  // of which `divisor` is the power of ten
     std::int64_t reference = 0;
     double divisor = 1.0;
 };
 
-// `difference_statistics` is the 225255 form: one more bit and a reference of -(2^width).
-NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
-                           bool difference_statistics);
-std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics);
+// How an element is read under the operators in force.
+NumericField element_field(const ElementDefinition& element, const OperatorState& operators);
+
+// The history entry of an element that was read with `field`.
+inline HistoryEntry history_entry(const ElementDefinition& element, const NumericField& field) {
+    return {&element, field.reference, field.scale, static_cast<std::uint16_t>(field.width)};
+}
+
+// How a value that a bitmap attaches to `entry` is read: with the entry's field. 225255
+// (`difference_statistics`) adds one bit and takes the reference -(2^width).
+NumericField attached_field(const HistoryEntry& entry, bool difference_statistics);
+
 
 // 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
 double power_of_ten(std::int64_t exponent);

@@ -165,3 +165,23 @@ def test_time_is_none_for_an_invalid_date():
     data[8 + 17] = 13  # month
     [message] = corvane.open(bytes(data))
     assert message.time is None and message.values()[0].value == 5.0
+
+
+@pytest.mark.parametrize("layout, statistics", [("compressed", [0.0053, 0.0049]), ("uncompressed", [0.0049, 0.0049])])
+def test_bitmap_attached_values_take_the_width_their_element_was_read_with(layout, statistics):
+    # 015020 is read under 201131 (24 bits), its 224255 statistic after 201000: at 24 bits too.
+    # The values are those ecCodes reads.
+    data = read_bufr(f"fos_201131_{layout}.bufr")
+    expected = [[(1007, 4.0), (1031, 98.0), (15020, statistic)] for statistic in statistics]
+    kept = {1007, 1031}
+    [message] = corvane.open(data)
+    by_subset = [[(v.code, v.value) for v in message.values() if v.subset == s] for s in (1, 2)]
+    assert [[pair for pair in subset if pair[0] in kept] + subset[-1:] for subset in by_subset] == expected
+    arrays = message.to_numpy()
+    assert arrays["satelliteIdentifier"].tolist() == [4, 4] and arrays["centre"].tolist() == [98, 98]
+    assert arrays["#2#integratedOzoneDensity"].tolist() == statistics
+    values = _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
+    subsets = [values[:10], values[10:]]
+    assert [[(v.descriptor, v.raw_value) for v in subset if v.descriptor in kept] +
+            [(subset[-1].descriptor, subset[-1].raw_value)] for subset in subsets] == expected
+
