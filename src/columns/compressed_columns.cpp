@@ -261,7 +261,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         return {};
     }
     const NumericField field = element_field(*step.element, walk.state.operators);
-    auto first = read_element_column(walk, *step.element, field, !is_class31(code), false);
+    auto first = read_element_column(walk, *step.element, field, missing_when_all_ones(code, walk.options), false);
     if (!first) return std::move(first).error();
     // The first subset decides the entry; a missing one gives 0.
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -283,7 +283,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     if (Status room = check_room(walk); !room) return room;
-    if (auto read = read_element_column(walk, element, field, !is_class31(element.code), false);
+    if (auto read = read_element_column(walk, element, field, missing_when_all_ones(element.code, walk.options), false);
         !read) {
         return std::move(read).error();
     }

@@ -101,7 +101,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     }
     const NumericField field = element_field(*step.element, walk.state.operators);
     std::optional<double> value;
-    if (Status read = read_element(walk, *step.element, field, !is_class31(code), value); !read) {
+    if (Status read = read_element(walk, *step.element, field, missing_when_all_ones(code, walk.options), value); !read) {
         return read;
     }
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -121,7 +121,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     std::optional<double> value;
-    return read_element(walk, element, field, !is_class31(element.code), value);
+    return read_element(walk, element, field, missing_when_all_ones(element.code, walk.options), value);
 }
 
 Status append_marker(Walk& walk, std::uint32_t code) {

@@ -197,7 +197,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     if (step.read == ElementRead::NewReference) return read_new_reference_column(walk, *step.element, step.width);
     if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
     const NumericField field = element_field(*step.element, walk.state.operators);
-    auto column = read_compressed_element_column(walk, *step.element, field, !is_class31(code));
+    auto column = read_compressed_element_column(walk, *step.element, field, missing_when_all_ones(code, walk.options));
     if (!column) return std::move(column).error();
     // The first subset decides the entry; a missing one gives 0.
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -223,7 +223,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     if (Status room = check_room(walk); !room) return room;
-    auto column = read_compressed_element_column(walk, element, field, !is_class31(element.code));
+    auto column = read_compressed_element_column(walk, element, field, missing_when_all_ones(element.code, walk.options));
     if (!column) return std::move(column).error();
     append_column(walk, *column);
     return {};

@@ -65,6 +65,13 @@ inline HistoryEntry history_entry(const ElementDefinition& element, const Numeri
 // (`difference_statistics`) adds one bit and takes the reference -(2^width).
 NumericField attached_field(const HistoryEntry& entry, bool difference_statistics);
 
+// Whether all ones is missing for an element read as a value (not as a replication factor).
+// Class 31 holds factors and bitmap bits; the package reads its other elements as any other,
+// but never 031031, whose bits a bitmap may be made of.
+constexpr bool missing_when_all_ones(std::uint32_t code, const DecodeOptions& options) {
+    return !is_class31(code) || (options.missing_class31_values && code != 31031);
+}
+
 
 // 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
 double power_of_ten(std::int64_t exponent);

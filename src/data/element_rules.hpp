@@ -51,7 +51,7 @@ inline ElementStep begin_element(const OperatorState& operators, const ElementDe
     if (element != nullptr && !mismatched_width) return {ElementRead::Value, element, associated, 0};
     if (operators.local_width_pending) {
         return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width,
-                mismatched_width && !is_class31(code)};
+                mismatched_width && missing_when_all_ones(code, options)};
     }
     return {ElementRead::NotFound, nullptr, associated, 0};
 }

@@ -123,7 +123,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
     if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
     const NumericField field = element_field(*step.element, walk.state.operators);
-    auto value = read_element(walk, *step.element, field, !is_class31(code));
+    auto value = read_element(walk, *step.element, field, missing_when_all_ones(code, walk.options));
     if (!value) return std::move(value).error();
     // A missing 031031 adds no entry.
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -134,7 +134,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
 }
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
-    auto value = read_element(walk, element, field, !is_class31(element.code));
+    auto value = read_element(walk, element, field, missing_when_all_ones(element.code, walk.options));
     if (!value) return std::move(value).error();
     return {};
 }

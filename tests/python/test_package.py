@@ -185,3 +185,21 @@ def test_bitmap_attached_values_take_the_width_their_element_was_read_with(layou
     assert [[(v.descriptor, v.raw_value) for v in subset if v.descriptor in kept] +
             [(subset[-1].descriptor, subset[-1].raw_value)] for subset in subsets] == expected
 
+
+def test_class_31_elements_are_missing_when_all_ones_unless_they_replicate():
+    # A lone 031001 of all ones, as ecCodes writes it; the module keeps 255.
+    data = read_bufr("standalone_031001_all_ones.bufr")
+    [message] = corvane.open(data)
+    assert [v.value for v in message.values()] == [6.0, None, 180.0]
+    assert math.isnan(message.to_numpy()["delayedDescriptorReplicationFactor"][0])
+    values = _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
+    assert [v.raw_value for v in values] == [6.0, 255.0, 180.0]
+    # A 031000 of all ones as a factor still repeats once, in both layouts.
+    descriptors = [31000, 101000, 31000, 1001]
+    uncompressed = make_message(descriptors, BitWriter().put(1, 1).put(1, 1).put(5, 7).bytes())
+    compressed = make_message(descriptors, BitWriter().put(1, 1).put(0, 6).put(1, 1).put(0, 6).put(5, 7).put(0, 6)
+                              .bytes(), subsets=2, compressed=True)
+    for data in (uncompressed, compressed):
+        bufr = corvane.open(data)
+        assert {(v.code, v.value) for v in bufr[0].values()} == {(31000, None), (31000, 1.0), (1001, 5.0)}
+        assert bufr.to_numpy()["blockNumber"].tolist() == [5.0] * bufr[0].subsets
