@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <span>
 
 #include "columns/column_walks.hpp"
 #include "data/coding_state.hpp"
@@ -196,10 +195,9 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
     const auto put = [&](std::uint64_t s, std::optional<std::string_view> text) {
         if (text) walk.out.put_text(column, base + s, *text);
     };
-    const bool nul_padded = walk.options.nul_padded_texts;
     if (nbinc == 0) {
         if (column == kNoColumn) return {};
-        const std::optional<std::string_view> text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), nul_padded);
+        const std::optional<std::string_view> text = decode_ia5_text(walk.field, (width + 7u) / 8, walk.options);
         for (std::uint64_t s = 0; s < walk.subsets; ++s) put(s, text);
         return {};
     }
@@ -209,7 +207,7 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
         if (Status read = read_field_bytes(reader, static_cast<std::uint16_t>(bytes * 8), walk.field.data()); !read) {
             return read;
         }
-        put(s, decode_ia5_text(std::span(walk.field.data(), bytes), nul_padded));
+        put(s, decode_ia5_text(walk.field, bytes, walk.options));
     }
     return {};
 }

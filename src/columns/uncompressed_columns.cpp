@@ -1,6 +1,5 @@
 // The subset-by-subset walk of an uncompressed message into columns.
 #include <optional>
-#include <span>
 
 #include "columns/column_walks.hpp"
 #include "data/coding_state.hpp"
@@ -67,7 +66,7 @@ Status read_element(Walk& walk, const ElementDefinition& element, const NumericF
         const auto width = static_cast<std::uint16_t>(field.width);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
         if (Status counted = count_value(walk); !counted) return counted;
-        put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        put_text(walk, &element.name, element.code, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return {};
     }
     if (field.width > 64) return width_error(field.width);
@@ -115,7 +114,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
     if (Status counted = count_value(walk); !counted) return counted;
-    put_text(walk, &character_data_label(), code, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
+    put_text(walk, &character_data_label(), code, decode_ia5_text(walk.field, width / 8u, walk.options));
     return {};
 }
 

@@ -91,7 +91,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
     column.first = walk.texts.size();
     if (nbinc == 0) {
         column.uniform = true;
-        if (walk.subsets != 0) store_text(walk, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        if (walk.subsets != 0) store_text(walk, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return {};
     }
     const auto bytes = static_cast<std::uint16_t>(nbinc);
@@ -100,7 +100,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
             walk.texts.resize(column.first);
             return read;
         }
-        store_text(walk, decode_ia5_text(std::span(walk.field.data(), bytes), walk.options.nul_padded_texts));
+        store_text(walk, decode_ia5_text(walk.field, bytes, walk.options));
     }
     return {};
 }

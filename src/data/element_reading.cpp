@@ -116,15 +116,30 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
     return {};
 }
 
-std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes, bool nul_padded) {
+std::optional<std::string_view> decode_ia5_text(FieldScratch& field, std::size_t size, const DecodeOptions& options) {
+    std::uint8_t* const bytes = field.data();
+    const bool nul_padded = options.nul_padded_texts;
     const auto padding = [nul_padded](std::uint8_t b) { return b == 0xFF || (nul_padded && b == 0); };
-    if (std::all_of(bytes.begin(), bytes.end(), padding)) return std::nullopt;
-    const std::string_view text =
-        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), nul_padded);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (bytes[i] >= 0x80) bytes[i] = '?';
+    if (std::all_of(bytes, bytes + size, padding)) return std::nullopt;
+    const std::size_t length =
+        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes), size), nul_padded).size();
+    if (!options.latin1_texts) {
+        std::replace_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }, std::uint8_t{'?'});
+        return std::string_view(reinterpret_cast<const char*>(bytes), length);
     }
-    return text;
+    // From the end, so that no byte is overwritten before it is read.
+    const auto high = static_cast<std::size_t>(std::count_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }));
+    std::size_t out = length + high;
+    for (std::size_t in = length; out != in;) {
+        const std::uint8_t b = bytes[--in];
+        if (b < 0x80) {
+            bytes[--out] = b;
+        } else {
+            bytes[--out] = static_cast<std::uint8_t>(0x80 | (b & 0x3F));
+            bytes[--out] = static_cast<std::uint8_t>(0xC0 | (b >> 6));
+        }
+    }
+    return std::string_view(reinterpret_cast<const char*>(bytes), length + high);
 }
 
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {

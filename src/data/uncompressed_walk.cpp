@@ -58,7 +58,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
         value->descriptor = element.code;
         value->name = &element.name;
         value->set_raw_value(static_cast<double>(state.numbering.text_counter * 1000 + width / 8));
-        set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        set_text(walk.out, *value, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return std::optional<double>{};
     }
     if (field.width > 64) return width_error(field.width);
@@ -110,7 +110,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &character_data_label();
-    set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
+    set_text(walk.out, *value, decode_ia5_text(walk.field, width / 8u, walk.options));
     return {};
 }
 

@@ -186,6 +186,22 @@ def test_bitmap_attached_values_take_the_width_their_element_was_read_with(layou
             [(subset[-1].descriptor, subset[-1].raw_value)] for subset in subsets] == expected
 
 
+def test_text_bytes_above_0x7f_are_latin1_where_the_module_keeps_question_marks(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    tables = write_table_dir(tmp_path / "t", [(1015, "NAME", "CCITT IA5", 0, 0, 160)])
+    name, other = "Henrik Kr\xf8yer Holme", "\x01\xc6\xd8\xc5 \xff"
+    plain = make_message([1015], BitWriter().text(name + "\0", 160).bytes())
+    compressed = make_message([1015], BitWriter().put(0, 160).put(20, 6).text(name, 160).text(other, 160).bytes(),
+                              subsets=2, compressed=True)
+    for data, texts in ((plain, [name]), (compressed, [name, other])):
+        bufr = corvane.open(data, tables=tables)
+        assert [v.value for v in bufr[0].values()] == texts
+        assert bufr.to_numpy()["abbr1015"].tolist() == texts
+        assert pa.table(bufr.to_arrow()).column("abbr1015").to_pylist() == texts
+    assert _corvane.decode_values_with_tables(plain, _corvane.TableSet.from_eccodes(tables))[0].raw_text == \
+        "Henrik Kr?yer Holme\0"
+
+
 def test_class_31_elements_are_missing_when_all_ones_unless_they_replicate():
     # A lone 031001 of all ones, as ecCodes writes it; the module keeps 255.
     data = read_bufr("standalone_031001_all_ones.bufr")
