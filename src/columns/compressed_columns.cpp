@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <span>
 
 #include "columns/column_walks.hpp"
 #include "data/coding_state.hpp"
@@ -200,10 +199,9 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
     const auto put = [&](std::uint64_t s, std::optional<std::string_view> text) {
         if (text) walk.out.put_text(column, base + s, *text);
     };
-    const bool nul_padded = walk.options.nul_padded_texts;
     if (nbinc == 0) {
         if (column == kNoColumn) return {};
-        const std::optional<std::string_view> text = decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), nul_padded);
+        const std::optional<std::string_view> text = decode_ia5_text(walk.field, (width + 7u) / 8, walk.options);
         for (std::uint64_t s = 0; s < walk.subsets; ++s) put(s, text);
         return {};
     }
@@ -216,21 +214,22 @@ Status read_text_column(Walk& walk, std::int32_t column, std::uint16_t width) {
         if (Status read = read_field_bytes(reader, static_cast<std::uint16_t>(bytes * 8), walk.field.data()); !read) {
             return read;
         }
-        put(s, decode_ia5_text(std::span(walk.field.data(), bytes), nul_padded));
+        put(s, decode_ia5_text(walk.field, bytes, walk.options));
     }
     return {};
 }
 
-Result<FirstValue> read_element_column(Walk& walk, const ElementDefinition& element, bool difference_statistics,
-                                       bool check) {
+// One column of the element, read with `field`.
+Result<FirstValue> read_element_column(Walk& walk, const ElementDefinition& element, const NumericField& field,
+                                       bool check_missing, bool check) {
     const std::int32_t column = column_of(walk, &element.name, element.code);
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, walk.state.operators, difference_statistics);
-        if (Status read = read_text_column(walk, column, width); !read) return std::move(read).error();
+        if (Status read = read_text_column(walk, column, static_cast<std::uint16_t>(field.width)); !read) {
+            return std::move(read).error();
+        }
         return FirstValue{};
     }
-    return read_numeric_column(walk, numeric_field(element, walk.state.operators, difference_statistics),
-                               !is_class31(element.code), column, check);
+    return read_numeric_column(walk, field, check_missing, column, check);
 }
 
 // Plain bits in every subset: associated fields, new reference values and unknown local elements
@@ -266,10 +265,11 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         end_unknown_local_element(walk.state);
         return {};
     }
-    auto first = read_element_column(walk, *step.element, false, false);
+    const NumericField field = element_field(*step.element, walk.state.operators);
+    auto first = read_element_column(walk, *step.element, field, missing_when_all_ones(code, walk.options), false);
     if (!first) return std::move(first).error();
     // The first subset decides the entry; a missing one gives 0.
-    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+    end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
         return first->value ? bitmap_entry(*first->value) : 0;
     });
     count_column(walk);
@@ -286,9 +286,10 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     if (Status room = check_room(walk); !room) return room;
-    if (auto read = read_element_column(walk, element, difference_statistics, false); !read) {
+    if (auto read = read_element_column(walk, element, field, missing_when_all_ones(element.code, walk.options), false);
+        !read) {
         return std::move(read).error();
     }
     count_column(walk);
@@ -305,13 +306,14 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 // The factor's column decides how often a compressed delayed replication repeats.
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     if (Status room = check_room(walk); !room) return std::move(room).error();
-    auto first = read_element_column(walk, factor, false, true);
+    const NumericField field = element_field(factor, walk.state.operators);
+    auto first = read_element_column(walk, factor, field, !is_class31(factor.code), true);
     if (!first) return std::move(first).error();
     if (first->value && first->varies) {
         return BufrError::parse("compressed delayed replication with varying factors is not implemented");
     }
     count_column(walk);
-    end_replication_factor(walk.state, factor);
+    end_replication_factor(walk.state, factor, field);
     return replication_count(first->value);
 }
 

@@ -1,7 +1,6 @@
 // The subset-by-subset walk of an uncompressed message into columns.
 #include <algorithm>
 #include <optional>
-#include <span>
 
 #include "columns/column_walks.hpp"
 #include "data/coding_state.hpp"
@@ -60,25 +59,23 @@ Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::
     return {};
 }
 
-// The element's scaled value for the caller in `value` (nothing when missing or text). Not a
-// Result: one would pass every value through memory.
-Status read_element(Walk& walk, const ElementDefinition& element, bool difference_statistics,
+// The element's scaled value for the caller in `value` (nothing when missing or text), read
+// with `field`. Not a Result: one would pass every value through memory.
+Status read_element(Walk& walk, const ElementDefinition& element, const NumericField& field, bool check_missing,
                     std::optional<double>& value) {
-    const OperatorState& operators = walk.state.operators;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, operators, difference_statistics);
+        const auto width = static_cast<std::uint16_t>(field.width);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
         if (Status counted = count_value(walk); !counted) return counted;
-        put_text(walk, &element.name, element.code, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        put_text(walk, &element.name, element.code, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return {};
     }
-    const NumericField field = numeric_field(element, operators, difference_statistics);
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
     if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
     if (Status counted = count_value(walk); !counted) return counted;
-    if (!is_missing(raw, width, !is_class31(element.code))) value = scaled_value(raw, field.reference, field.divisor);
+    if (!is_missing(raw, width, check_missing)) value = scaled_value(raw, field.reference, field.divisor);
     put_number(walk, &element.name, element.code, value);
     return {};
 }
@@ -102,9 +99,12 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         end_unknown_local_element(walk.state);
         return {};
     }
+    const NumericField field = element_field(*step.element, walk.state.operators);
     std::optional<double> value;
-    if (Status read = read_element(walk, *step.element, false, value); !read) return read;
-    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+    if (Status read = read_element(walk, *step.element, field, missing_when_all_ones(code, walk.options), value); !read) {
+        return read;
+    }
+    end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
         if (!value) return std::nullopt;
         return bitmap_entry(*value);
     });
@@ -115,13 +115,13 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
     if (Status counted = count_value(walk); !counted) return counted;
-    put_text(walk, &character_data_label(), code, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
+    put_text(walk, &character_data_label(), code, decode_ia5_text(walk.field, width / 8u, walk.options));
     return {};
 }
 
-Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     std::optional<double> value;
-    return read_element(walk, element, difference_statistics, value);
+    return read_element(walk, element, field, missing_when_all_ones(element.code, walk.options), value);
 }
 
 Status append_marker(Walk& walk, std::uint32_t code) {
@@ -130,9 +130,12 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 }
 
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
+    const NumericField field = element_field(factor, walk.state.operators);
     std::optional<double> value;
-    if (Status read = read_element(walk, factor, false, value); !read) return std::move(read).error();
-    end_replication_factor(walk.state, factor);
+    if (Status read = read_element(walk, factor, field, !is_class31(factor.code), value); !read) {
+        return std::move(read).error();
+    }
+    end_replication_factor(walk.state, factor, field);
     return replication_count(value);
 }
 

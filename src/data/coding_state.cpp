@@ -85,10 +85,10 @@ void BitmapState::end_run() {
     if (phase_ == BitmapPhase::Defining) phase_ = BitmapPhase::Idle;
 }
 
-Result<const ElementDefinition*> BitmapState::next_element() {
-    if (in_use_ == kNone) return static_cast<const ElementDefinition*>(nullptr);
+Result<HistoryEntry> BitmapState::next_element() {
+    if (in_use_ == kNone) return HistoryEntry{};
     const Bitmap& bitmap = bitmaps_[in_use_];
-    if (cursor_ >= bitmap.present.size()) return static_cast<const ElementDefinition*>(nullptr);
+    if (cursor_ >= bitmap.present.size()) return HistoryEntry{};
     const std::uint64_t position = bitmap.present[cursor_++];
     const std::uint64_t start = bitmap.anchor >= bitmap.length ? bitmap.anchor - bitmap.length : 0;
     const std::uint64_t index = start + position;

@@ -54,11 +54,22 @@ enum class BitmapPhase : std::uint8_t {
     Defining,
 };
 
+// An element as the walk read it. The values that a bitmap attaches to it were written with
+// the same field, whatever operators are in force where they stand.
+struct HistoryEntry {
+    const ElementDefinition* element = nullptr;
+    std::int64_t reference = 0;  // numeric: after 203YYY and 207YYY
+    std::int32_t scale = 0;      // numeric: after 202YYY and 207YYY
+    std::uint16_t width = 0;     // bits, of a number or a text
+};
+
+static_assert(sizeof(HistoryEntry) <= 24, "one entry for every element a subset reads");
+
 // The elements read so far and the bitmaps that refer back to them. History entries point
 // into the table set, which must outlive the state.
 class BitmapState {
 public:
-    std::vector<const ElementDefinition*> descriptor_history;
+    std::vector<HistoryEntry> descriptor_history;
 
     // Empty history, no bitmap, no backward reference; keeps the allocations.
     void reset();
@@ -83,9 +94,9 @@ public:
     // Elements that are no bitmap entry end both.
     void end_definition() { phase_ = BitmapPhase::Idle; }
 
-    // The history entry that the next present bitmap entry refers to; null when none is left.
-    // Costs the same whatever the bitmap holds.
-    Result<const ElementDefinition*> next_element();
+    // The history entry that the next present bitmap entry refers to; one without an element
+    // when none is left. Costs the same whatever the bitmap holds.
+    Result<HistoryEntry> next_element();
 
     BitmapPhase phase() const { return phase_; }
     const Bitmap* in_use() const { return in_use_ == kNone ? nullptr : &bitmaps_[in_use_]; }
@@ -127,7 +138,7 @@ struct ValueCodingState {
         bitmaps.reset();
     }
 
-    Result<const ElementDefinition*> next_bitmap_element() { return bitmaps.next_element(); }
+    Result<HistoryEntry> next_bitmap_element() { return bitmaps.next_element(); }
 };
 
 }  // namespace corvane

@@ -24,7 +24,7 @@ TEST(CodingState, SubsetResetClearsOperatorsAndBitmapsButNotTheTextNumbering) {
         detail::apply_operator(code, state.operators);
     }
     state.operators.new_references[1001] = -5;
-    state.bitmaps.descriptor_history = {&a};
+    state.bitmaps.descriptor_history = {{&a}};
     state.bitmaps.expect(true);
     ASSERT_TRUE(state.bitmaps.takes_entry(31031));
     state.bitmaps.add_entry(0);
@@ -37,35 +37,35 @@ TEST(CodingState, SubsetResetClearsOperatorsAndBitmapsButNotTheTextNumbering) {
     state.bitmaps.reuse();
     EXPECT_EQ(state.bitmaps.in_use(), nullptr);
     // The next bitmap counts back from its own operator, not from the one before the reset.
-    state.bitmaps.descriptor_history = {&a, &b, &c};
+    state.bitmaps.descriptor_history = {{&a}, {&b}, {&c}};
     define_bitmap(state, {0});
     auto referenced = state.next_bitmap_element();
     ASSERT_TRUE(referenced);
-    EXPECT_EQ(*referenced, &c);
+    EXPECT_EQ(referenced->element, &c);
 }
 
 TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
     ElementDefinition a, b, c, d;
     ValueCodingState state;
-    state.bitmaps.descriptor_history = {&a, &b, &c, &d};
+    state.bitmaps.descriptor_history = {{&a}, {&b}, {&c}, {&d}};
     define_bitmap(state, {1, 0, 1, 2});
     auto first = state.next_bitmap_element();
     ASSERT_TRUE(first);
-    EXPECT_EQ(*first, &b);
+    EXPECT_EQ(first->element, &b);
     // Any entry other than 1 means present.
     auto second = state.next_bitmap_element();
     ASSERT_TRUE(second);
-    EXPECT_EQ(*second, &d);
+    EXPECT_EQ(second->element, &d);
     auto done = state.next_bitmap_element();
     ASSERT_TRUE(done);
-    EXPECT_EQ(*done, nullptr);
+    EXPECT_EQ(done->element, nullptr);
 
     // Anchor 1 with four entries counts from index 0, so entry 3 is past a history of three.
     ValueCodingState past;
-    past.bitmaps.descriptor_history = {&a};
+    past.bitmaps.descriptor_history = {{&a}};
     define_bitmap(past, {1, 1, 1, 0});
-    past.bitmaps.descriptor_history.push_back(&b);
-    past.bitmaps.descriptor_history.push_back(&c);
+    past.bitmaps.descriptor_history.push_back({&b});
+    past.bitmaps.descriptor_history.push_back({&c});
     auto outside = past.next_bitmap_element();
     ASSERT_FALSE(outside);
     EXPECT_EQ(outside.error().render(), "csv/table parse error: bitmap reference is outside descriptor history");

@@ -219,6 +219,29 @@ TEST(CompressedDecode, BitmapsFollowEveryOperatorThatIntroducesOne) {
     }
 }
 
+// Values that a bitmap attaches take the field their element was read with: 12001 read 15 bits
+// wide (201131) with its table reference, though 203010 redefines it before the bitmap; 1002 with 207001.
+TEST(CompressedDecode, BitmapDrivenValuesTakeTheFieldTheirElementWasReadWith) {
+    const TableSet tables = compressed_tables();
+    BitWriter writer;
+    writer.bits(10000, 15).bits(0, 6).bits(12345, 14).bits(2, 6).bits(0, 2).bits(3, 2);
+    writer.bits(512 + 50, 10).bits(0, 6);
+    writer.bits(0, 1).bits(0, 6).bits(0, 1).bits(0, 6);
+    writer.bits(500, 15).bits(0, 6).bits(678, 14).bits(4, 6).bits(1, 4).bits(9, 4);
+    auto result = decode(make_message({201131, 12001, 201000, 207001, 1002, 207000, 203010, 12001, 203255, 224000,
+                                       101002, 31031, 201129, 224255, 224255},
+                                      2, true),
+                         tables, writer.bytes());
+    ASSERT_TRUE(result) << error_text(result);
+    const auto& v = *result;
+    ASSERT_EQ(v.size(), 20u);
+    EXPECT_EQ(v[8].descriptor, 12001u);
+    EXPECT_DOUBLE_EQ(v[8].raw_value().value_or(0), 40.0);
+    EXPECT_DOUBLE_EQ(v[18].raw_value().value_or(0), 40.0);
+    EXPECT_DOUBLE_EQ(v[9].raw_value().value_or(0), 6.79);
+    EXPECT_DOUBLE_EQ(v[19].raw_value().value_or(0), 6.87);
+}
+
 TEST(CompressedDecode, CodeTablesAndUnknownLocalElements) {
     const TableSet tables = compressed_tables();
     // 201130 widens 12001 but not the code table 20011; 206012 gives 48001 its width.

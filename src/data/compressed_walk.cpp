@@ -91,7 +91,7 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
     column.first = walk.texts.size();
     if (nbinc == 0) {
         column.uniform = true;
-        if (walk.subsets != 0) store_text(walk, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        if (walk.subsets != 0) store_text(walk, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return {};
     }
     const auto bytes = static_cast<std::uint16_t>(nbinc);
@@ -100,16 +100,17 @@ Status read_compressed_text_column(Walk& walk, Column& column, std::uint16_t wid
             walk.texts.resize(column.first);
             return read;
         }
-        store_text(walk, decode_ia5_text(std::span(walk.field.data(), bytes), walk.options.nul_padded_texts));
+        store_text(walk, decode_ia5_text(walk.field, bytes, walk.options));
     }
     return {};
 }
 
-Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinition& element,
-                                              bool difference_statistics) {
+// One column of the element, read with `field`.
+Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinition& element, const NumericField& field,
+                                              bool check_missing) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
+        const auto width = static_cast<std::uint16_t>(field.width);
         Column column;
         column.code = element.code;
         column.name = &element.name;
@@ -119,9 +120,8 @@ Result<Column> read_compressed_element_column(Walk& walk, const ElementDefinitio
         if (Status read = read_compressed_text_column(walk, column, width); !read) return std::move(read).error();
         return column;
     }
-    auto column = read_compressed_numeric_column(element.code, &element.name,
-                                                 numeric_field(element, state.operators, difference_statistics),
-                                                 !is_class31(element.code), walk.subsets, walk.reader, walk.cells);
+    auto column = read_compressed_numeric_column(element.code, &element.name, field, check_missing, walk.subsets,
+                                                 walk.reader, walk.cells);
     if (column) {
         const auto table = walk.tables.code_tables.find(element.code);
         if (table != walk.tables.code_tables.end()) column->meanings = &table->second;
@@ -196,10 +196,11 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     if (Status room = check_room(walk); !room) return room;
     if (step.read == ElementRead::NewReference) return read_new_reference_column(walk, *step.element, step.width);
     if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
-    auto column = read_compressed_element_column(walk, *step.element, false);
+    const NumericField field = element_field(*step.element, walk.state.operators);
+    auto column = read_compressed_element_column(walk, *step.element, field, missing_when_all_ones(code, walk.options));
     if (!column) return std::move(column).error();
     // The first subset decides the entry; a missing one gives 0.
-    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+    end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
         const std::optional<double> first = first_value(walk, *column);
         return first ? bitmap_entry(*first) : 0;
     });
@@ -220,9 +221,9 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     return {};
 }
 
-Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
     if (Status room = check_room(walk); !room) return room;
-    auto column = read_compressed_element_column(walk, element, difference_statistics);
+    auto column = read_compressed_element_column(walk, element, field, missing_when_all_ones(element.code, walk.options));
     if (!column) return std::move(column).error();
     append_column(walk, *column);
     return {};
@@ -240,12 +241,13 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 // The factor's column decides how often a compressed delayed replication repeats.
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     if (Status room = check_room(walk); !room) return std::move(room).error();
-    auto column = read_compressed_element_column(walk, factor, false);
+    const NumericField field = element_field(factor, walk.state.operators);
+    auto column = read_compressed_element_column(walk, factor, field, !is_class31(factor.code));
     if (!column) return std::move(column).error();
     auto count = compressed_replication_count(walk, *column);
     if (!count) return std::move(count).error();
     append_column(walk, *column);
-    end_replication_factor(walk.state, factor);
+    end_replication_factor(walk.state, factor, field);
     return count;
 }
 

@@ -26,10 +26,18 @@ struct DecodeOptions {
     // A 206YYY width other than the element's Table B width means that the table entry does not
     // describe the bits: they are read unscaled, as for an element that the tables lack.
     bool plain_mismatched_local_widths = false;
+    // Text bytes above 0x7F are Latin-1, kept as UTF-8 (two bytes each), rather than "?".
+    bool latin1_texts = false;
+    // A class-31 element that is no replication factor and no 031031 is missing when all its bits
+    // are ones, like any other element.
+    bool missing_class31_values = false;
 };
 
 // How the corvane package reads data, for values and columns alike.
-inline constexpr DecodeOptions kPackageDecodeOptions{.nul_padded_texts = true, .plain_mismatched_local_widths = true};
+inline constexpr DecodeOptions kPackageDecodeOptions{.nul_padded_texts = true,
+                                                     .plain_mismatched_local_widths = true,
+                                                     .latin1_texts = true,
+                                                     .missing_class31_values = true};
 
 // Decodes compressed messages too. The values borrow names and meanings from `tables`,
 // which must outlive them.

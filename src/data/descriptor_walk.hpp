@@ -5,7 +5,7 @@
 //   Status decode_element(Walk&, std::uint32_t code)
 //   Result<std::uint64_t> read_replication_factor(Walk&, const ElementDefinition& factor)
 //   Status read_character_data(Walk&, std::uint32_t code)
-//   Status read_bitmap_driven(Walk&, const ElementDefinition& element, bool difference_statistics)
+//   Status read_bitmap_driven(Walk&, const ElementDefinition& element, const NumericField& field)
 //   Status append_marker(Walk&, std::uint32_t code)
 #pragma once
 
@@ -30,10 +30,10 @@ Status walk_operator(Walk& walk, std::uint32_t code) {
     if (is_character_data(code)) return read_character_data(walk, code);
     const OperatorStep step = operator_step(code);
     if (step.bitmap_driven) {
-        Result<const ElementDefinition*> referenced = walk.state.next_bitmap_element();
+        Result<HistoryEntry> referenced = walk.state.next_bitmap_element();
         if (!referenced) return std::move(referenced).error();
-        if (*referenced == nullptr) return {};
-        return read_bitmap_driven(walk, **referenced, descriptor_x(code) == 25);
+        if (referenced->element == nullptr) return {};
+        return read_bitmap_driven(walk, *referenced->element, attached_field(*referenced, descriptor_x(code) == 25));
     }
     if (step.marker) {
         if (Status appended = append_marker(walk, code); !appended) return appended;

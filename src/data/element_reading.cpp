@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "text/text.hpp"
@@ -53,37 +54,51 @@ double power_of_ten(std::int64_t exponent) {
     return exponent < 0 ? 1.0 / power : power;
 }
 
-NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
-                           bool difference_statistics) {
-    std::uint32_t table_width = element.width;
+NumericField element_field(const ElementDefinition& element, const OperatorState& operators) {
+    NumericField field;
+    if (element.is_text()) {
+        field.width = operators.text_width_set ? operators.text_width_bits : element.width;
+        return field;
+    }
     std::int64_t reference = element.reference;
-    if (difference_statistics) {
-        // -(2^width) wraps in 64 bits like all reference arithmetic: exact up to 2^63.
-        const std::uint64_t power = table_width >= 64 ? 0 : std::uint64_t{1} << table_width;
-        reference = static_cast<std::int64_t>(0 - power);
-        table_width = std::min<std::uint32_t>(table_width + 1, 65535);
-    } else if (!operators.new_references.empty()) {
+    if (!operators.new_references.empty()) {
         const auto found = operators.new_references.find(element.code);
         if (found != operators.new_references.end()) reference = found->second;
     }
     // 201YYY, 202YYY and 207YYY leave code and flag tables alone.
     const bool changed = !element.is_code_or_flag();
-    NumericField field;
     if (operators.local_width_pending) {
         field.width = operators.local_width;
     } else {
-        const std::int64_t width = std::int64_t{table_width} + (changed ? operators.width_delta : 0);
+        const std::int64_t width = std::int64_t{element.width} + (changed ? operators.width_delta : 0);
         field.width = width < 0 ? 0 : static_cast<std::uint32_t>(width);
     }
     field.reference = changed ? wrapping_mul(reference, operators.reference_multiplier) : reference;
-    field.divisor = power_of_ten(std::int64_t{element.scale} + (changed ? operators.scale_delta : 0));
+    // Past the int32 range 10^scale is infinite or zero either way.
+    field.scale = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        std::int64_t{element.scale} + (changed ? operators.scale_delta : 0), std::numeric_limits<std::int32_t>::min(),
+        std::numeric_limits<std::int32_t>::max()));
+    field.divisor = power_of_ten(field.scale);
     return field;
 }
 
-std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics) {
-    if (operators.text_width_set) return operators.text_width_bits;
-    if (difference_statistics) return static_cast<std::uint16_t>(std::min<std::uint32_t>(element.width + 1u, 65535));
-    return element.width;
+NumericField attached_field(const HistoryEntry& entry, bool difference_statistics) {
+    NumericField field;
+    field.width = entry.width;
+    if (entry.element->is_text()) {
+        if (difference_statistics) field.width = std::min<std::uint32_t>(field.width + 1, 65535);
+        return field;
+    }
+    field.scale = entry.scale;
+    field.reference = entry.reference;
+    field.divisor = power_of_ten(entry.scale);
+    if (difference_statistics) {
+        // -(2^width) wraps in 64 bits like all reference arithmetic: exact up to 2^63.
+        const std::uint64_t power = field.width >= 64 ? 0 : std::uint64_t{1} << field.width;
+        field.reference = static_cast<std::int64_t>(0 - power);
+        field.width += 1;
+    }
+    return field;
 }
 
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out) {
@@ -101,15 +116,30 @@ Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* ou
     return {};
 }
 
-std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes, bool nul_padded) {
+std::optional<std::string_view> decode_ia5_text(FieldScratch& field, std::size_t size, const DecodeOptions& options) {
+    std::uint8_t* const bytes = field.data();
+    const bool nul_padded = options.nul_padded_texts;
     const auto padding = [nul_padded](std::uint8_t b) { return b == 0xFF || (nul_padded && b == 0); };
-    if (std::all_of(bytes.begin(), bytes.end(), padding)) return std::nullopt;
-    const std::string_view text =
-        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), nul_padded);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (bytes[i] >= 0x80) bytes[i] = '?';
+    if (std::all_of(bytes, bytes + size, padding)) return std::nullopt;
+    const std::size_t length =
+        trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes), size), nul_padded).size();
+    if (!options.latin1_texts) {
+        std::replace_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }, std::uint8_t{'?'});
+        return std::string_view(reinterpret_cast<const char*>(bytes), length);
     }
-    return text;
+    // From the end, so that no byte is overwritten before it is read.
+    const auto high = static_cast<std::size_t>(std::count_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }));
+    std::size_t out = length + high;
+    for (std::size_t in = length; out != in;) {
+        const std::uint8_t b = bytes[--in];
+        if (b < 0x80) {
+            bytes[--out] = b;
+        } else {
+            bytes[--out] = static_cast<std::uint8_t>(0x80 | (b & 0x3F));
+            bytes[--out] = static_cast<std::uint8_t>(0xC0 | (b >> 6));
+        }
+    }
+    return std::string_view(reinterpret_cast<const char*>(bytes), length + high);
 }
 
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width) {

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -22,12 +21,13 @@ namespace corvane::detail {
 // The widest byte field: a 16-bit width in bits.
 inline constexpr std::size_t kMaxFieldBytes = 8192;
 
-// Room for one text field. Every read fills what it then uses, so it is never zeroed: a decode
-// call would otherwise clear 8 KiB for nothing.
+// Room for one text field, and for its decoding as UTF-8 in place (two bytes for each byte of
+// Latin-1). Every read fills what it then uses, so it is never zeroed: a decode call would
+// otherwise clear 16 KiB for nothing.
 struct FieldScratch {
     FieldScratch() {}
     std::uint8_t* data() { return bytes.data(); }
-    std::array<std::uint8_t, kMaxFieldBytes> bytes;
+    std::array<std::uint8_t, 2 * kMaxFieldBytes> bytes;
 };
 
 // What every walk over section 4 reads with, whatever it writes to: each walk adds its own
@@ -44,17 +44,33 @@ BufrError too_many_values();
 // Widths past 64 can exceed the reader's 16-bit width once operators are added.
 BufrError width_error(std::uint32_t width);
 
-// How a numeric element is read: its width may exceed 64, which makes the read fail.
+// How a numeric element is read: its width may exceed 64, which makes the read fail. A text
+// has its width alone.
 struct NumericField {
     std::uint32_t width = 0;
+    std::int32_t scale = 0;  // of which `divisor` is the power of ten
     std::int64_t reference = 0;
     double divisor = 1.0;
 };
 
-// `difference_statistics` is the 225255 form: one more bit and a reference of -(2^width).
-NumericField numeric_field(const ElementDefinition& element, const OperatorState& operators,
-                           bool difference_statistics);
-std::uint16_t text_width(const ElementDefinition& element, const OperatorState& operators, bool difference_statistics);
+// How an element is read under the operators in force.
+NumericField element_field(const ElementDefinition& element, const OperatorState& operators);
+
+// The history entry of an element that was read with `field`.
+inline HistoryEntry history_entry(const ElementDefinition& element, const NumericField& field) {
+    return {&element, field.reference, field.scale, static_cast<std::uint16_t>(field.width)};
+}
+
+// How a value that a bitmap attaches to `entry` is read: with the entry's field. 225255
+// (`difference_statistics`) adds one bit and takes the reference -(2^width).
+NumericField attached_field(const HistoryEntry& entry, bool difference_statistics);
+
+// Whether all ones is missing for an element read as a value (not as a replication factor).
+// Class 31 holds factors and bitmap bits; the package reads its other elements as any other,
+// but never 031031, whose bits a bitmap may be made of.
+constexpr bool missing_when_all_ones(std::uint32_t code, const DecodeOptions& options) {
+    return !is_class31(code) || (options.missing_class31_values && code != 31031);
+}
 
 // 10^exponent in floating point by repeated squaring; a negative exponent gives the reciprocal.
 double power_of_ten(std::int64_t exponent);
@@ -82,9 +98,10 @@ inline double scaled_value(std::uint64_t raw, std::int64_t reference, double div
 // (at least ceil(width / 8) bytes), so that no buffer is allocated per value.
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);
 
-// The text of a CCITT IA5 field, decoded in place (the view points into `bytes`); nothing when
-// the field is empty or all ones. `nul_padded` (DecodeOptions): NULs count as padding too.
-std::optional<std::string_view> decode_ia5_text(std::span<std::uint8_t> bytes, bool nul_padded);
+// The text of a CCITT IA5 field of `size` bytes at the start of `field`, decoded in place (the
+// view points into `field`); nothing when the field is empty or all ones. DecodeOptions say
+// whether NULs count as padding too, and whether bytes above 0x7F are Latin-1 or "?".
+std::optional<std::string_view> decode_ia5_text(FieldScratch& field, std::size_t size, const DecodeOptions& options);
 
 // The leftmost of `width` bits is the sign, the rest the magnitude.
 std::int64_t sign_magnitude(std::uint64_t bits, std::uint32_t width);

@@ -21,9 +21,9 @@ std::uint8_t bitmap_entry(double value) {
     return static_cast<std::uint8_t>(value);
 }
 
-void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor) {
+void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor, const NumericField& field) {
     state.bitmaps.end_run();
-    state.bitmaps.descriptor_history.push_back(&factor);
+    state.bitmaps.descriptor_history.push_back(history_entry(factor, field));
 }
 
 }  // namespace corvane::detail

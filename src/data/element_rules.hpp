@@ -8,6 +8,7 @@
 
 #include "data/coding_state.hpp"
 #include "data/decoder.hpp"
+#include "data/element_reading.hpp"
 #include "descriptor/descriptor.hpp"
 #include "tables/table_set.hpp"
 
@@ -27,8 +28,8 @@ struct ElementStep {
     const ElementDefinition* element = nullptr;  // null for UnknownLocal and NotFound
     std::uint8_t associated_width = 0;
     std::uint16_t width = 0;  // NewReference, UnknownLocal
-    // UnknownLocal: all ones is missing, as for any element outside class 31 (an element that
-    // the tables have but do not describe at this width).
+    // UnknownLocal: all ones is missing, as for the element that the tables have but do not
+    // describe at this width.
     bool check_missing = false;
 };
 
@@ -49,7 +50,8 @@ inline ElementStep begin_element(const OperatorState& operators, const ElementDe
                                   element != nullptr && operators.local_width != element->width;
     if (element != nullptr && !mismatched_width) return {ElementRead::Value, element, associated, 0};
     if (operators.local_width_pending) {
-        return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width, mismatched_width && !is_class31(code)};
+        return {ElementRead::UnknownLocal, nullptr, associated, operators.local_width,
+                mismatched_width && missing_when_all_ones(code, options)};
     }
     return {ElementRead::NotFound, nullptr, associated, 0};
 }
@@ -69,21 +71,22 @@ void end_unknown_local_element(ValueCodingState& state);
 // A 031031 value as a bitmap entry.
 std::uint8_t bitmap_entry(double value);
 
-// After Value: the 206YYY width is spent; a 031031 after a bitmap operator adds the entry that
-// `entry_of()` gives (none when it gives nothing), and any other element joins the history.
-// The entry is asked for only when it is needed.
+// After Value, read with `field`: the 206YYY width is spent; a 031031 after a bitmap operator
+// adds the entry that `entry_of()` gives (none when it gives nothing), and any other element
+// joins the history. The entry is asked for only when it is needed.
 template <class EntryOf>
-void end_element(ValueCodingState& state, const ElementDefinition& element, EntryOf&& entry_of) {
+void end_element(ValueCodingState& state, const ElementDefinition& element, const NumericField& field,
+                 EntryOf&& entry_of) {
     state.operators.local_width_pending = false;
     if (state.bitmaps.takes_entry(element.code)) {
         if (const std::optional<std::uint8_t> entry = entry_of()) state.bitmaps.add_entry(*entry);
     } else {
-        state.bitmaps.descriptor_history.push_back(&element);
+        state.bitmaps.descriptor_history.push_back(history_entry(element, field));
     }
 }
 
-// After a delayed replication factor: it always joins the history, and leaves a pending
-// 206YYY width for the element it precedes.
-void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor);
+// After a delayed replication factor read with `field`: it always joins the history, and
+// leaves a pending 206YYY width for the element it precedes.
+void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor, const NumericField& field);
 
 }  // namespace corvane::detail

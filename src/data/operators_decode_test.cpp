@@ -300,10 +300,10 @@ TEST(OperatorDecode, AHugeBitmapOfAbsentEntriesCanBeReusedOften) {
     EXPECT_EQ(result->back().descriptor, 237000u);
 }
 
-TEST(OperatorDecode, BitmapDrivenValuesUsePendingLocalWidthWithoutClearingIt) {
+TEST(OperatorDecode, BitmapDrivenValuesLeaveAPendingLocalWidthToTheNextElement) {
     const TableSet tables = basic_tables();
     auto result = decode(make_message({1001, 236000, 31031, 206003, 223255, 1001, 1001}), tables,
-                         BitWriter().bits(1, 7).bits(0, 1).bits(5, 3).bits(6, 3).bits(7, 7).bytes());
+                         BitWriter().bits(1, 7).bits(0, 1).bits(5, 7).bits(6, 3).bits(7, 7).bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(numbers_of(*result), (Numbers{1.0, 0.0, 0.0, 5.0, 6.0, 7.0}));
 }

@@ -100,6 +100,31 @@ TEST(UncompressedDecode, NulPaddedTextsOnRequest) {
     EXPECT_EQ((*plain)[4].raw_text(), std::string_view("\0\0", 2));
 }
 
+// Values that a bitmap attaches take the field their element was read with, not the operators
+// in force at the bitmap: 12001 read 15 bits wide (201131), 1002 with 207001, NAME with 208004.
+TEST(UncompressedDecode, BitmapDrivenValuesTakeTheFieldTheirElementWasReadWith) {
+    const TableSet tables = basic_tables();
+    const auto data = BitWriter()
+                          .bits(10000, 15).bits(12345, 14).text("ABCD")
+                          .bits(0, 3).bits(500, 15).bits(678, 14).text("WXYZ")
+                          .bits(0, 2).bits(1, 1).bits((1u << 15) - 30, 16).bits((1u << 14) + 250, 15)
+                          .bytes();
+    auto result = decode(make_message({201131, 12001, 207001, 1002, 207000, 208004, 1015, 208000, 223000, 101003, 31031,
+                                       201129, 223255, 223255, 223255, 201000, 225000, 101003, 31031, 201129, 225255,
+                                       225255}),
+                         tables, data);
+    ASSERT_TRUE(result) << error_text(result);
+    const auto& v = *result;
+    EXPECT_EQ(codes_of(v), (Codes{12001, 1002, 1015, 223000, 31031, 31031, 31031, 12001, 1002, 1015, 225000, 31031,
+                                  31031, 31031, 12001, 1002}));
+    EXPECT_DOUBLE_EQ(v[7].raw_value().value_or(0), 40.0);
+    EXPECT_DOUBLE_EQ(v[8].raw_value().value_or(0), 6.78);
+    EXPECT_EQ(v[9].raw_text(), "WXYZ");
+    // 225255: one bit more than the element was read with, and the reference -(2^width).
+    EXPECT_DOUBLE_EQ(v[14].raw_value().value_or(0), -3.0);
+    EXPECT_DOUBLE_EQ(v[15].raw_value().value_or(0), 2.5);
+}
+
 TEST(UncompressedDecode, ZeroSubsetsReadNothingAndManySubsetsReadOnePassEach) {
     const TableSet tables = basic_tables();
     auto none = decode(make_message({1001}, 0), tables, {});

@@ -45,12 +45,12 @@ Status read_associated_field(BitReader& reader, std::uint8_t width, DecodedValue
     return {};
 }
 
-// The element's scaled value for the caller (nothing when missing or text).
-Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element,
-                                           bool difference_statistics) {
+// The element's scaled value for the caller (nothing when missing or text), read with `field`.
+Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element, const NumericField& field,
+                                           bool check_missing) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
-        const std::uint16_t width = text_width(element, state.operators, difference_statistics);
+        const auto width = static_cast<std::uint16_t>(field.width);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
         DecodedValue* value = append(walk.out);
         if (value == nullptr) return too_many_values();
@@ -58,10 +58,9 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
         value->descriptor = element.code;
         value->name = &element.name;
         value->set_raw_value(static_cast<double>(state.numbering.text_counter * 1000 + width / 8));
-        set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), (width + 7u) / 8), walk.options.nul_padded_texts));
+        set_text(walk.out, *value, decode_ia5_text(walk.field, (width + 7u) / 8, walk.options));
         return std::optional<double>{};
     }
-    const NumericField field = numeric_field(element, state.operators, difference_statistics);
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
@@ -72,7 +71,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     value->name = &element.name;
     value->set_raw(raw);
     value->raw_meaning = walk.tables.code_meaning(element.code, raw);
-    if (is_missing(raw, width, !is_class31(element.code))) return std::optional<double>{};
+    if (is_missing(raw, width, check_missing)) return std::optional<double>{};
     const double scaled = scaled_value(raw, field.reference, field.divisor);
     value->set_raw_value(scaled);
     return std::optional<double>(scaled);
@@ -111,7 +110,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &character_data_label();
-    set_text(walk.out, *value, decode_ia5_text(std::span(walk.field.data(), width / 8u), walk.options.nul_padded_texts));
+    set_text(walk.out, *value, decode_ia5_text(walk.field, width / 8u, walk.options));
     return {};
 }
 
@@ -123,18 +122,19 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
     if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
-    auto value = read_element(walk, *step.element, false);
+    const NumericField field = element_field(*step.element, walk.state.operators);
+    auto value = read_element(walk, *step.element, field, missing_when_all_ones(code, walk.options));
     if (!value) return std::move(value).error();
     // A missing 031031 adds no entry.
-    end_element(walk.state, *step.element, [&]() -> std::optional<std::uint8_t> {
+    end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
         if (!value->has_value()) return std::nullopt;
         return bitmap_entry(**value);
     });
     return {};
 }
 
-Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, bool difference_statistics) {
-    auto value = read_element(walk, element, difference_statistics);
+Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
+    auto value = read_element(walk, element, field, missing_when_all_ones(element.code, walk.options));
     if (!value) return std::move(value).error();
     return {};
 }
@@ -151,9 +151,10 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 
 // The factor is read like an element, but always joins the history and keeps a pending 206YYY.
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
-    auto value = read_element(walk, factor, false);
+    const NumericField field = element_field(factor, walk.state.operators);
+    auto value = read_element(walk, factor, field, !is_class31(factor.code));
     if (!value) return std::move(value).error();
-    end_replication_factor(walk.state, factor);
+    end_replication_factor(walk.state, factor, field);
     return replication_count(*value);
 }
 

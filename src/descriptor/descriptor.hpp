@@ -17,7 +17,8 @@ constexpr std::uint32_t descriptor_y(std::uint32_t code) { return (code % 1000) 
 constexpr std::uint32_t make_code(std::uint32_t f, std::uint32_t x, std::uint32_t y) {
     return f * 100000 + x * 1000 + y;
 }
-// Class 31 holds replication factors and bitmap bits: never missing, no associated field.
+// Class 31 holds replication factors and bitmap bits: no associated field, and by default never
+// missing.
 constexpr bool is_class31(std::uint32_t code) {
     const std::uint32_t xy = code % 100000;
     return xy >= 31000 && xy <= 31999;

@@ -196,3 +196,57 @@ def test_time_is_none_for_an_invalid_date():
     data[8 + 17] = 13  # month
     [message] = corvane.open(bytes(data))
     assert message.time is None and message.values()[0].value == 5.0
+
+
+@pytest.mark.parametrize("layout, statistics", [("compressed", [0.0053, 0.0049]), ("uncompressed", [0.0049, 0.0049])])
+def test_bitmap_attached_values_take_the_width_their_element_was_read_with(layout, statistics):
+    # 015020 is read under 201131 (24 bits), its 224255 statistic after 201000: at 24 bits too.
+    # The values are those ecCodes reads.
+    data = read_bufr(f"fos_201131_{layout}.bufr")
+    expected = [[(1007, 4.0), (1031, 98.0), (15020, statistic)] for statistic in statistics]
+    kept = {1007, 1031}
+    [message] = corvane.open(data)
+    by_subset = [[(v.code, v.value) for v in message.values() if v.subset == s] for s in (1, 2)]
+    assert [[pair for pair in subset if pair[0] in kept] + subset[-1:] for subset in by_subset] == expected
+    arrays = message.to_numpy()
+    assert arrays["satelliteIdentifier"].tolist() == [4, 4] and arrays["centre"].tolist() == [98, 98]
+    assert arrays["#2#integratedOzoneDensity"].tolist() == statistics
+    values = _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
+    subsets = [values[:10], values[10:]]
+    assert [[(v.descriptor, v.raw_value) for v in subset if v.descriptor in kept] +
+            [(subset[-1].descriptor, subset[-1].raw_value)] for subset in subsets] == expected
+
+
+def test_text_bytes_above_0x7f_are_latin1_where_the_module_keeps_question_marks(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    tables = write_table_dir(tmp_path / "t", [(1015, "NAME", "CCITT IA5", 0, 0, 160)])
+    name, other = "Henrik Kr\xf8yer Holme", "\x01\xc6\xd8\xc5 \xff"
+    plain = make_message([1015], BitWriter().text(name + "\0", 160).bytes())
+    compressed = make_message([1015], BitWriter().put(0, 160).put(20, 6).text(name, 160).text(other, 160).bytes(),
+                              subsets=2, compressed=True)
+    for data, texts in ((plain, [name]), (compressed, [name, other])):
+        bufr = corvane.open(data, tables=tables)
+        assert [v.value for v in bufr[0].values()] == texts
+        assert bufr.to_numpy()["abbr1015"].tolist() == texts
+        assert pa.table(bufr.to_arrow()).column("abbr1015").to_pylist() == texts
+    assert _corvane.decode_values_with_tables(plain, _corvane.TableSet.from_eccodes(tables))[0].raw_text == \
+        "Henrik Kr?yer Holme\0"
+
+
+def test_class_31_elements_are_missing_when_all_ones_unless_they_replicate():
+    # A lone 031001 of all ones, as ecCodes writes it; the module keeps 255.
+    data = read_bufr("standalone_031001_all_ones.bufr")
+    [message] = corvane.open(data)
+    assert [v.value for v in message.values()] == [6.0, None, 180.0]
+    assert math.isnan(message.to_numpy()["delayedDescriptorReplicationFactor"][0])
+    values = _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
+    assert [v.raw_value for v in values] == [6.0, 255.0, 180.0]
+    # A 031000 of all ones as a factor still repeats once, in both layouts.
+    descriptors = [31000, 101000, 31000, 1001]
+    uncompressed = make_message(descriptors, BitWriter().put(1, 1).put(1, 1).put(5, 7).bytes())
+    compressed = make_message(descriptors, BitWriter().put(1, 1).put(0, 6).put(1, 1).put(0, 6).put(5, 7).put(0, 6)
+                              .bytes(), subsets=2, compressed=True)
+    for data in (uncompressed, compressed):
+        bufr = corvane.open(data)
+        assert {(v.code, v.value) for v in bufr[0].values()} == {(31000, None), (31000, 1.0), (1001, 5.0)}
+        assert bufr.to_numpy()["blockNumber"].tolist() == [5.0] * bufr[0].subsets
