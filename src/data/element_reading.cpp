@@ -127,6 +127,8 @@ std::optional<std::string_view> decode_ia5_text(FieldScratch& field, std::size_t
         std::replace_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }, std::uint8_t{'?'});
         return std::string_view(reinterpret_cast<const char*>(bytes), length);
     }
+    // Fill bytes padded with blanks are still no text, as ecCodes reads them.
+    if (length != 0 && std::all_of(bytes, bytes + length, [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
     // From the end, so that no byte is overwritten before it is read.
     const auto high = static_cast<std::size_t>(std::count_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }));
     std::size_t out = length + high;

@@ -231,6 +231,9 @@ def test_text_bytes_above_0x7f_are_latin1_where_the_module_keeps_question_marks(
         assert pa.table(bufr.to_arrow()).column("abbr1015").to_pylist() == texts
     assert _corvane.decode_values_with_tables(plain, _corvane.TableSet.from_eccodes(tables))[0].raw_text == \
         "Henrik Kr?yer Holme\0"
+    # Fill bytes then blank padding hold no text.
+    filled = make_message([1015], BitWriter().text("\xff" * 10 + " " * 10, 160).bytes())
+    assert [v.value for v in corvane.open(filled, tables=tables)[0].values()] == [None]
 
 
 def test_class_31_elements_are_missing_when_all_ones_unless_they_replicate():
