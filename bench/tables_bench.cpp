@@ -58,7 +58,7 @@ void BM_ArchiveChoice(benchmark::State& state) {
         benchmark::DoNotOptimize(tables->code_tables.size());
     }
 }
-BENCHMARK(BM_ArchiveChoice)->Args({39, 0})->Args({13, 101})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArchiveChoice)->Args({39, 0})->Args({13, 101})->Args({46, 0})->Unit(benchmark::kMillisecond);
 
 void BM_WmoCsv(benchmark::State& state) {
     for (auto _ : state) {

@@ -79,7 +79,7 @@ Status ColumnBuilder::add_message(std::size_t index, std::size_t offset, std::sp
                                : detail::decode_uncompressed_columns(*message, *set, options_, reader, *builder_);
     if (!decoded) {
         builder_->abandon_message();
-        add_error(index, offset, decoded.error().render());
+        add_error(index, offset, tables.explain(TableChoice::of(*message), decoded.error()).render());
         return {};
     }
     return builder_->end_message(index);

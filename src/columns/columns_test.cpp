@@ -143,7 +143,7 @@ Cells decode_by_values(std::span<const std::uint8_t> buffer) {
         }
         Result<DecodedValues> values = decode_uncompressed_values(*message, *tables, message->section4_data(bytes), kPackageDecodeOptions);
         if (!values) {
-            fail(values.error());
+            fail(packed_tables().explain(TableChoice::of(*message), values.error()));
             continue;
         }
         add_value_rows(*values, *tables, index, out);

@@ -8,8 +8,10 @@
 
 :func:`open` reads a path, bytes or a binary file object (gzip, bzip2 and xz data too) and
 gives a :class:`BufrFile` of :class:`Message` objects; :meth:`Message.values` decodes one
-message into :class:`Value` records; :func:`read` gives a pandas DataFrame. Tables come with the package (every ecCodes 2.28 BUFR table,
-chosen per message); ``tables=`` names others (see :class:`Tables`). Bad messages raise
+message into :class:`Value` records; :func:`read` gives a pandas DataFrame. Tables come with the
+package (every WMO master version to 46 and the local tables of ecCodes, chosen per message);
+``tables=`` names others, and ``Tables(extra=...)`` or ``CORVANE_TABLES`` adds your own (see
+:class:`Tables`). Bad messages raise
 :class:`BufrError` unless ``errors="skip"`` or ``errors="keep"``. The command line is ``corvane``
 (or ``python -m corvane``).
 """

@@ -88,6 +88,25 @@ class Message:
         except ValueError:
             pass
 
+    @property
+    def tables(self) -> Optional[str]:
+        """What the message is decoded with; None when its section 1 could not be read.
+
+        >>> message.tables
+        'WMO 46 (message says 50), local centre 98 subcentre 0 version 2'
+        """
+        return self._file.tables.used(self).text
+
+    @property
+    def tables_fallback(self) -> bool:
+        """True only when the message names a master version newer than any at hand, so that
+        it is decoded with the newest one (whose entries include those of every earlier one).
+
+        >>> message.master_version, message.tables_fallback
+        (50, True)
+        """
+        return self._file.tables.used(self).fallback
+
     def values(self) -> List[Value]:
         """Every value of the message, subset after subset, as :class:`Value` records.
 

@@ -4,6 +4,7 @@
     corvane dump FILE [-m N] [--json]    every value, by message and subset
     corvane get FILE -k KEY,KEY [--csv]  one row per subset
     corvane tables                       where the tables come from
+    corvane --extra-tables DIR ...       tables of DIR first (local tables), also from $CORVANE_TABLES
 
 `ls` reads sections 0 to 3 only: it lists messages whose data cannot be decoded as good.
 Exit status: 0 when every message decoded (for `ls`: was read), 1 when some did not (a summary
@@ -23,6 +24,7 @@ from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence,
 
 from . import BufrFile, Message, Tables, Value
 from ._core import MISSING_CODE
+from ._tables import ENVIRONMENT
 from . import open as open_bufr
 
 DATA_ERROR = 1
@@ -139,16 +141,22 @@ def _by_subset(values: List[Value]) -> Dict[int, List[Value]]:
 def command_ls(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures()
     out.write(f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'cat':>4} {'time':<19} "
-              f"{'subsets':>7} compressed\n")
+              f"{'subsets':>7} compressed master\n")
     for message, good in _messages(bufr, failures, bufr.headers()):
         if message.edition is None:
-            out.write(f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':>4} {'-':<19} {'-':>7} -\n")
+            out.write(f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n")
             continue
         moment = message.time.isoformat(sep=" ") if message.time else "invalid"
         out.write(f"{message.index:>6} {message.offset:>10} {message.edition:>3} {message.centre:>6} "
                   f"{message.data_category:>4} {moment:<19} {message.subsets:>7} "
-                  f"{'yes' if message.compressed else 'no'}\n")
+                  f"{'yes' if message.compressed else 'no':<10} {_master(bufr, message)}\n")
     return failures.exit_status()
+
+
+def _master(bufr: BufrFile, message: Message) -> str:
+    """The master version; "50->46" when it is decoded with the newest version at hand."""
+    used = bufr.tables.used(message)
+    return f"{message.master_version}->{used.master_version}" if used.fallback else str(message.master_version)
 
 
 def command_dump(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
@@ -259,6 +267,9 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--tables", metavar="PATH",
                         help="an ecCodes definitions root, ecCodes table directory or WMO BUFR4 "
                              "directory (default: the tables that ship with corvane)")
+    parser.add_argument("--extra-tables", metavar="DIR", action="append",
+                        help="a directory of ecCodes table files or WMO BUFR4 CSV files whose definitions "
+                             f"come first, such as local tables; may be repeated (default: ${ENVIRONMENT})")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     ls = commands.add_parser("ls", help="one line per message")
     ls.add_argument("file", metavar="FILE")
@@ -275,21 +286,37 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _open(args: argparse.Namespace) -> BufrFile:
+def _tables(args: argparse.Namespace) -> Tables:
     try:
-        return open_bufr(args.file, tables=args.tables, errors="keep")
+        return Tables(args.tables, extra=args.extra_tables)
     except (OSError, ValueError) as error:
         raise _UsageError(str(error)) from None
 
 
+def _open(args: argparse.Namespace) -> BufrFile:
+    try:
+        return open_bufr(args.file, tables=_tables(args), errors="keep")
+    except (OSError, ValueError) as error:
+        raise _UsageError(str(error)) from None
+
+
+def command_tables(tables: Tables, args: argparse.Namespace, out: TextIO) -> int:
+    out.write(tables.describe() + "\n")
+    sources = tables.sources()
+    if sources:
+        out.write(sources)
+        newest = tables.newest_master_version()
+        if newest is not None:
+            out.write(f"a message of a newer master version than {newest} is decoded with version {newest}\n")
+    if tables.extra:
+        origin = "--extra-tables" if args.extra_tables else ENVIRONMENT
+        out.write(f"extra tables, before these ({origin}): {', '.join(tables.extra)}\n")
+    return 0
+
+
 def _run(args: argparse.Namespace, out: TextIO) -> int:
     if args.command == "tables":
-        try:
-            tables = Tables(args.tables) if args.tables else Tables()
-        except (OSError, ValueError) as error:
-            raise _UsageError(str(error)) from None
-        out.write(tables.describe() + "\n")
-        return 0
+        return command_tables(_tables(args), args, out)
     bufr = _open(args)
     if len(bufr) == 0:
         print(f"corvane: {args.file}: no BUFR message found", file=sys.stderr)

@@ -61,14 +61,14 @@ std::string BufrError::render() const {
         case ErrorKind::OddDescriptorArea:
             return "section 3 descriptor area has odd byte count";
         case ErrorKind::SequenceNotFound:
-            return "descriptor " + code(first_) + " was not found in Table D";
+            return "descriptor " + code(first_) + " was not found in Table D" + text_;
         case ErrorKind::IncompleteDelayedReplication:
             return "delayed replication descriptor " + code(first_) +
                    " is missing its replication factor or replicated descriptors";
         case ErrorKind::UnsupportedReplication:
             return "unsupported replication descriptor " + code(first_);
         case ErrorKind::ElementNotFound:
-            return "descriptor " + code(first_) + " was not found in Table B";
+            return "descriptor " + code(first_) + " was not found in Table B" + text_;
         case ErrorKind::Parse:
             return "csv/table parse error: " + text_;
         case ErrorKind::Io:

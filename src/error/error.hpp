@@ -73,8 +73,15 @@ public:
     static BufrError not_regular_file(std::string_view shown_path);
 
     ErrorKind kind() const { return kind_; }
-    // The text carried by Parse and Io errors (without the rendered prefix), and the whole text of
-    // NotRegularFile.
+    // The descriptor that an ElementNotFound or SequenceNotFound error names.
+    std::uint32_t missing_descriptor() const { return static_cast<std::uint32_t>(first_); }
+    // An ElementNotFound or SequenceNotFound error with `detail` after its text (": why ...").
+    BufrError with_detail(std::string detail) && {
+        text_ = std::move(detail);
+        return std::move(*this);
+    }
+    // The text carried by Parse and Io errors (without the rendered prefix), the whole text of
+    // NotRegularFile, and the detail of a missing descriptor.
     const std::string& text() const { return text_; }
     std::string render() const;
 

@@ -8,12 +8,14 @@
 #include "descriptor/descriptor.hpp"
 #include "tables/delimited_reader.hpp"
 #include "tables/eccodes_loader.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 namespace {
 
 constexpr std::size_t kElementFields = 8;
 constexpr std::size_t kSequenceFields = 6;
+constexpr std::size_t kCodeFlagFields = 4;
 
 std::string_view element_type_of(std::string_view unit) {
     if (unit == "Code table") return "code";
@@ -70,7 +72,57 @@ Status load_table_d(SequenceMap& sequences, const std::filesystem::path& file,
     return {};
 }
 
+// The entry text with every run of white space made one blank, as the ecCodes code tables read.
+std::string entry_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::string_view rest = trim_unicode_whitespace(text); !rest.empty();) {
+        const std::size_t space = whitespace_length(rest);
+        if (space > 0) {
+            out.push_back(' ');
+            rest = trim_unicode_whitespace(rest);
+            continue;
+        }
+        out.push_back(rest.front());
+        rest.remove_prefix(1);
+    }
+    return out;
+}
+
+Status load_code_flag(CodeTableMap& code_tables, const std::filesystem::path& file,
+                      std::unordered_map<std::uint32_t, CodeTable>& grouping) {
+    grouping.clear();
+    Status status = for_each_row(file, [&](std::span<const std::string_view> fields) -> Status {
+        if (fields.size() < kCodeFlagFields) return {};
+        std::uint64_t figure = 0;
+        IntParseFailure failure{};
+        const std::string_view digits = fields[2];
+        if (digits.empty() || digits.front() == '+' || !parse_unsigned(digits, UINT64_MAX, figure, failure)) return {};
+        std::string text = entry_text(fields[3]);
+        if (text.empty()) return {};
+        Result<std::uint32_t> code = parse_code(fields[0]);
+        if (!code) return std::move(code).error();
+        grouping[*code].insert_or_assign(figure, std::move(text));
+        return {};
+    });
+    if (!status) return status;
+    for (auto& [code, table] : grouping) code_tables.insert_or_assign(code, std::move(table));
+    return {};
+}
+
 }  // namespace
+
+Result<TableSet> from_bufr4_dir(const std::filesystem::path& dir) {
+    Result<TableSet> tables = from_bufr4_45(dir);
+    if (!tables) return tables;
+    Result<std::vector<std::filesystem::path>> code_flag = matching_files(dir, "BUFRCREX_CodeFlag_en_", ".csv");
+    if (!code_flag) return std::move(code_flag).error();
+    std::unordered_map<std::uint32_t, CodeTable> grouping;
+    for (const auto& file : *code_flag) {
+        if (Status s = load_code_flag(tables->code_tables, file, grouping); !s) return std::move(s).error();
+    }
+    return tables;
+}
 
 Result<TableSet> from_bufr4_45(const std::filesystem::path& dir) {
     TableSet tables;

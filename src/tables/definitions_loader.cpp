@@ -1,6 +1,9 @@
 #include "tables/definitions_loader.hpp"
 
 #include <string>
+#include <vector>
+
+#include "text/text.hpp"
 
 #include "tables/eccodes_loader.hpp"
 
@@ -29,6 +32,21 @@ std::filesystem::path master_tables_path(const std::filesystem::path& root, cons
     return tables_root(root, choice) / "wmo" / std::to_string(choice.master_tables_version_number);
 }
 
+std::optional<std::uint8_t> newest_master_version(const TableSource& source, const std::filesystem::path& root,
+                                                  std::uint8_t master_table) {
+    const std::filesystem::path wmo = tables_root(root, {master_table}) / "wmo";
+    std::vector<std::string> names;
+    if (source.kind(wmo) != EntryKind::Directory || !source.list(wmo, names)) return std::nullopt;
+    std::optional<std::uint8_t> newest;
+    for (const std::string& name : names) {
+        std::uint64_t version = 0;
+        IntParseFailure failure{};
+        if (!parse_unsigned(name, UINT8_MAX, version, failure) || name.front() == '+') continue;
+        if (!newest || version > *newest) newest = static_cast<std::uint8_t>(version);
+    }
+    return newest;
+}
+
 std::filesystem::path local_tables_path(const std::filesystem::path& root, const TableChoice& choice) {
     return tables_root(root, choice) / "local" / local_level(choice) / std::to_string(choice.originating_centre) /
            std::to_string(choice.originating_subcentre);
@@ -45,15 +63,7 @@ Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::
     const std::filesystem::path local = local_tables_path(root, choice);
     if (source.kind(local) == EntryKind::Missing) return tables;
     // Local entries are all optional; each one present replaces master entries of equal code.
-    if (const auto file = local / "element.table"; source.kind(file) != EntryKind::Missing) {
-        if (Status s = load_eccodes_element_table(source, tables.elements, file); !s) return std::move(s).error();
-    }
-    if (const auto file = local / "sequence.def"; source.kind(file) != EntryKind::Missing) {
-        if (Status s = load_eccodes_sequence_def(source, tables.sequences, file); !s) return std::move(s).error();
-    }
-    if (const auto dir = local / "codetables"; source.kind(dir) != EntryKind::Missing) {
-        if (Status s = load_eccodes_code_tables(source, tables.code_tables, dir); !s) return std::move(s).error();
-    }
+    if (Status s = load_present_eccodes_files(source, tables, local); !s) return std::move(s).error();
     return tables;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "error/error.hpp"
 #include "message/message.hpp"
@@ -25,6 +26,10 @@ struct TableChoice {
 
 // root/bufr/tables/M/wmo/V, where the master tables of a choice stand (maybe as an alias).
 std::filesystem::path master_tables_path(const std::filesystem::path& root, const TableChoice& choice);
+
+// The highest master version V of root/bufr/tables/M/wmo/V for the choice's master table M, if any.
+std::optional<std::uint8_t> newest_master_version(const TableSource& source, const std::filesystem::path& root,
+                                                  std::uint8_t master_table);
 
 // root/bufr/tables/M/local/L/N/U, where the local tables of a choice stand if it has any.
 std::filesystem::path local_tables_path(const std::filesystem::path& root, const TableChoice& choice);

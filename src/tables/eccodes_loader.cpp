@@ -289,6 +289,19 @@ Status load_eccodes_dir(const TableSource& source, TableSet& tables, const std::
     return load_eccodes_code_tables(source, tables.code_tables, code_tables);
 }
 
+Status load_present_eccodes_files(const TableSource& source, TableSet& tables, const std::filesystem::path& dir) {
+    if (const auto file = dir / "element.table"; source.kind(file) != EntryKind::Missing) {
+        if (Status s = load_eccodes_element_table(source, tables.elements, file); !s) return s;
+    }
+    if (const auto file = dir / "sequence.def"; source.kind(file) != EntryKind::Missing) {
+        if (Status s = load_eccodes_sequence_def(source, tables.sequences, file); !s) return s;
+    }
+    if (const auto codes = dir / "codetables"; source.kind(codes) != EntryKind::Missing) {
+        return load_eccodes_code_tables(source, tables.code_tables, codes);
+    }
+    return {};
+}
+
 Result<TableSet> from_eccodes_dir(const std::filesystem::path& dir) {
     TableSet tables;
     if (Status s = load_eccodes_dir(file_system_source(), tables, dir); !s) return std::move(s).error();

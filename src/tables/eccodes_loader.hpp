@@ -36,5 +36,8 @@ Status load_eccodes_code_tables(const TableSource& source, CodeTableMap& code_ta
 Result<std::filesystem::path> resolve_eccodes_table_dir(const TableSource& source, const std::filesystem::path& path);
 // What from_eccodes_dir reads, into `tables`.
 Status load_eccodes_dir(const TableSource& source, TableSet& tables, const std::filesystem::path& dir);
+// element.table, sequence.def and codetables/ of `dir` over `tables`, each only when present
+// (local tables, tables a user adds): each entry replaces the entry of equal code.
+Status load_present_eccodes_files(const TableSource& source, TableSet& tables, const std::filesystem::path& dir);
 
 }  // namespace corvane

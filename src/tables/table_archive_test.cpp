@@ -13,7 +13,7 @@ namespace {
 
 using testing::error_text;
 
-// The archive is packed from the ecCodes 2.28 tarball; tests/data holds some of the same files unpacked.
+// The archive is packed from the ecCodes 2.28 and 2.50 tarballs; tests/data holds some 2.28 files unpacked.
 const TableArchive& archive() {
     static const TableArchive opened = [] {
         Result<TableArchive> result = TableArchive::open(CORVANE_TABLE_ARCHIVE);
@@ -43,8 +43,9 @@ std::string first_difference(const Map& packed, const Map& unpacked) {
 
 // Loads `packed` from the archive and `unpacked` from the copy in tests/data: both give the same
 // tables, or both fail with the same error.
-void expect_same_tables(const TableChoice& packed, const TableChoice& unpacked) {
+void expect_same_tables(const TableChoice& packed, const TableChoice& unpacked, std::uint32_t added_element = 0) {
     Result<TableSet> from_archive = archive().load(packed);
+    if (added_element != 0 && from_archive) ASSERT_EQ(from_archive->elements.erase(added_element), 1u);
     Result<TableSet> from_files = from_eccodes_definitions(testing::definitions_root(), unpacked);
     ASSERT_EQ(error_text(from_archive), error_text(from_files));
     if (!from_files.ok()) return;
@@ -69,7 +70,8 @@ TEST(TableArchiveTest, LinkedVersionsLoadTheirTarget) {
 }
 
 TEST(TableArchiveTest, LocalTablesEqualTheUnpackedFiles) {
-    expect_same_tables(choice(13, 101, 98, 0), choice(13, 101, 98, 0));
+    // The copy is ecCodes 2.28's; the archive has 2.50's, which adds 013242 (most unstable CAPE).
+    expect_same_tables(choice(13, 101, 98, 0), choice(13, 101, 98, 0), 13242);
     expect_same_tables(choice(18, 8, 78, 0), choice(18, 8, 78, 0));
     // Subcentre 64 of centre 78 is a link to subcentre 0.
     expect_same_tables(choice(18, 8, 78, 64), choice(18, 8, 78, 0));
@@ -95,8 +97,8 @@ TEST(TableArchiveTest, MixedFieldCountsArePackedToLoad) {
 }
 
 TEST(TableArchiveTest, MissingMasterTablesNameTheChoice) {
-    EXPECT_EQ(error_text(archive().load(choice(45, 3, 98, 0))),
-              "no BUFR tables for master table 0 version 45 (local version 3, centre 98, subcentre 0)");
+    EXPECT_EQ(error_text(archive().load(choice(3, 3, 98, 0))),
+              "no BUFR tables for master table 0 version 3 (local version 3, centre 98, subcentre 0)");
     EXPECT_EQ(error_text(archive().load({5, 13, 7, 1, 0})),
               "no BUFR tables for master table 5 version 13 (local version 0, centre 7, subcentre 1)");
 }

@@ -30,6 +30,8 @@ TableProvider::TableProvider(TableProvider&& other) noexcept
     : archive_(std::move(other.archive_)),
       root_(std::move(other.root_)),
       fixed_(std::move(other.fixed_)),
+      extra_(std::move(other.extra_)),
+      hint_(std::move(other.hint_)),
       entries_(std::move(other.entries_)),
       asked_(std::move(other.asked_)) {}
 
@@ -52,16 +54,47 @@ std::optional<std::string_view> TableProvider::label() const {
 
 const TableSource& TableProvider::source() const { return archive_ ? archive_->source() : file_system_source(); }
 
-TableChoice TableProvider::loaded_choice(const TableChoice& choice) const {
+void TableProvider::set_extra(TableSet extra) {
+    if (fixed_ && fixed_->ok()) fixed_->value().overlay(extra);
+    extra_ = std::move(extra);
+}
+
+std::optional<ChosenTables> TableProvider::chosen(const TableChoice& choice) const {
+    if (fixed_) return std::nullopt;
     // Every centre without local tables loads the master tables alone: one set for all of
     // them, however many centres a file names. A missing master keeps the whole choice, which
     // its error names.
     const TableSource& files = source();
-    if (files.kind(master_tables_path(root_, choice)) == EntryKind::Missing) return choice;
-    if (choice.local_tables_version_number == 0 || files.kind(local_tables_path(root_, choice)) == EntryKind::Missing) {
-        return {choice.master_table_number, choice.master_tables_version_number, 0, 0, 0};
+    ChosenTables chosen{choice};
+    if (files.kind(master_tables_path(root_, choice)) == EntryKind::Missing) {
+        const std::optional<std::uint8_t> newest = newest_master_version(files, root_, choice.master_table_number);
+        if (!newest || *newest >= choice.master_tables_version_number) return chosen;
+        chosen.loaded.master_tables_version_number = *newest;
     }
-    return choice;
+    chosen.master_found = true;
+    chosen.local_found = choice.local_tables_version_number != 0 &&
+                         files.kind(local_tables_path(root_, chosen.loaded)) != EntryKind::Missing;
+    if (!chosen.local_found) chosen.loaded = {choice.master_table_number, chosen.loaded.master_tables_version_number, 0, 0, 0};
+    return chosen;
+}
+
+BufrError TableProvider::explain(const TableChoice& choice, BufrError error) const {
+    if (error.kind() != ErrorKind::ElementNotFound && error.kind() != ErrorKind::SequenceNotFound) return error;
+    const std::uint32_t code = error.missing_descriptor();
+    const bool local = (code / 1000 % 100) >= 48 || code % 1000 >= 192;
+    const std::optional<ChosenTables> used = fixed_ || !local ? std::nullopt : chosen(choice);
+    if (!used) return error;
+    std::string detail = ": a local descriptor, which the local tables of centre " +
+                         std::to_string(choice.originating_centre) + " subcentre " +
+                         std::to_string(choice.originating_subcentre) + " (local version " +
+                         std::to_string(choice.local_tables_version_number) + ")";
+    if (used->local_found) {
+        detail += " do not define";
+    } else {
+        detail += archive_ ? " would define, and none are packed" : " would define, and the definitions root has none";
+    }
+    if (!hint_.empty()) detail += "; " + hint_;
+    return std::move(error).with_detail(std::move(detail));
 }
 
 TableProvider::Entry* TableProvider::remembered(const TableChoice& choice) const {
@@ -78,7 +111,7 @@ const Result<TableSet>& TableProvider::get(const TableChoice& choice) const {
     }
     if (found == nullptr) {
         // Looking at the files may take system calls: not under the lock.
-        const TableChoice loaded = loaded_choice(choice);
+        const TableChoice loaded = chosen(choice)->loaded;
         const std::lock_guard lock(mutex_);
         std::unique_ptr<Entry>& slot = entries_[packed(loaded)];
         if (!slot) {
@@ -90,7 +123,9 @@ const Result<TableSet>& TableProvider::get(const TableChoice& choice) const {
         if (asked_.size() < kRememberedChoices) asked_.emplace(packed(choice), found);
     }
     std::call_once(found->once, [&] {
-        found->tables.emplace(load_table_choice(source(), root_, found->choice));
+        Result<TableSet> loaded = load_table_choice(source(), root_, found->choice);
+        if (loaded && !extra_.empty()) loaded->overlay(extra_);
+        found->tables.emplace(std::move(loaded));
         found->ready.store(true, std::memory_order_release);
     });
     return *found->tables;

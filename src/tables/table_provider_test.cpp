@@ -42,12 +42,27 @@ TEST(TableProviderTest, EachChoiceLoadsOnceAndCentresWithoutLocalTablesShareTheM
 
 TEST(TableProviderTest, MissingMasterTablesNameTheChoiceAndAreKept) {
     const TableProvider provider = packed_provider();
-    const Result<TableSet>& missing = provider.get(choice(45, 3, 98, 0));
+    // Versions 3 to 5 were never published.
+    const Result<TableSet>& missing = provider.get(choice(4, 3, 98, 0));
     EXPECT_EQ(error_text(missing),
-              "no BUFR tables for master table 0 version 45 (local version 3, centre 98, subcentre 0)");
-    EXPECT_EQ(provider.find(choice(45, 3, 98, 0)), &missing);
-    EXPECT_EQ(error_text(provider.get(choice(45, 0, 7, 1))),
-              "no BUFR tables for master table 0 version 45 (local version 0, centre 7, subcentre 1)");
+              "no BUFR tables for master table 0 version 4 (local version 3, centre 98, subcentre 0)");
+    EXPECT_EQ(provider.find(choice(4, 3, 98, 0)), &missing);
+    EXPECT_EQ(error_text(provider.get({5, 13, 7, 1, 0})),
+              "no BUFR tables for master table 5 version 13 (local version 0, centre 7, subcentre 1)");
+}
+
+TEST(TableProviderTest, VersionsPastTheNewestLoadTheNewestWithTheirLocalTables) {
+    const TableProvider provider = packed_provider();
+    const std::optional<ChosenTables> chosen = provider.chosen(choice(50, 2, 98, 0));
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->loaded, choice(46, 2, 98, 0));
+    EXPECT_TRUE(chosen->master_found && chosen->local_found);
+    EXPECT_EQ(&provider.get(choice(50, 2, 98, 0)), &provider.get(choice(46, 2, 98, 0)));
+    EXPECT_TRUE(provider.get(choice(255, 0, 7, 0)).ok());
+    const std::optional<ChosenTables> no_local = provider.chosen(choice(46, 3, 7, 0));
+    EXPECT_EQ(no_local->loaded, choice(46, 0, 0, 0));
+    EXPECT_TRUE(no_local->master_found && !no_local->local_found);
+    EXPECT_FALSE(provider.chosen(choice(4, 0, 7, 0))->master_found);
 }
 
 TEST(TableProviderTest, DefinitionsRootChoosesLikeTheArchive) {
@@ -56,8 +71,49 @@ TEST(TableProviderTest, DefinitionsRootChoosesLikeTheArchive) {
     ASSERT_TRUE(dwd.ok()) << error_text(dwd);
     ASSERT_NE(dwd->find_element(1192), nullptr);
     EXPECT_EQ(dwd->find_element(1192)->abbreviation, "icaoLocationIndicator");
-    EXPECT_EQ(error_text(provider.get(choice(44, 0, 78, 0))),
-              "no BUFR tables for master table 0 version 44 (local version 0, centre 78, subcentre 0)");
+    // The copy has versions 13, 14, 16, ... 39: 15 is missing, 44 gets 39.
+    EXPECT_EQ(error_text(provider.get(choice(15, 0, 78, 0))),
+              "no BUFR tables for master table 0 version 15 (local version 0, centre 78, subcentre 0)");
+    EXPECT_EQ(&provider.get(choice(44, 0, 78, 0)), &provider.get(choice(39, 0, 78, 0)));
+}
+
+TEST(TableProviderTest, ExtraEntriesComeBeforeEverySet) {
+    TableSet extra;
+    extra.store_element({1194, "reportMnemonic", "string", "REPORT MNEMONIC", "CCITT IA5", 0, 0, 128});
+    extra.store_element({12101, "mine", "long", "MY TEMPERATURE", "K", 1, 0, 12});
+    TableProvider provider = packed_provider();
+    provider.set_extra(extra);
+    for (const TableChoice& asked : {choice(13, 101, 98, 0), choice(50, 0, 7, 0)}) {
+        const Result<TableSet>& tables = provider.get(asked);
+        ASSERT_TRUE(tables.ok()) << error_text(tables);
+        EXPECT_TRUE(tables->find_element(1194)->is_text());
+        EXPECT_EQ(tables->find_element(12101)->abbreviation, "mine");
+        EXPECT_NE(tables->find_element(12103), nullptr);
+    }
+    TableSet base;
+    base.store_element({12101, "airTemperature", "long", "TEMPERATURE", "K", 2, 0, 16});
+    TableProvider fixed = TableProvider::fixed(std::move(base));
+    fixed.set_extra(std::move(extra));
+    EXPECT_EQ(fixed.get(choice(39, 0, 0, 0))->find_element(12101)->width, 12);
+    EXPECT_EQ(fixed.get(choice(39, 0, 0, 0))->elements.size(), 2u);
+}
+
+TEST(TableProviderTest, LocalDescriptorsThatNoTableDefinesNameTheirLocalTables) {
+    TableProvider provider = packed_provider();
+    provider.set_missing_tables_hint("add them");
+    EXPECT_EQ(provider.explain(choice(14, 1, 200, 0), BufrError::element_not_found(1194)).render(),
+              "descriptor 001194 was not found in Table B: a local descriptor, which the local tables of centre 200 "
+              "subcentre 0 (local version 1) would define, and none are packed; add them");
+    EXPECT_EQ(provider.explain(choice(13, 101, 98, 0), BufrError::sequence_not_found(348001)).render(),
+              "descriptor 348001 was not found in Table D: a local descriptor, which the local tables of centre 98 "
+              "subcentre 0 (local version 101) do not define; add them");
+    // WMO descriptors, and other errors, are left as they are.
+    EXPECT_EQ(provider.explain(choice(14, 1, 200, 0), BufrError::element_not_found(12101)).render(),
+              "descriptor 012101 was not found in Table B");
+    EXPECT_EQ(provider.explain(choice(14, 1, 200, 0), BufrError::bad_end_marker()).render(),
+              "section 5 terminator is not 7777");
+    EXPECT_EQ(TableProvider::fixed({}).explain(choice(14, 1, 200, 0), BufrError::element_not_found(1194)).render(),
+              "descriptor 001194 was not found in Table B");
 }
 
 TEST(TableProviderTest, FixedSetServesEveryChoice) {

@@ -82,6 +82,13 @@ struct TableSet {
         sequences.insert_or_assign(code, std::move(sequence));
     }
     void store_code_table(std::uint32_t code, CodeTable table) { code_tables.insert_or_assign(code, std::move(table)); }
+    // Copies every entry of `top` over this set: each replaces the entry of equal code whole.
+    void overlay(const TableSet& top) {
+        for (const auto& [code, element] : top.elements) elements.insert_or_assign(code, element);
+        for (const auto& [code, sequence] : top.sequences) sequences.insert_or_assign(code, sequence);
+        for (const auto& [code, table] : top.code_tables) code_tables.insert_or_assign(code, table);
+    }
+    bool empty() const { return elements.empty() && sequences.empty() && code_tables.empty(); }
 };
 
 // The texts of one Table B row, as both table formats hold them.

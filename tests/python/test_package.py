@@ -5,6 +5,8 @@ import io
 import json
 import lzma
 import math
+import os
+import pickle
 import re
 
 import _corvane
@@ -12,7 +14,7 @@ import pytest
 
 import corvane
 from builders import BitWriter, make_message
-from conftest import DATA, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
+from conftest import DATA, DBALLE, DBALLE_ELEMENTS, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
 
 SYNOP = DATA / "bufr" / "dwd-synop-44msgs.bufr"
 EDITION3 = "pdbufr-syn_new.bufr"
@@ -117,11 +119,54 @@ def test_tables_follow_section_1_and_missing_ones_name_the_choice():
     values = [m.values() for m in corvane.open(DATA / "bufr" / EDITION3)]
     # Master versions 14 and 16 of these messages both name 0-12-101 airTemperature.
     assert {v.key for vs in values for v in vs if v.code == 12101} == {"airTemperature"}
-    missing = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=99, local_version=3, centre=7)
+    # Versions 3 to 5 were never published.
+    missing = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=4, local_version=3, centre=7)
     [message] = corvane.open(missing, errors="keep")
-    assert message.error == "no BUFR tables for master table 0 version 99 (local version 3, centre 7, subcentre 0)"
-    with pytest.raises(corvane.BufrError, match="version 99"):
+    assert message.error == "no BUFR tables for master table 0 version 4 (local version 3, centre 7, subcentre 0)"
+    assert (message.tables, message.tables_fallback) == ("WMO 4 not packed", False)
+    with pytest.raises(corvane.BufrError, match="version 4"):
         list(corvane.open(missing))
+
+
+def test_newer_master_versions_decode_with_the_newest_and_say_so():
+    [newest] = corvane.open(DATA / "bufr" / "v46-MODE_12.bufr")
+    [newer] = corvane.open(DATA / "bufr" / "v50-MODE_12.bufr")
+    assert [(v.code, v.value, v.meaning) for v in newer.values()] == [(v.code, v.value, v.meaning) for v in newest.values()]
+    assert (newest.tables, newest.tables_fallback) == ("WMO 46", False)
+    assert (newer.tables, newer.tables_fallback) == ("WMO 46 (message says 50)", True)
+    # Versions 40 to 46 have the WMO's own code and flag table texts.
+    assert {v.meaning for v in newest.values() if v.code == 8009 and v.value == 3} == {
+        "Level flight, routine observation (LVR)"}
+    local = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=99, local_version=2, centre=98)
+    [message] = corvane.open(local)
+    assert message.values()[0].value == 5
+    assert message.tables == "WMO 46 (message says 99), local centre 98 subcentre 0 version 2"
+    unpacked = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=39, local_version=3, centre=7)
+    [message] = corvane.open(unpacked)
+    assert (message.tables, message.tables_fallback) == ("WMO 39, local centre 7 subcentre 0 version 3 not packed", False)
+
+
+def test_local_elements_that_no_table_defines_fail_until_extra_tables_define_them(tmp_path, monkeypatch):
+    [message] = corvane.open(DBALLE, errors="keep")
+    assert message.error.startswith(
+        "descriptor 001194 was not found in Table B: a local descriptor, which the local tables of centre 200 "
+        "subcentre 0 (local version 1) would define, and none are packed; ")
+    assert "corvane.Tables(extra=[directory])" in message.error and "CORVANE_TABLES" in message.error
+    (tmp_path / "element.table").write_text(DBALLE_ELEMENTS)
+    tables = corvane.Tables(extra=[tmp_path])
+    expected = [("reportMnemonic", "generic"), ("firstLevelType", 257.0), ("longStationName", "My beautifull station")]
+    [message] = corvane.open(DBALLE, tables=tables)
+    assert [(v.key, v.value) for v in message.values()][:3] == expected
+    assert message.tables == f"WMO 14, local centre 200 subcentre 0 version 1 not packed, extra tables first: {tmp_path}"
+    assert corvane.read(DBALLE, tables=pickle.loads(pickle.dumps(tables)))["firstLevelType"].tolist() == [257]
+    # The environment adds them wherever no tables are named.
+    monkeypatch.setenv("CORVANE_TABLES", os.pathsep.join(["", str(tmp_path)]))
+    [message] = corvane.open(DBALLE, tables=corvane.Tables())
+    assert [(v.key, v.value) for v in message.values()][:3] == expected
+    assert corvane.Tables(DEFINITIONS).extra == [] and corvane.Tables(extra=[]).extra == []
+    with pytest.raises(ValueError, match="CORVANE_TABLES .* holds no BUFR tables"):
+        monkeypatch.setenv("CORVANE_TABLES", str(DATA))
+        corvane.Tables()
 
 
 @pytest.mark.parametrize("tables", [DEFINITIONS, MASTER_39, WMO_BUFR4, "table set", "shared"])

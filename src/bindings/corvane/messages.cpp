@@ -94,7 +94,7 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
         const WithoutGil unlocked;
         values.emplace(decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackageDecodeOptions));
     }
-    if (!*values) return raise_error(values->error());
+    if (!*values) return raise_error(provider.explain(choice, values->error()));
     PyObject* metadata = metadata_tuple(*parsed);
     if (metadata == nullptr) return nullptr;
     return new_decoded(metadata, std::move(*values).value(), argv[3], **tables);

@@ -5,27 +5,96 @@
 #include "bindings/support/support.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/eccodes_loader.hpp"
+#include "tables/extra_tables.hpp"
 
 namespace corvane::py::core {
 namespace {
+
+// The five numbers of a table choice, as load() and chosen() take them.
+bool choice_arguments(const char* display_name, PyObject* args, PyObject* kwargs, TableChoice& choice) {
+    PyObject* argv[5];
+    std::uint32_t centre, subcentre;
+    if (!parse_arguments({display_name, {"master_table", "master_version", "centre", "subcentre", "local_version"}},
+                         args, kwargs, argv) ||
+        !to_u8(argv[0], "master_table", choice.master_table_number) ||
+        !to_u8(argv[1], "master_version", choice.master_tables_version_number) ||
+        !to_u32(argv[2], "centre", centre) || !to_u32(argv[3], "subcentre", subcentre) ||
+        !to_u8(argv[4], "local_version", choice.local_tables_version_number)) {
+        return false;
+    }
+    if (centre > UINT16_MAX || subcentre > UINT16_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "centre and subcentre must be at most 65535");
+        return false;
+    }
+    choice.originating_centre = static_cast<std::uint16_t>(centre);
+    choice.originating_subcentre = static_cast<std::uint16_t>(subcentre);
+    return true;
+}
+
+// What errors of local descriptors that no table defines advise.
+constexpr const char* kMissingTablesHint =
+    "add a directory with their element.table (or WMO BUFR4 CSV files) through "
+    "corvane.Tables(extra=[directory]) or the CORVANE_TABLES environment variable";
 
 PyObject* new_tables(Result<TableProvider> provider) {
     if (!provider) return raise_error(provider.error());
     return box(types().tables, TablesState(std::move(provider).value()));
 }
 
-// Reads `path` (releasing the interpreter while it reads) with `load`.
+// `extra`: absent, or a list of (layout, path) tuples whose layout is "eccodes" or "bufr4".
+bool to_table_directories(PyObject* extra, std::vector<TableDirectory>& out) {
+    if (extra == nullptr) return true;
+    if (!PyList_Check(extra)) {
+        PyErr_SetString(PyExc_TypeError, "argument 'extra': a list of (layout, path) tuples");
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < PyList_Size(extra); ++i) {
+        PyObject* item = PyList_GetItem(extra, i);
+        if (!PyTuple_Check(item) || PyTuple_Size(item) != 2) {
+            PyErr_SetString(PyExc_TypeError, "argument 'extra': a list of (layout, path) tuples");
+            return false;
+        }
+        std::string layout, path;
+        if (!to_path_text(PyTuple_GetItem(item, 0), "extra", layout) ||
+            !to_path_text(PyTuple_GetItem(item, 1), "extra", path)) {
+            return false;
+        }
+        TableDirectory directory{TableLayout::Eccodes, path};
+        if (layout != "eccodes" && layout != "bufr4") {
+            PyErr_SetString(PyExc_ValueError, "argument 'extra': the layout is 'eccodes' or 'bufr4'");
+            return false;
+        }
+        directory.layout = layout == "bufr4" ? TableLayout::Bufr4 : TableLayout::Eccodes;
+        out.push_back(std::move(directory));
+    }
+    return true;
+}
+
+// `provider` with the extra directories laid over it; runs without the interpreter.
+Result<TableProvider> layered(Result<TableProvider> provider, const std::vector<TableDirectory>& extra) {
+    if (!provider) return provider;
+    provider->set_missing_tables_hint(kMissingTablesHint);
+    if (extra.empty()) return provider;
+    Result<TableSet> tables = load_extra_tables(extra);
+    if (!tables) return std::move(tables).error();
+    provider->set_extra(std::move(tables).value());
+    return provider;
+}
+
+// Reads `path` and the extra directories (releasing the interpreter while it reads) with `load`.
 template <class Load>
 PyObject* from_path(const char* display_name, const char* parameter, PyObject* args, PyObject* kwargs, Load load) {
-    PyObject* argv[1];
+    PyObject* argv[2];
     std::string path;
-    if (!parse_arguments({display_name, {parameter}}, args, kwargs, argv) || !to_path_text(argv[0], parameter, path)) {
+    std::vector<TableDirectory> extra;
+    if (!parse_arguments({display_name, {parameter, "extra"}, 1}, args, kwargs, argv) ||
+        !to_path_text(argv[0], parameter, path) || !to_table_directories(argv[1], extra)) {
         return nullptr;
     }
     std::optional<Result<TableProvider>> provider;
     {
         const WithoutGil unlocked;
-        provider.emplace(load(path));
+        provider.emplace(layered(load(path), extra));
     }
     return new_tables(std::move(*provider));
 }
@@ -55,13 +124,17 @@ PyObject* from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* from_bufr4(PyObject*, PyObject* args, PyObject* kwargs) {
     return from_path("Tables.from_bufr4()", "path", args, kwargs,
-                     [](const std::string& path) { return fixed(from_bufr4_45(path)); });
+                     [](const std::string& path) { return fixed(from_bufr4_dir(path)); });
 }
 
 // A copy of a `_corvane.TableSet`: the two modules share no objects, only the layout of the set.
 PyObject* from_table_set(PyObject*, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[1];
-    if (!parse_arguments({"Tables.from_table_set()", {"tables"}}, args, kwargs, argv)) return nullptr;
+    PyObject* argv[2];
+    std::vector<TableDirectory> extra;
+    if (!parse_arguments({"Tables.from_table_set()", {"tables", "extra"}, 1}, args, kwargs, argv) ||
+        !to_table_directories(argv[1], extra)) {
+        return nullptr;
+    }
     Ref module(PyImport_ImportModule("_corvane"));
     if (!module) return nullptr;
     Ref type(PyObject_GetAttrString(module.get(), "TableSet"));
@@ -70,29 +143,34 @@ PyObject* from_table_set(PyObject*, PyObject* args, PyObject* kwargs) {
         !check_instance(argv[0], "tables", reinterpret_cast<PyTypeObject*>(type.get()), "TableSet")) {
         return nullptr;
     }
-    return new_tables(TableProvider::fixed(unbox<TableSet>(argv[0])));
+    TableSet tables = unbox<TableSet>(argv[0]);
+    std::optional<Result<TableProvider>> provider;
+    {
+        const WithoutGil unlocked;
+        provider.emplace(layered(TableProvider::fixed(std::move(tables)), extra));
+    }
+    return new_tables(std::move(*provider));
+}
+
+// (master_found, master version loaded, local_found) for one choice, or None for a fixed set.
+PyObject* chosen(PyObject* self, PyObject* args, PyObject* kwargs) {
+    TableChoice choice;
+    if (!choice_arguments("Tables.chosen()", args, kwargs, choice)) return nullptr;
+    std::optional<ChosenTables> found;
+    {
+        const WithoutGil unlocked;
+        found = unbox<TablesState>(self).provider.chosen(choice);
+    }
+    if (!found) return new_none();
+    return Py_BuildValue("(NiN)", to_python(found->master_found), found->loaded.master_tables_version_number,
+                         to_python(found->local_found));
 }
 
 // The counts of the set for one choice, loading it if need be: what a message of that choice
 // would be decoded with.
 PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[5];
     TableChoice choice;
-    std::uint32_t centre, subcentre;
-    if (!parse_arguments({"Tables.load()", {"master_table", "master_version", "centre", "subcentre", "local_version"}},
-                         args, kwargs, argv) ||
-        !to_u8(argv[0], "master_table", choice.master_table_number) ||
-        !to_u8(argv[1], "master_version", choice.master_tables_version_number) ||
-        !to_u32(argv[2], "centre", centre) || !to_u32(argv[3], "subcentre", subcentre) ||
-        !to_u8(argv[4], "local_version", choice.local_tables_version_number)) {
-        return nullptr;
-    }
-    if (centre > UINT16_MAX || subcentre > UINT16_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "centre and subcentre must be at most 65535");
-        return nullptr;
-    }
-    choice.originating_centre = static_cast<std::uint16_t>(centre);
-    choice.originating_subcentre = static_cast<std::uint16_t>(subcentre);
+    if (!choice_arguments("Tables.load()", args, kwargs, choice)) return nullptr;
     const TableProvider& provider = unbox<TablesState>(self).provider;
     const Result<TableSet>* tables = provider.find(choice);
     if (tables == nullptr) {
@@ -107,6 +185,14 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* get_fixed(PyObject* self, void*) { return to_python(unbox<TablesState>(self).provider.is_fixed()); }
 
+// The archive's sources.txt, which says where each version comes from, or None.
+PyObject* get_sources(PyObject* self, void*) {
+    const TableArchive* archive = unbox<TablesState>(self).provider.archive();
+    std::string text;
+    if (archive == nullptr || !archive->source().read("sources.txt", text)) return new_none();
+    return new_str(text);
+}
+
 PyObject* get_label(PyObject* self, void*) {
     const std::optional<std::string_view> label = unbox<TablesState>(self).provider.label();
     if (!label) return new_none();
@@ -115,15 +201,18 @@ PyObject* get_label(PyObject* self, void*) {
 
 PyMethodDef tables_methods[] = {
     method<from_archive>("from_archive", kKeywordCall | METH_STATIC,
-                        "from_archive(path)\n--\n\nThe packed tables of an archive file, chosen per message."),
+                        "from_archive(path, extra=[])\n--\n\nThe packed tables of an archive file, chosen per message."),
     method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC,
-                            "from_definitions(root)\n--\n\nAn ecCodes definitions root, chosen per message."),
+                            "from_definitions(root, extra=[])\n--\n\nAn ecCodes definitions root, chosen per message."),
     method<from_eccodes>("from_eccodes", kKeywordCall | METH_STATIC,
-                        "from_eccodes(path)\n--\n\nOne ecCodes table directory for every message."),
+                        "from_eccodes(path, extra=[])\n--\n\nOne ecCodes table directory for every message."),
     method<from_bufr4>("from_bufr4", kKeywordCall | METH_STATIC,
-                      "from_bufr4(path)\n--\n\nOne WMO BUFR4 CSV directory for every message."),
+                      "from_bufr4(path, extra=[])\n--\n\nOne WMO BUFR4 CSV directory (code and flag tables too) for every message."),
     method<from_table_set>("from_table_set", kKeywordCall | METH_STATIC,
-                          "from_table_set(tables)\n--\n\nA copy of a _corvane.TableSet for every message."),
+                          "from_table_set(tables, extra=[])\n--\n\nA copy of a _corvane.TableSet for every message."),
+    method<chosen>("chosen", kKeywordCall,
+                   "chosen($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
+                   "(master found, master version used, local tables found) for one choice; None for a fixed set."),
     method<load>("load", kKeywordCall,
                  "load($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
                  "(elements, sequences, code tables) of the set for one choice; ValueError when it cannot load."),
@@ -133,6 +222,7 @@ PyMethodDef tables_methods[] = {
 PyGetSetDef tables_getset[] = {
     attribute<get_fixed>("fixed"),
     attribute<get_label>("label"),
+    attribute<get_sources>("sources"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
