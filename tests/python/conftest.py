@@ -20,10 +20,7 @@ WMO_BUFR4 = DATA / "tables" / "wmo-bufr4"
 # defines them as its bits read: a 16-character report mnemonic, then 257 ("station
 # information") as a 10-bit level type.
 DBALLE = DATA / "bufr" / "dballe-generic-bug20140326.bufr"
-DBALLE_ELEMENTS = """#code|abbreviation|type|name|unit|scale|reference|width|crex_unit|crex_scale|crex_width
-001194|reportMnemonic|string|REPORT MNEMONIC|CCITT IA5|0|0|128|Character|0|16
-007192|firstLevelType|table|FIRST LEVEL TYPE|CODE TABLE|0|0|10|Code table|0|4
-"""
+DBALLE_TABLES = DATA / "dballe-tables"
 
 
 def write_table_dir(path, elements, sequences="", code_tables=None):

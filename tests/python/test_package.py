@@ -14,7 +14,7 @@ import pytest
 
 import corvane
 from builders import BitWriter, make_message
-from conftest import DATA, DBALLE, DBALLE_ELEMENTS, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
+from conftest import DATA, DBALLE, DBALLE_TABLES, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
 
 SYNOP = DATA / "bufr" / "dwd-synop-44msgs.bufr"
 EDITION3 = "pdbufr-syn_new.bufr"
@@ -146,21 +146,20 @@ def test_newer_master_versions_decode_with_the_newest_and_say_so():
     assert (message.tables, message.tables_fallback) == ("WMO 39, local centre 7 subcentre 0 version 3 not packed", False)
 
 
-def test_local_elements_that_no_table_defines_fail_until_extra_tables_define_them(tmp_path, monkeypatch):
+def test_local_elements_that_no_table_defines_fail_until_extra_tables_define_them(monkeypatch):
     [message] = corvane.open(DBALLE, errors="keep")
     assert message.error.startswith(
         "descriptor 001194 was not found in Table B: a local descriptor, which the local tables of centre 200 "
         "subcentre 0 (local version 1) would define, and none are packed; ")
     assert "corvane.Tables(extra=[directory])" in message.error and "CORVANE_TABLES" in message.error
-    (tmp_path / "element.table").write_text(DBALLE_ELEMENTS)
-    tables = corvane.Tables(extra=[tmp_path])
+    tables = corvane.Tables(extra=[DBALLE_TABLES])
     expected = [("reportMnemonic", "generic"), ("firstLevelType", 257.0), ("longStationName", "My beautifull station")]
     [message] = corvane.open(DBALLE, tables=tables)
     assert [(v.key, v.value) for v in message.values()][:3] == expected
-    assert message.tables == f"WMO 14, local centre 200 subcentre 0 version 1 not packed, extra tables first: {tmp_path}"
+    assert message.tables == f"WMO 14, local centre 200 subcentre 0 version 1 not packed, extra tables first: {DBALLE_TABLES}"
     assert corvane.read(DBALLE, tables=pickle.loads(pickle.dumps(tables)))["firstLevelType"].tolist() == [257]
     # The environment adds them wherever no tables are named.
-    monkeypatch.setenv("CORVANE_TABLES", os.pathsep.join(["", str(tmp_path)]))
+    monkeypatch.setenv("CORVANE_TABLES", os.pathsep.join(["", str(DBALLE_TABLES)]))
     [message] = corvane.open(DBALLE, tables=corvane.Tables())
     assert [(v.key, v.value) for v in message.values()][:3] == expected
     assert corvane.Tables(DEFINITIONS).extra == [] and corvane.Tables(extra=[]).extra == []

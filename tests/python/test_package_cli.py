@@ -11,7 +11,7 @@ import pytest
 
 import corvane._sources
 import corvane.cli
-from conftest import DATA, DBALLE, DBALLE_ELEMENTS, read_bufr
+from conftest import DATA, DBALLE, DBALLE_TABLES, read_bufr
 
 EDITION3 = DATA / "bufr" / "pdbufr-syn_new.bufr"
 HOSTILE = DATA / "hostile"
@@ -52,7 +52,7 @@ def test_ls_reads_no_data():
     result = subprocess.run([sys.executable, "-c", probe, "ls", HOSTILE / "marker-bomb-65535x256.bufr"],
                             capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines()[1].split()[-2:] == ["65535", "yes"]
+    assert result.stdout.splitlines()[1].split()[-3:-1] == ["65535", "yes"]
     assert int(result.stderr.split()[1]) < 200 * 1024
 
 
@@ -80,18 +80,17 @@ def test_failed_messages_exit_1_with_a_summary(tmp_path):
     assert result.stderr.splitlines()[-1] == "corvane: 1 of 4 messages failed"
 
 
-def test_tables_list_the_packed_versions_and_extra_tables_and_ls_marks_the_fallback(tmp_path):
+def test_tables_list_the_packed_versions_and_extra_tables_and_ls_marks_the_fallback():
     listed = run("tables")
     assert listed.returncode == 0, listed.stderr
     assert "versions 40-46: Table B and D: ecCodes 2.50; code and flag tables: WMO BUFR4" in listed.stdout
     assert listed.stdout.splitlines()[-1] == "a message of a newer master version than 46 is decoded with version 46"
     assert run("ls", DATA / "bufr" / "v50-MODE_12.bufr").stdout.splitlines()[1].split()[-1] == "50->46"
-    (tmp_path / "element.table").write_text(DBALLE_ELEMENTS)
-    dumped = run("--extra-tables", tmp_path, "dump", DBALLE)
+    dumped = run("--extra-tables", DBALLE_TABLES, "dump", DBALLE)
     assert dumped.returncode == 0, dumped.stderr
     assert "001194 reportMnemonic = 'generic'" in dumped.stdout
-    assert run("--extra-tables", tmp_path, "tables").stdout.splitlines()[-1] == \
-        f"extra tables, before these (--extra-tables): {tmp_path}"
+    assert run("--extra-tables", DBALLE_TABLES, "tables").stdout.splitlines()[-1] == \
+        f"extra tables, before these (--extra-tables): {DBALLE_TABLES}"
 
 
 @pytest.mark.parametrize("args", [["ls"], ["get", EDITION3], ["dump", EDITION3, "-m", "3"],
