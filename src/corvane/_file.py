@@ -202,7 +202,9 @@ class BufrFile:
         missing. ``keys`` selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
         only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
         ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
-        The values are decoded straight into the arrays' memory, with no object per value.
+        The values are decoded straight into the arrays' memory, with no object per value; the
+        arrays of numbers are read-only, as :meth:`to_arrow` shares that memory (``.copy()`` one
+        to change it).
 
         >>> arrays = corvane.open("synop.bufr").to_numpy(["stationNumber", "airTemperature"])
         >>> list(arrays)

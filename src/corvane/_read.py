@@ -339,8 +339,8 @@ class Rows:
     def __init__(self, table: Any, columns: Optional[Columns], keys: List[str],
                  order: Callable[[int], List[str]] = lambda index: []) -> None:
         self.table = table
-        self.message = table.array("message")
-        self.subset = table.array("subset")
+        self.message = column_of(table, "message")
+        self.subset = column_of(table, "subset")
         self.groups: List[Walk] = []
         self.single: Dict[str, str] = {}
         if columns is None:
@@ -354,7 +354,7 @@ class Rows:
         starts = np.flatnonzero(np.r_[True, self.message[1:] != self.message[:-1]]) if rows else np.zeros(0, np.intp)
         present = np.empty((len(starts), len(names)), dtype=bool)
         for column, name in enumerate(names):
-            present[:, column] = np.logical_or.reduceat(~missing(table.array(name)), starts) if rows else False
+            present[:, column] = np.logical_or.reduceat(~missing(column_of(table, name)), starts) if rows else False
         kinds, kind_of_message = np.unique(present, axis=0, return_inverse=True)
         kind_of_row = np.repeat(kind_of_message.reshape(-1), np.diff(np.r_[starts, rows]))
         positions = []
@@ -375,8 +375,8 @@ class Rows:
         """The values of a chosen key on every row."""
         if not self.groups:
             name = self.single.get(key)
-            return self.table.array(name) if name is not None else _absent(self.table.rows)
-        arrays = {name: self.table.array(name) for walk in self.groups for step in walk.steps
+            return column_of(self.table, name) if name is not None else _absent(self.table.rows)
+        arrays = {name: column_of(self.table, name) for walk in self.groups for step in walk.steps
                   for name in step.get(key, [])}
         kinds = {array.dtype for array in arrays.values()}
         dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
@@ -385,7 +385,7 @@ class Rows:
         return np.concatenate(parts)[self.order]
 
     def column(self, columns: Columns, name: str) -> np.ndarray:
-        return self.table.array(name) if name in columns.info else _absent(self.table.rows)
+        return column_of(self.table, name) if name in columns.info else _absent(self.table.rows)
 
 
 def in_message_order(names: List[str], order: List[str]) -> List[str]:
@@ -434,7 +434,7 @@ class Walk:
         for step, names in enumerate(self.fresh[1:], 1):
             found = np.zeros(len(self.rows), dtype=bool)
             for name in names:
-                found |= ~missing(table.array(name)[self.rows])
+                found |= ~missing(column_of(table, name)[self.rows])
             present[:, step] = found
         self.keep = present.ravel()
 
@@ -451,6 +451,12 @@ class Walk:
                 value = np.where(missing(again), value, again)
             out[:, step] = value
         return out.ravel()[self.keep]
+
+
+def column_of(table: Any, name: str) -> np.ndarray:
+    """A column of a table that this module alone holds, whose frame may be changed in place: pandas
+    writes into a frame's arrays, copy-on-write or not, so they must be writeable."""
+    return table.array(name, writeable=True)
 
 
 def missing(array: np.ndarray) -> np.ndarray:
