@@ -138,7 +138,8 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
 
 @dataclass
 class Filter:
-    """One entry of ``filters``, and what the decoder can test of it."""
+    """One entry of ``filters``, and what the decoder can test of it; :meth:`Plan.make` has
+    refused a range with a step."""
 
     column: str
     test: FilterValue
@@ -149,7 +150,7 @@ class Filter:
         if callable(test) or self.column in COMPUTED:
             return None
         if isinstance(test, slice):
-            if test.step is not None or not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
+            if not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
                 return None
             low = None if test.start is None else float(test.start)
             high = None if test.stop is None else float(test.stop)
@@ -171,8 +172,6 @@ class Filter:
             passing = np.fromiter((bool(test(_plain(value))) for value in uniques), dtype=bool, count=len(uniques))
             return present & np.append(passing, False)[codes]
         if isinstance(test, slice):
-            if test.step is not None:
-                raise ValueError(f"filters[{self.column!r}]: a range has no step")
             passing = present.copy()
             if test.start is not None:
                 passing &= (series >= _comparable(pandas, series, test.start)).to_numpy(dtype=bool, na_value=False)
