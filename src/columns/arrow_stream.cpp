@@ -39,6 +39,7 @@ struct StructSchema {
 template <class Owned, class Released>
 void release_owned(Released* released) {
     delete static_cast<Owned*>(released->private_data);
+    released->private_data = nullptr;
     released->release = nullptr;
 }
 
@@ -171,11 +172,16 @@ int attempt(ArrowArrayStream* stream, Fill fill) {
     }
 }
 
+// A released stream holds nothing to read: its callbacks fail rather than touch freed memory.
+bool is_released(const ArrowArrayStream* stream) { return stream->release == nullptr; }
+
 int get_schema(ArrowArrayStream* stream, ArrowSchema* out) {
+    if (is_released(stream)) return EINVAL;
     return attempt(stream, [&] { fill_schema(*stream_of(stream).table, out); });
 }
 
 int get_next(ArrowArrayStream* stream, ArrowArray* out) {
+    if (is_released(stream)) return EINVAL;
     Stream& state = stream_of(stream);
     if (state.done) {
         out->release = nullptr;
@@ -188,6 +194,7 @@ int get_next(ArrowArrayStream* stream, ArrowArray* out) {
 }
 
 const char* get_last_error(ArrowArrayStream* stream) {
+    if (is_released(stream)) return nullptr;
     const std::string& error = stream_of(stream).error;
     return error.empty() ? nullptr : error.c_str();
 }

@@ -62,7 +62,8 @@ namespace corvane {
 
 // Fills `out` with a stream of one record batch: a struct of every column of `table` (int64,
 // float64 or large_utf8; missing values are null, NaN included), whose buffers are the
-// table's own. Every release callback holds `table` until it runs, on any thread.
+// table's own. Every release callback holds `table` until it runs, on any thread. Once the
+// stream is released, get_schema and get_next return EINVAL.
 // std::bad_alloc when there is no room for the stream.
 void export_arrow_stream(std::shared_ptr<const ColumnTable> table, ArrowArrayStream* out);
 

@@ -91,8 +91,6 @@ void ColumnBuilder::add_error(std::size_t index, std::size_t offset, std::string
 
 void ColumnBuilder::expect_messages(std::size_t count) { builder_->expect_messages(count); }
 
-std::size_t ColumnBuilder::error_count() const { return builder_->error_count(); }
-
 ColumnTable ColumnBuilder::finish() && { return builder_->finish(); }
 
 Result<ColumnTable> decode_columns(std::span<const std::uint8_t> buffer, const TableProvider& tables,

@@ -93,7 +93,6 @@ class ColumnBuffer {
 public:
     T* data() { return data_; }
     const T* data() const { return data_; }
-    std::size_t capacity() const { return capacity_; }
 
     // Room for at least `count` values, growing by half again at least, or at once to
     // `planned` when more will follow; the first `used` values stay.
@@ -138,13 +137,6 @@ public:
 
     std::optional<std::string_view> text(std::size_t row) const;
     bool is_missing(std::size_t row) const;
-
-    // The buffers, for callers that hand them on without copying.
-    double* float_data() { return floats_.data(); }
-    std::int64_t* integer_data() { return integers_.data(); }
-    std::int64_t* offset_data() { return offsets_.data(); }
-    char* char_data() { return chars_.data(); }
-    std::uint8_t* missing_data() { return missing_.data(); }
 
 private:
     friend class detail::TableBuilder;
@@ -225,7 +217,6 @@ public:
     void add_error(std::size_t index, std::size_t offset, std::string text);
     // About `count` messages will be added in all: columns take room for their rows at once.
     void expect_messages(std::size_t count);
-    std::size_t error_count() const;
 
     ColumnTable finish() &&;
 

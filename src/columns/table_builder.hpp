@@ -62,7 +62,6 @@ public:
     // Drops what the message wrote, and the columns it added.
     void abandon_message();
     void add_error(MessageError error) { errors_.push_back(std::move(error)); }
-    std::size_t error_count() const { return errors_.size(); }
 
     std::size_t base_row() const { return base_; }
     void expect_messages(std::size_t count) { expected_messages_ = count; }

@@ -16,6 +16,8 @@ __all__ = ["open", "BufrFile", "Message", "Value"]
 
 Value = _core.Value
 Errors = Literal["raise", "skip", "keep"]
+# Where a message lies in the file's bytes, as _core.scan finds it: (offset, length, error).
+Entry = Tuple[int, int, Optional[str]]
 
 # A row filter of the columnar decode: (column, numbers, texts, low, high, is_range). A row passes
 # when its value in the column equals one of the numbers or texts, or lies in [low, high] (None:
@@ -124,7 +126,8 @@ class Message:
         if self.error is not None:
             raise self._file._error(self.index, self.offset, self.error)
         decoded, self._decoded = self._decoded, None
-        if decoded is None:
+        # A closed file decodes nothing, whether or not this message was decoded before.
+        if decoded is None or self._file.closed:
             decoded = self._file._decode(self.index, self.offset, self.length)
         return decoded.values()
 
@@ -169,32 +172,66 @@ class BufrFile:
         self.name = name
         self.tables = tables
         self.errors = errors
-        self._data = data
-        self._entries = _core.scan(data)
+        entries = _core.scan(data)
         # A compressed stream cut short: the cut is where its messages end.
         if cut is not None:
-            self._entries = cut_entries(self._entries, len(data), cut)
+            entries = cut_entries(entries, len(data), cut)
+        self._held: Optional[Tuple[bytes, List[Entry]]] = (data, entries)
         self._good: Optional[List[int]] = None
 
+    @property
+    def closed(self) -> bool:
+        """True once :meth:`close` has run, as it does when the ``with`` block of the file ends."""
+        return self._held is None
+
+    def close(self) -> None:
+        """Lets go of the file's bytes and of what was read from them. Reading the file afterwards,
+        or decoding a message taken from it, raises ValueError; closing again does nothing.
+
+        >>> with corvane.open("tests/data/bufr/pdbufr-syn_new.bufr") as bufr:
+        ...     first = bufr[0]
+        >>> bufr.closed, first.subsets
+        (True, 1)
+        """
+        self._held = None
+        self._good = None
+
+    @property
+    def _data(self) -> bytes:
+        return self._contents()[0]
+
+    @property
+    def _entries(self) -> List[Entry]:
+        return self._contents()[1]
+
+    def _contents(self) -> Tuple[bytes, List[Entry]]:
+        if self._held is None:
+            raise ValueError(f"{self.name or 'the BufrFile'} is closed: read it inside its with block, "
+                             "or open it again")
+        return self._held
+
     def __enter__(self) -> BufrFile:
+        self._contents()
         return self
 
     def __exit__(self, *exc_info: object) -> None:
-        return None
+        self.close()
 
     def _error(self, index: int, offset: int, reason: str, hint: str = "") -> BufrError:
         return BufrError(reason, index=index, offset=offset, source=self.name, hint=hint)
 
     def _decode(self, index: int, offset: int, length: int) -> _core.Decoded:
+        data = self._data  # outside the try: a closed file is no bad message
         try:
-            return _core.decode(self._data, offset, length, self.tables._native)
+            return _core.decode(data, offset, length, self.tables._native)
         except ValueError as error:
             raise self._error(index, offset, str(error)) from None
 
     def _decode_columns(self, keys: Optional[Iterable[str]], filters: Optional[Iterable[ColumnFilter]],
                         messages: Optional[Iterable[int]]) -> _core.ColumnTable:
-        entries = self._entries if messages is None else [(i, *self._entries[i]) for i in messages]
-        return _core.decode_columns(self._data, entries, self.tables._native,
+        data, held = self._contents()
+        entries = held if messages is None else [(i, *held[i]) for i in messages]
+        return _core.decode_columns(data, entries, self.tables._native,
                                     None if keys is None else list(keys), None if filters is None else list(filters))
 
     def _columns(self, keys: Optional[Iterable[str]] = None, filters: Optional[Iterable[ColumnFilter]] = None,
@@ -221,7 +258,9 @@ class BufrFile:
         missing. ``keys`` selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
         only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
         ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
-        The values are decoded straight into the arrays' memory, with no object per value.
+        The values are decoded straight into the arrays' memory, with no object per value; the
+        arrays of numbers are read-only, as :meth:`to_arrow` shares that memory (``.copy()`` one
+        to change it).
 
         >>> arrays = corvane.open("synop.bufr").to_numpy(["stationNumber", "airTemperature"])
         >>> list(arrays)
@@ -256,10 +295,11 @@ class BufrFile:
         [(0, 1), (1, 1), (2, 1)]
         """
         for index, (offset, length, error) in enumerate(self._entries):
+            data = self._data
             metadata = None
             if error is None:
                 try:
-                    metadata = _core.parse(self._data, offset, length)
+                    metadata = _core.parse(data, offset, length)
                 except ValueError as failure:
                     error = str(failure)
             message = self._deliver(Message(self, index, offset, length, metadata, error))
@@ -268,16 +308,17 @@ class BufrFile:
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
-        offset, length, error = self._entries[index]
+        data, entries = self._contents()
+        offset, length, error = entries[index]
         decoded = metadata = None
         if error is None:
             try:
-                decoded = _core.decode(self._data, offset, length, self.tables._native)
+                decoded = _core.decode(data, offset, length, self.tables._native)
                 metadata = decoded.metadata
             except ValueError as failure:
                 error = str(failure)
                 try:
-                    metadata = _core.parse(self._data, offset, length)
+                    metadata = _core.parse(data, offset, length)
                 except ValueError:
                     pass
         message = Message(self, index, offset, length, metadata, error)
@@ -345,7 +386,8 @@ class BufrFile:
         return message
 
     def __repr__(self) -> str:
-        return f"<BufrFile {self.name or 'from bytes'}: {len(self._entries)} messages>"
+        held = "closed" if self._held is None else f"{len(self._held[1])} messages"
+        return f"<BufrFile {self.name or 'from bytes'}: {held}>"
 
 
 def _arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[str, numpy.ndarray]:

@@ -138,7 +138,8 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
 
 @dataclass
 class Filter:
-    """One entry of ``filters``, and what the decoder can test of it."""
+    """One entry of ``filters``, and what the decoder can test of it; :meth:`Plan.make` has
+    refused a range with a step."""
 
     column: str
     test: FilterValue
@@ -149,7 +150,7 @@ class Filter:
         if callable(test) or self.column in COMPUTED:
             return None
         if isinstance(test, slice):
-            if test.step is not None or not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
+            if not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
                 return None
             low = None if test.start is None else float(test.start)
             high = None if test.stop is None else float(test.stop)
@@ -171,8 +172,6 @@ class Filter:
             passing = np.fromiter((bool(test(_plain(value))) for value in uniques), dtype=bool, count=len(uniques))
             return present & np.append(passing, False)[codes]
         if isinstance(test, slice):
-            if test.step is not None:
-                raise ValueError(f"filters[{self.column!r}]: a range has no step")
             passing = present.copy()
             if test.start is not None:
                 passing &= (series >= _comparable(pandas, series, test.start)).to_numpy(dtype=bool, na_value=False)
@@ -339,8 +338,8 @@ class Rows:
     def __init__(self, table: Any, columns: Optional[Columns], keys: List[str],
                  order: Callable[[int], List[str]] = lambda index: []) -> None:
         self.table = table
-        self.message = table.array("message")
-        self.subset = table.array("subset")
+        self.message = column_of(table, "message")
+        self.subset = column_of(table, "subset")
         self.groups: List[Walk] = []
         self.single: Dict[str, str] = {}
         if columns is None:
@@ -354,7 +353,7 @@ class Rows:
         starts = np.flatnonzero(np.r_[True, self.message[1:] != self.message[:-1]]) if rows else np.zeros(0, np.intp)
         present = np.empty((len(starts), len(names)), dtype=bool)
         for column, name in enumerate(names):
-            present[:, column] = np.logical_or.reduceat(~missing(table.array(name)), starts) if rows else False
+            present[:, column] = np.logical_or.reduceat(~missing(column_of(table, name)), starts) if rows else False
         kinds, kind_of_message = np.unique(present, axis=0, return_inverse=True)
         kind_of_row = np.repeat(kind_of_message.reshape(-1), np.diff(np.r_[starts, rows]))
         positions = []
@@ -375,8 +374,8 @@ class Rows:
         """The values of a chosen key on every row."""
         if not self.groups:
             name = self.single.get(key)
-            return self.table.array(name) if name is not None else _absent(self.table.rows)
-        arrays = {name: self.table.array(name) for walk in self.groups for step in walk.steps
+            return column_of(self.table, name) if name is not None else _absent(self.table.rows)
+        arrays = {name: column_of(self.table, name) for walk in self.groups for step in walk.steps
                   for name in step.get(key, [])}
         kinds = {array.dtype for array in arrays.values()}
         dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
@@ -385,7 +384,7 @@ class Rows:
         return np.concatenate(parts)[self.order]
 
     def column(self, columns: Columns, name: str) -> np.ndarray:
-        return self.table.array(name) if name in columns.info else _absent(self.table.rows)
+        return column_of(self.table, name) if name in columns.info else _absent(self.table.rows)
 
 
 def in_message_order(names: List[str], order: List[str]) -> List[str]:
@@ -434,7 +433,7 @@ class Walk:
         for step, names in enumerate(self.fresh[1:], 1):
             found = np.zeros(len(self.rows), dtype=bool)
             for name in names:
-                found |= ~missing(table.array(name)[self.rows])
+                found |= ~missing(column_of(table, name)[self.rows])
             present[:, step] = found
         self.keep = present.ravel()
 
@@ -451,6 +450,12 @@ class Walk:
                 value = np.where(missing(again), value, again)
             out[:, step] = value
         return out.ravel()[self.keep]
+
+
+def column_of(table: Any, name: str) -> np.ndarray:
+    """A column of a table that this module alone holds, whose frame may be changed in place: pandas
+    writes into a frame's arrays, copy-on-write or not, so they must be writeable."""
+    return table.array(name, writeable=True)
 
 
 def missing(array: np.ndarray) -> np.ndarray:

@@ -142,7 +142,7 @@ def command_ls(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures()
     out.write(f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'cat':>4} {'time':<19} "
               f"{'subsets':>7} compressed master\n")
-    for message, good in _messages(bufr, failures, bufr.headers()):
+    for message, _ in _messages(bufr, failures, bufr.headers()):
         if message.edition is None:
             out.write(f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n")
             continue

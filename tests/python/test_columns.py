@@ -128,6 +128,24 @@ def test_arrow_holds_the_numpy_values_and_outlives_the_file():
     assert pa.table(nothing).num_rows == 0
 
 
+def test_numpy_cannot_write_the_memory_that_arrow_shares():
+    pa = pytest.importorskip("pyarrow")
+    bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
+    arrays = bufr.to_numpy(["airTemperature", "stationType"])
+    for name in ("message", "airTemperature", "stationType"):
+        with pytest.raises(ValueError, match="read-only"):
+            arrays[name][0] = 1
+    # A table lends its memory for writing or to Arrow, not both.
+    exported = bufr.to_arrow()
+    pa.table(exported)
+    with pytest.raises(ValueError, match="copy the array"):
+        exported.array("airTemperature", writeable=True)
+    written = bufr.to_arrow()
+    written.array("airTemperature", writeable=True)[0] = 1.0
+    with pytest.raises(ValueError, match="decode the messages again"):
+        pa.table(written)
+
+
 def test_ctrl_c_stops_a_long_decode_quickly():
     bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
     # The same messages again and again, every row filtered out: minutes of work, no memory.

@@ -8,6 +8,7 @@ import math
 import os
 import pickle
 import re
+import sys
 
 import _corvane
 import pytest
@@ -63,6 +64,21 @@ def damaged():
     """Garbage with a false marker, three good messages with bytes between them, a truncated tail."""
     good = read_bufr(EDITION3)
     return b"xxBUFRjunk" + good[:360] + b"between" + good[360:] + good[:100]
+
+
+def test_a_file_lets_go_of_its_bytes_when_its_with_block_ends():
+    data = read_bufr(EDITION3)
+    held = sys.getrefcount(data)
+    with corvane.open(data, errors="skip") as bufr:
+        messages = iter(bufr)
+        first = next(messages)
+    assert bufr.closed and sys.getrefcount(data) == held
+    # As a closed Python file: no read gives nothing silently, nor a bad message.
+    for read in (lambda: next(messages), lambda: list(bufr), lambda: bufr[1], lambda: first.values(),
+                 lambda: first.to_numpy(), lambda: list(bufr.headers())):
+        with pytest.raises(ValueError, match="is closed: read it inside its with block") as raised:
+            read()
+        assert not isinstance(raised.value, corvane.BufrError)
 
 
 def test_errors_raise_after_the_good_messages_before_it():

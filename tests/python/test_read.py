@@ -108,6 +108,13 @@ def test_filters_on_repeated_and_computed_keys_test_each_row():
     assert moment.stationNumber.tolist() == [15, 20]
 
 
+def test_a_frame_takes_edits_in_place_whatever_pandas_does_on_write():
+    frame = corvane.read(SYNOP, columns=["stationNumber", "stationType", "cloudType"], flat=True)
+    edited = ["message", "stationNumber", "stationType", "cloudType"]
+    frame.loc[0, edited] = [7, 1.0, 2, 3]
+    assert frame.loc[0, edited].tolist() == [7, 1.0, 2, 3]
+
+
 def test_error_modes_and_lists_of_sources(tmp_path):
     damaged = tmp_path / "damaged.bufr"
     damaged.write_bytes(read_bufr(EDITION3.name) + b"BUFR\0\0")

@@ -31,26 +31,32 @@ struct SharedTable {
     std::unordered_map<std::string_view, std::size_t> by_name;
 };
 
+// Arrow takes the buffers it is given as immutable: a table lends its memory to Arrow, or to
+// NumPy for writing (a table that corvane.read alone holds), never to both.
 struct TableState {
     std::shared_ptr<SharedTable> shared;
+    bool lent_to_arrow = false;
+    bool lent_for_writing = false;
 };
 
 // The memory of one numeric column, as NumPy's array interface describes it.
 struct ColumnMemory {
     std::shared_ptr<SharedTable> owner;
-    void* data;
+    const void* data;
     std::size_t rows;
     const char* typestr;
+    bool writeable;
 };
 
 PyObject* get_array_interface(PyObject* self, void*) {
     const ColumnMemory& memory = unbox<ColumnMemory>(self);
     // NumPy takes no null pointer, even for no rows.
-    static double empty;
-    Ref readonly(to_python(false));
+    static const double empty = 0;
+    Ref readonly(to_python(!memory.writeable));
+    const void* data = memory.data != nullptr ? memory.data : &empty;
     return Py_BuildValue("{s:(n),s:s,s:(NO),s:i}", "shape", static_cast<Py_ssize_t>(memory.rows), "typestr",
-                         memory.typestr, "data", PyLong_FromVoidPtr(memory.data != nullptr ? memory.data : &empty),
-                         readonly.get(), "version", 3);
+                         memory.typestr, "data", PyLong_FromVoidPtr(const_cast<void*>(data)), readonly.get(),
+                         "version", 3);
 }
 
 PyGetSetDef memory_getset[] = {
@@ -117,17 +123,27 @@ PyObject* text_array(const Column& column) {
 }
 
 PyObject* array(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[1];
-    if (!parse_arguments({"ColumnTable.array()", {"name"}}, args, kwargs, argv)) return nullptr;
+    PyObject* argv[2];
+    if (!parse_arguments({"ColumnTable.array()", {"name", "writeable"}, 1}, args, kwargs, argv)) return nullptr;
     const Column* column = find_column(self, argv[0]);
     if (column == nullptr) return nullptr;
     if (column->info.type == ColumnType::Text) return text_array(*column);
-    // The array is the table's memory: NumPy writes through it, as into any array it owns.
-    auto* data = const_cast<void*>(column->info.type == ColumnType::Float64
-                                       ? static_cast<const void*>(column->floats().data())
-                                       : static_cast<const void*>(column->integers().data()));
-    Ref memory(box(types().column_memory, ColumnMemory{unbox<TableState>(self).shared, data, column->size(),
-                                                       column->info.type == ColumnType::Float64 ? "<f8" : "<i8"}));
+    const int writeable = argv[1] != nullptr ? PyObject_IsTrue(argv[1]) : 0;
+    if (writeable < 0) return nullptr;
+    TableState& state = unbox<TableState>(self);
+    if (writeable != 0) {
+        if (state.lent_to_arrow) {
+            PyErr_SetString(PyExc_ValueError, "the table's memory went to Arrow, which takes it as immutable: "
+                                              "copy the array to change it");
+            return nullptr;
+        }
+        state.lent_for_writing = true;
+    }
+    const void* data = column->info.type == ColumnType::Float64 ? static_cast<const void*>(column->floats().data())
+                                                                 : static_cast<const void*>(column->integers().data());
+    Ref memory(box(types().column_memory, ColumnMemory{state.shared, data, column->size(),
+                                                       column->info.type == ColumnType::Float64 ? "<f8" : "<i8",
+                                                       writeable != 0}));
     if (!memory) return nullptr;
     return call_numpy("asarray", memory.get(), nullptr);
 }
@@ -173,7 +189,13 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_arguments({"ColumnTable.__arrow_c_stream__()", {"requested_schema"}, 1}, args, kwargs, argv)) {
         return nullptr;
     }
-    const std::shared_ptr<SharedTable>& shared = unbox<TableState>(self).shared;
+    TableState& state = unbox<TableState>(self);
+    if (state.lent_for_writing) {
+        PyErr_SetString(PyExc_ValueError, "NumPy may have changed the table's memory, which Arrow takes as immutable: "
+                                          "decode the messages again for Arrow");
+        return nullptr;
+    }
+    const std::shared_ptr<SharedTable>& shared = state.shared;
     auto stream = std::make_unique<ArrowArrayStream>();
     export_arrow_stream(std::shared_ptr<const ColumnTable>(shared, &shared->table), stream.get());
     PyObject* capsule = PyCapsule_New(stream.get(), "arrow_array_stream", release_stream_capsule);
@@ -182,6 +204,7 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     stream.release();
+    state.lent_to_arrow = true;
     return capsule;
 }
 
@@ -220,8 +243,9 @@ PyObject* table_repr(PyObject* self) {
 
 PyMethodDef table_methods[] = {
     method<array>("array", kKeywordCall,
-                  "array($self, name)\n--\n\nColumn `name` as a NumPy array sharing the table's memory: float64 "
-                  "(NaN missing), int64 (MISSING_CODE missing) or object (str or None)."),
+                  "array($self, name, writeable=False)\n--\n\nColumn `name` as a NumPy array: float64 (NaN "
+                  "missing) or int64 (MISSING_CODE missing), views of the table's memory, read-only unless "
+                  "`writeable` (then the table goes to Arrow no more), or object (str or None)."),
     method<info>("info", kKeywordCall,
                  "info($self, name)\n--\n\nWhat column `name` holds: key, rank, code, name, unit, scale and type."),
     method<arrow_c_stream>("__arrow_c_stream__", kKeywordCall,
