@@ -20,10 +20,4 @@ Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& t
 Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
                                  BitReader& reader, TableBuilder& out);
 
-// 203YYY other than 203000 and 203255 opens a definition of new reference values: they are
-// no data, and no column holds them.
-constexpr bool opens_new_references(std::uint32_t code) {
-    return code / 1000 == 203 && code % 1000 != 0 && code % 1000 != 255;
-}
-
 }  // namespace corvane::detail

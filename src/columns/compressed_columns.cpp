@@ -12,6 +12,7 @@
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
 #include "data/element_rules.hpp"
+#include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
 namespace corvane::detail {
@@ -37,9 +38,9 @@ void count_column(Walk& walk) {
 }
 
 // The column that a column of the message fills; with no subsets it fills none.
-std::int32_t column_of(Walk& walk, const std::string* name, std::uint32_t code) {
+std::int32_t column_of(Walk& walk, const std::string* name, std::uint32_t code, ValueKind kind = ValueKind::Element) {
     if (walk.defining_references || walk.subsets == 0) return kNoColumn;
-    return walk.out.message_column({name, code});
+    return walk.out.message_column({name, code, kind});
 }
 
 // Passes over `count` fields of `width` bits, failing where reading them one by one would.
@@ -244,7 +245,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
     const ElementStep step = begin_element(walk.state.operators, walk.out.element(code), code, walk.options);
     if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
-        const std::int32_t column = column_of(walk, &associated_field_label(), kAssociatedFieldCode);
+        const std::int32_t column = column_of(walk, &associated_field_label(), kAssociatedFieldCode, ValueKind::AssociatedField);
         if (auto read = read_bits_column(walk, step.associated_width, column); !read) return std::move(read).error();
         count_column(walk);
     }
@@ -259,7 +260,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         return {};
     }
     if (step.read == ElementRead::UnknownLocal) {
-        const std::int32_t column = column_of(walk, &unknown_local_element_label(), code);
+        const std::int32_t column = column_of(walk, &unknown_local_element_label(), code, ValueKind::UnknownLocalElement);
         if (auto read = read_bits_column(walk, step.width, column, step.check_missing); !read) return std::move(read).error();
         count_column(walk);
         end_unknown_local_element(walk.state);
@@ -278,7 +279,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
 
 Status read_character_data(Walk& walk, std::uint32_t code) {
     if (Status room = check_room(walk); !room) return room;
-    const std::int32_t column = column_of(walk, &character_data_label(), code);
+    const std::int32_t column = column_of(walk, &character_data_label(), code, ValueKind::CharacterData);
     if (Status read = read_text_column(walk, column, static_cast<std::uint16_t>(descriptor_y(code) * 8)); !read) {
         return read;
     }

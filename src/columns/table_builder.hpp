@@ -14,15 +14,17 @@
 #include <vector>
 
 #include "columns/columns.hpp"
+#include "data/decoded_value.hpp"
 #include "tables/table_set.hpp"
 
 namespace corvane::detail {
 
 // What a value is, as far as its column goes: its name (in its table set, or one of the labels
-// of values that Table B does not define) and its code, as a DecodedValue tells them.
+// of values that Table B does not define), its code and its kind, as a DecodedValue tells them.
 struct ValueSource {
     const std::string* name = nullptr;
     std::uint32_t code = 0;
+    ValueKind kind = ValueKind::Element;
     bool operator==(const ValueSource&) const = default;
 };
 

@@ -9,6 +9,7 @@
 #include "data/descriptor_walk.hpp"
 #include "data/element_reading.hpp"
 #include "data/element_rules.hpp"
+#include "data/operators.hpp"
 #include "descriptor/descriptor.hpp"
 
 namespace corvane::detail {
@@ -32,30 +33,32 @@ Status count_value(Walk& walk) {
 }
 
 // Every value takes its occurrence, missing or not.
-std::int32_t column_of(Walk& walk, const std::string* name, std::uint32_t code) {
+std::int32_t column_of(Walk& walk, const std::string* name, std::uint32_t code, ValueKind kind) {
     if (walk.defining_references) return kNoColumn;
-    return walk.out.value_column({name, code});
+    return walk.out.value_column({name, code, kind});
 }
 
-void put_number(Walk& walk, const std::string* name, std::uint32_t code, std::optional<double> value) {
-    const std::int32_t column = column_of(walk, name, code);
+void put_number(Walk& walk, const std::string* name, std::uint32_t code, std::optional<double> value,
+                ValueKind kind = ValueKind::Element) {
+    const std::int32_t column = column_of(walk, name, code, kind);
     if (column != kNoColumn && value) walk.out.put_number(column, walk.row, *value);
 }
 
-void put_text(Walk& walk, const std::string* name, std::uint32_t code, std::optional<std::string_view> decoded) {
-    const std::int32_t column = column_of(walk, name, code);
+void put_text(Walk& walk, const std::string* name, std::uint32_t code, std::optional<std::string_view> decoded,
+              ValueKind kind = ValueKind::Element) {
+    const std::int32_t column = column_of(walk, name, code, kind);
     if (column != kNoColumn && decoded) walk.out.put_text(column, walk.row, *decoded);
 }
 
 // Plain bits: associated fields and unknown local elements; all ones is missing with `check_missing`.
-Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::uint32_t code,
+Status read_bits(Walk& walk, std::uint16_t width, const std::string* name, std::uint32_t code, ValueKind kind,
                  bool check_missing = false) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     if (Status counted = count_value(walk); !counted) return counted;
     std::optional<double> value;
     if (!is_missing(bits, width, check_missing)) value = static_cast<double>(bits);
-    put_number(walk, name, code, value);
+    put_number(walk, name, code, value, kind);
     return {};
 }
 
@@ -83,7 +86,8 @@ Status read_element(Walk& walk, const ElementDefinition& element, const NumericF
 Status decode_element(Walk& walk, std::uint32_t code) {
     const ElementStep step = begin_element(walk.state.operators, walk.out.element(code), code, walk.options);
     if (step.associated_width != 0) {
-        if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode); !read) {
+        if (Status read = read_bits(walk, step.associated_width, &associated_field_label(), kAssociatedFieldCode,
+                                  ValueKind::AssociatedField); !read) {
             return read;
         }
     }
@@ -95,7 +99,8 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         return count_value(walk);
     }
     if (step.read == ElementRead::UnknownLocal) {
-        if (Status read = read_bits(walk, step.width, &unknown_local_element_label(), code, step.check_missing); !read) return read;
+        if (Status read = read_bits(walk, step.width, &unknown_local_element_label(), code,
+                                  ValueKind::UnknownLocalElement, step.check_missing); !read) return read;
         end_unknown_local_element(walk.state);
         return {};
     }
@@ -115,7 +120,8 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
     if (Status counted = count_value(walk); !counted) return counted;
-    put_text(walk, &character_data_label(), code, decode_ia5_text(walk.field, width / 8u, walk.options));
+    put_text(walk, &character_data_label(), code, decode_ia5_text(walk.field, width / 8u, walk.options),
+             ValueKind::CharacterData);
     return {};
 }
 

@@ -25,6 +25,7 @@ struct Walk : SectionWalk {
     std::vector<NumericCell> cells;
     std::vector<std::optional<std::string_view>> texts;
     TextArena arena;
+    bool defining_references = false;
 };
 
 // Counts the values a column will add before any is produced.
@@ -34,7 +35,9 @@ Status check_room(const Walk& walk) {
 }
 
 // With no subsets a column yields no value: only its bits count.
-void append_column(Walk& walk, const Column& column) {
+void append_column(Walk& walk, Column column, ValueKind kind) {
+    if (walk.defining_references && kind != ValueKind::Marker) kind = ValueKind::ReferenceDefinition;
+    column.value_kind = kind;
     if (walk.subsets != 0) walk.columns.push_back(column);
 }
 
@@ -166,7 +169,7 @@ Status read_new_reference_column(Walk& walk, const ElementDefinition& element, s
     column->kind = ColumnKind::NewReference;
     column->uniform = true;
     column->reference = reference;
-    append_column(walk, *column);
+    append_column(walk, *column, ValueKind::ReferenceDefinition);
     return {};
 }
 
@@ -176,7 +179,7 @@ Status read_unknown_local_element(Walk& walk, std::uint32_t code, const ElementS
     auto column = read_compressed_numeric_column(code, &unknown_local_element_label(), field, step.check_missing,
                                                  walk.subsets, walk.reader, walk.cells);
     if (!column) return std::move(column).error();
-    append_column(walk, *column);
+    append_column(walk, *column, ValueKind::UnknownLocalElement);
     end_unknown_local_element(walk.state);
     return {};
 }
@@ -190,7 +193,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         auto associated = read_compressed_numeric_column(kAssociatedFieldCode, &associated_field_label(), field, false,
                                                          walk.subsets, walk.reader, walk.cells);
         if (!associated) return std::move(associated).error();
-        append_column(walk, *associated);
+        append_column(walk, *associated, ValueKind::AssociatedField);
     }
     if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (Status room = check_room(walk); !room) return room;
@@ -204,7 +207,7 @@ Status decode_element(Walk& walk, std::uint32_t code) {
         const std::optional<double> first = first_value(walk, *column);
         return first ? bitmap_entry(*first) : 0;
     });
-    append_column(walk, *column);
+    append_column(walk, *column, ValueKind::Element);
     return {};
 }
 
@@ -217,7 +220,7 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
         !read) {
         return read;
     }
-    append_column(walk, column);
+    append_column(walk, column, ValueKind::CharacterData);
     return {};
 }
 
@@ -225,7 +228,7 @@ Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const Nu
     if (Status room = check_room(walk); !room) return room;
     auto column = read_compressed_element_column(walk, element, field, missing_when_all_ones(element.code, walk.options));
     if (!column) return std::move(column).error();
-    append_column(walk, *column);
+    append_column(walk, *column, ValueKind::BitmapAttached);
     return {};
 }
 
@@ -234,7 +237,8 @@ Status append_marker(Walk& walk, std::uint32_t code) {
     Column marker;
     marker.code = code;
     marker.name = &operator_label();
-    append_column(walk, marker);
+    append_column(walk, marker, ValueKind::Marker);
+    if (descriptor_x(code) == 3) walk.defining_references = opens_new_references(code);
     return {};
 }
 
@@ -246,7 +250,7 @@ Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinitio
     if (!column) return std::move(column).error();
     auto count = compressed_replication_count(walk, *column);
     if (!count) return std::move(count).error();
-    append_column(walk, *column);
+    append_column(walk, *column, ValueKind::ReplicationFactor);
     end_replication_factor(walk.state, factor, field);
     return count;
 }
@@ -259,6 +263,7 @@ Status decode_compressed_descriptors_inner(Walk& walk, std::span<const std::uint
 void write_value(CompressedColumns& walk, const Column& column, std::uint64_t s, DecodedValue& value) {
     value.descriptor = column.code;
     value.name = column.name;
+    value.set_kind(column.value_kind);
     const std::size_t at = column.first + (column.uniform ? 0 : s);
     switch (column.kind) {
         case ColumnKind::Numeric: {

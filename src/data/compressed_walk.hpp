@@ -28,6 +28,7 @@ struct Column {
     std::uint32_t code = 0;
     const std::string* name = nullptr;
     ColumnKind kind = ColumnKind::Marker;
+    ValueKind value_kind = ValueKind::Marker;
     // One cell or text for every subset (NBINC = 0).
     bool uniform = false;
     // Text values carry a position number.

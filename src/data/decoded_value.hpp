@@ -17,6 +17,18 @@
 
 namespace corvane {
 
+// What a value is, as the walk that read it says.
+enum class ValueKind : std::uint8_t {
+    Element,              // a Table B element
+    ReplicationFactor,    // the factor of a delayed replication
+    Marker,               // an operator that reads nothing, kept in its place
+    AssociatedField,      // 204YYY bits before an element
+    BitmapAttached,       // a value that a bitmap attaches to an element read before
+    CharacterData,        // 205YYY text
+    ReferenceDefinition,  // anything within a 203YYY definition: coding, not data
+    UnknownLocalElement,  // 206YYY bits of an element that the tables lack or do not describe
+};
+
 // 48 bytes, trivially copyable: a message can decode to millions of them. Names and meanings
 // are borrowed from the table set the value was decoded with (or from the static labels
 // below), texts from the DecodedValues that holds the value; both must outlive it.
@@ -28,10 +40,14 @@ private:
     // Beside the descriptor, where they cost no padding. A text is at most 8192 bytes.
     std::uint16_t text_length_ = 0;
     std::uint8_t flags_ = 0;
+    ValueKind kind_ = ValueKind::Element;
 
 public:
     const std::string* name = nullptr;
     const std::string* raw_meaning = nullptr;
+
+    ValueKind kind() const { return kind_; }
+    void set_kind(ValueKind kind) { kind_ = kind; }
 
     std::optional<double> raw_value() const { return has(kRawValue) ? std::optional(value_) : std::nullopt; }
     std::optional<std::uint64_t> raw() const { return has(kRaw) ? std::optional(raw_) : std::nullopt; }
@@ -206,12 +222,12 @@ struct TableSet;
 
 // What users see of a value: its key (the ecCodes name, or the six-digit code where the
 // tables have none), Table B name and unit (none for associated fields and unknown local
-// elements), from the value's descriptor and name as decoded with `tables`.
+// elements), from the value's kind, descriptor and name as decoded with `tables`.
 struct ValueLabel {
     std::string key;
     std::string name;
     std::optional<std::string> unit;
 };
-ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name);
+ValueLabel value_label(const TableSet& tables, ValueKind kind, std::uint32_t code, const std::string* name);
 
 }  // namespace corvane

@@ -21,11 +21,15 @@ namespace {
 struct Walk : SectionWalk {
     ValueCodingState& state;
     DecodedValues& out;
+    bool defining_references = false;
 };
 
-DecodedValue* append(DecodedValues& out) {
+DecodedValue* append(Walk& walk, ValueKind kind) {
+    DecodedValues& out = walk.out;
     if (out.values.size() >= kMaxDecodedValues) return nullptr;
-    return &out.values.append();
+    DecodedValue& value = out.values.append();
+    value.set_kind(walk.defining_references && kind != ValueKind::Marker ? ValueKind::ReferenceDefinition : kind);
+    return &value;
 }
 
 // Stores a decoded text with the values; a missing text stays absent.
@@ -33,10 +37,11 @@ void set_text(DecodedValues& out, DecodedValue& value, std::optional<std::string
     if (text) value.set_raw_text(out.texts.store(*text));
 }
 
-Status read_associated_field(BitReader& reader, std::uint8_t width, DecodedValues& out) {
+Status read_associated_field(Walk& walk, std::uint8_t width) {
+    BitReader& reader = walk.reader;
     std::uint64_t bits;
     if (!reader.try_read_u64(width, bits)) return reader.read_error(width);
-    DecodedValue* value = append(out);
+    DecodedValue* value = append(walk, ValueKind::AssociatedField);
     if (value == nullptr) return too_many_values();
     value->descriptor = kAssociatedFieldCode;
     value->name = &associated_field_label();
@@ -46,13 +51,13 @@ Status read_associated_field(BitReader& reader, std::uint8_t width, DecodedValue
 }
 
 // The element's scaled value for the caller (nothing when missing or text), read with `field`.
-Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& element, const NumericField& field,
-                                           bool check_missing) {
+Result<std::optional<double>> read_element(Walk& walk, ValueKind kind, const ElementDefinition& element,
+                                           const NumericField& field, bool check_missing) {
     ValueCodingState& state = walk.state;
     if (element.is_text()) {
         const auto width = static_cast<std::uint16_t>(field.width);
         if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return std::move(read).error();
-        DecodedValue* value = append(walk.out);
+        DecodedValue* value = append(walk, kind);
         if (value == nullptr) return too_many_values();
         ++state.numbering.text_counter;
         value->descriptor = element.code;
@@ -65,7 +70,7 @@ Result<std::optional<double>> read_element(Walk& walk, const ElementDefinition& 
     const auto width = static_cast<std::uint16_t>(field.width);
     std::uint64_t raw;
     if (!walk.reader.try_read_u64(width, raw)) return walk.reader.read_error(width);
-    DecodedValue* value = append(walk.out);
+    DecodedValue* value = append(walk, kind);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
     value->name = &element.name;
@@ -81,7 +86,7 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element, std::uin
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(width, bits)) return walk.reader.read_error(width);
     const std::int64_t reference = end_new_reference(walk.state.operators, element.code, bits, width);
-    DecodedValue* value = append(walk.out);
+    DecodedValue* value = append(walk, ValueKind::ReferenceDefinition);
     if (value == nullptr) return too_many_values();
     value->descriptor = element.code;
     value->name = &element.name;
@@ -93,7 +98,7 @@ Status read_new_reference(Walk& walk, const ElementDefinition& element, std::uin
 Status read_unknown_local_element(Walk& walk, std::uint32_t code, const ElementStep& step) {
     std::uint64_t bits;
     if (!walk.reader.try_read_u64(step.width, bits)) return walk.reader.read_error(step.width);
-    DecodedValue* value = append(walk.out);
+    DecodedValue* value = append(walk, ValueKind::UnknownLocalElement);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &unknown_local_element_label();
@@ -106,7 +111,7 @@ Status read_unknown_local_element(Walk& walk, std::uint32_t code, const ElementS
 Status read_character_data(Walk& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
-    DecodedValue* value = append(walk.out);
+    DecodedValue* value = append(walk, ValueKind::CharacterData);
     if (value == nullptr) return too_many_values();
     value->descriptor = code;
     value->name = &character_data_label();
@@ -117,13 +122,13 @@ Status read_character_data(Walk& walk, std::uint32_t code) {
 Status decode_element(Walk& walk, std::uint32_t code) {
     const ElementStep step = begin_element(walk.state.operators, walk.tables, code, walk.options);
     if (step.associated_width != 0) {
-        if (Status read = read_associated_field(walk.reader, step.associated_width, walk.out); !read) return read;
+        if (Status read = read_associated_field(walk, step.associated_width); !read) return read;
     }
     if (step.read == ElementRead::NotFound) return BufrError::element_not_found(code);
     if (step.read == ElementRead::NewReference) return read_new_reference(walk, *step.element, step.width);
     if (step.read == ElementRead::UnknownLocal) return read_unknown_local_element(walk, code, step);
     const NumericField field = element_field(*step.element, walk.state.operators);
-    auto value = read_element(walk, *step.element, field, missing_when_all_ones(code, walk.options));
+    auto value = read_element(walk, ValueKind::Element, *step.element, field, missing_when_all_ones(code, walk.options));
     if (!value) return std::move(value).error();
     // A missing 031031 adds no entry.
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -134,14 +139,16 @@ Status decode_element(Walk& walk, std::uint32_t code) {
 }
 
 Status read_bitmap_driven(Walk& walk, const ElementDefinition& element, const NumericField& field) {
-    auto value = read_element(walk, element, field, missing_when_all_ones(element.code, walk.options));
+    auto value =
+        read_element(walk, ValueKind::BitmapAttached, element, field, missing_when_all_ones(element.code, walk.options));
     if (!value) return std::move(value).error();
     return {};
 }
 
 Status append_marker(Walk& walk, std::uint32_t code) {
-    DecodedValue* marker = append(walk.out);
+    DecodedValue* marker = append(walk, ValueKind::Marker);
     if (marker == nullptr) return too_many_values();
+    if (descriptor_x(code) == 3) walk.defining_references = opens_new_references(code);
     marker->descriptor = code;
     marker->name = &operator_label();
     marker->set_raw_value(0.0);
@@ -152,7 +159,7 @@ Status append_marker(Walk& walk, std::uint32_t code) {
 // The factor is read like an element, but always joins the history and keeps a pending 206YYY.
 Result<std::uint64_t> read_replication_factor(Walk& walk, const ElementDefinition& factor) {
     const NumericField field = element_field(factor, walk.state.operators);
-    auto value = read_element(walk, factor, field, !is_class31(factor.code));
+    auto value = read_element(walk, ValueKind::ReplicationFactor, factor, field, !is_class31(factor.code));
     if (!value) return std::move(value).error();
     end_replication_factor(walk.state, factor, field);
     return replication_count(*value);
