@@ -1,11 +1,10 @@
-// Private to the columns subsystem: the descriptor walks of both data layouts, writing each
-// value into its column as it is read. They read exactly what the value decoders read, and
-// fail where and as they fail.
+// Private to the columns subsystem: the sinks of the walk for both data layouts, writing each
+// value into its column as it is read.
 #pragma once
 
 #include "bitstream/bit_reader.hpp"
 #include "columns/table_builder.hpp"
-#include "data/decoder.hpp"
+#include "walk/walk.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"

@@ -39,12 +39,6 @@ std::int32_t scale_of(const TableSet& tables, const ValueSource& source) {
     return element != nullptr ? element->scale : 0;
 }
 
-// A code as an integer; one past the range of int64 is missing.
-std::int64_t to_integer(double value) {
-    constexpr double kLimit = 9223372036854775808.0;
-    return value >= -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : kMissingCode;
-}
-
 ColumnInfo row_column_info(const char* name) {
     ColumnInfo info;
     info.name = info.key = name;

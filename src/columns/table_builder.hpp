@@ -30,6 +30,12 @@ struct ValueSource {
 
 inline constexpr std::int32_t kNoColumn = -1;
 
+// A code as an integer; one past the range of int64 is missing.
+inline std::int64_t to_integer(double value) {
+    constexpr double kLimit = 9223372036854775808.0;
+    return value >= -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : kMissingCode;
+}
+
 // Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
 // direct-mapped caches; other codes are not cached.
 inline constexpr std::size_t kCachedCodes = std::size_t{64} << 8;

@@ -15,19 +15,9 @@
 #include <utility>
 #include <vector>
 
-namespace corvane {
+#include "walk/walk.hpp"
 
-// What a value is, as the walk that read it says.
-enum class ValueKind : std::uint8_t {
-    Element,              // a Table B element
-    ReplicationFactor,    // the factor of a delayed replication
-    Marker,               // an operator that reads nothing, kept in its place
-    AssociatedField,      // 204YYY bits before an element
-    BitmapAttached,       // a value that a bitmap attaches to an element read before
-    CharacterData,        // 205YYY text
-    ReferenceDefinition,  // anything within a 203YYY definition: coding, not data
-    UnknownLocalElement,  // 206YYY bits of an element that the tables lack or do not describe
-};
+namespace corvane {
 
 // 48 bytes, trivially copyable: a message can decode to millions of them. Names and meanings
 // are borrowed from the table set the value was decoded with (or from the static labels
@@ -217,6 +207,9 @@ const std::string& operator_label();          // "operator"
 const std::string& associated_field_label();  // "associatedField"
 const std::string& character_data_label();    // "characterData"
 const std::string& unknown_local_element_label();  // "unknown local element"
+
+// The name a value of the walk points at: its definition's, or the label of what it is.
+const std::string* value_name(const WalkValue& value);
 
 struct TableSet;
 

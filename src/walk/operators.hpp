@@ -1,9 +1,9 @@
-// Private to the decoders: what an operator descriptor does to the walk and the coding state.
+// Private to the walk: what an operator descriptor does to the walk and the coding state.
 #pragma once
 
 #include <cstdint>
 
-#include "data/coding_state.hpp"
+#include "walk/coding_state.hpp"
 
 namespace corvane::detail {
 
