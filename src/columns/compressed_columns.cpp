@@ -12,12 +12,14 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// Cells copy what they read of the field: rows written through a pointer could be it.
 struct FloatCells {
     double* rows;
-    const NumericField& field;
+    std::int64_t reference;
+    double divisor;
     std::uint64_t subsets;
     double number(std::uint64_t raw, bool missing) const {
-        return missing ? kNaN : scaled_value(raw, field.reference, field.divisor);
+        return missing ? kNaN : scaled_value(raw, reference, divisor);
     }
     void all(std::uint64_t raw, bool missing) { std::fill(rows, rows + subsets, number(raw, missing)); }
     void cell(std::uint64_t s, std::uint64_t raw, bool missing) { rows[s] = number(raw, missing); }
@@ -25,10 +27,11 @@ struct FloatCells {
 
 struct IntegerCells {
     std::int64_t* rows;
-    const NumericField& field;
+    std::int64_t reference;
+    double divisor;
     std::uint64_t subsets;
     std::int64_t code(std::uint64_t raw, bool missing) const {
-        return missing ? kMissingCode : to_integer(scaled_value(raw, field.reference, field.divisor));
+        return missing ? kMissingCode : to_integer(scaled_value(raw, reference, divisor));
     }
     void all(std::uint64_t raw, bool missing) { std::fill(rows, rows + subsets, code(raw, missing)); }
     void cell(std::uint64_t s, std::uint64_t raw, bool missing) { rows[s] = code(raw, missing); }
@@ -62,9 +65,11 @@ struct MessageColumns : SinkBase {
     Status numbers(const WalkValue& value, bool, Read&& read) {
         const std::int32_t column = column_of(value);
         if (column == kNoColumn) return read(SkipCells{});
-        if (double* floats = out.float_rows(column)) return read(FloatCells{floats, *value.field, subsets});
+        if (double* floats = out.float_rows(column)) {
+            return read(FloatCells{floats, value.field->reference, value.field->divisor, subsets});
+        }
         if (std::int64_t* integers = out.integer_rows(column)) {
-            return read(IntegerCells{integers, *value.field, subsets});
+            return read(IntegerCells{integers, value.field->reference, value.field->divisor, subsets});
         }
         return read(SkipCells{});
     }

@@ -64,18 +64,6 @@ const std::string& unknown_local_element_label() {
     return label;
 }
 
-const std::string* value_name(const WalkValue& value) {
-    if (value.element != nullptr) return &value.element->name;
-    switch (value.kind) {
-        case ValueKind::AssociatedField:
-            return &associated_field_label();
-        case ValueKind::CharacterData:
-            return &character_data_label();
-        default:
-            return &unknown_local_element_label();
-    }
-}
-
 ValueLabel value_label(const TableSet& tables, ValueKind kind, std::uint32_t code, const std::string* name) {
     if (kind == ValueKind::AssociatedField) return {"associatedField", "ASSOCIATED FIELD", std::nullopt};
     if (kind == ValueKind::CharacterData) return {"characterData", "CHARACTER DATA", "CCITT IA5"};

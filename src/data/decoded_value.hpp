@@ -209,7 +209,18 @@ const std::string& character_data_label();    // "characterData"
 const std::string& unknown_local_element_label();  // "unknown local element"
 
 // The name a value of the walk points at: its definition's, or the label of what it is.
-const std::string* value_name(const WalkValue& value);
+// Inline: the value sinks ask it of every value.
+inline const std::string* value_name(const WalkValue& value) {
+    if (value.element != nullptr) return &value.element->name;
+    switch (value.kind) {
+        case ValueKind::AssociatedField:
+            return &associated_field_label();
+        case ValueKind::CharacterData:
+            return &character_data_label();
+        default:
+            return &unknown_local_element_label();
+    }
+}
 
 struct TableSet;
 

@@ -27,8 +27,8 @@ struct ColumnWalk : SectionWalk {
     bool defining = false;
 
     WalkValue value(ValueKind kind, std::uint32_t code, const ElementDefinition* element = nullptr,
-                    const NumericField* field = nullptr) const {
-        return {kind, defining, code, element, field, nullptr};
+                    const NumericField* read_with = nullptr) const {
+        return {kind, defining, code, element, read_with, nullptr};
     }
 };
 
@@ -64,14 +64,17 @@ struct FirstValue {
     bool varies = false;
 };
 
-// The increments of subsets 1 on, into `cells`; `kCheck` compares each value with the first.
+// The increments of subsets 1 on, into `cells` (a copy, which no store can change);
+// `kCheck` compares each value with the first.
 template <bool kCheck, class Cells>
 void read_later_increments(BitReader& reader, std::uint64_t subsets, std::uint64_t r0, std::uint16_t width,
                            std::uint64_t missing_increment, bool all_missing, const NumericField& field,
-                           FirstValue& first, Cells& cells) {
+                           FirstValue& first, Cells cells) {
+    // A local reader, which no store through the cells can change.
+    BitReader bits = reader;
     for (std::uint64_t s = 1; s < subsets; ++s) {
         std::uint64_t increment = 0;
-        (void)reader.try_read_u64(width, increment);  // the bits were seen to be there
+        (void)bits.try_read_u64(width, increment);  // the bits were seen to be there
         const bool missing = all_missing || increment == missing_increment;
         cells.cell(s, missing ? r0 : r0 + increment, missing);
         if constexpr (kCheck) {
@@ -81,6 +84,7 @@ void read_later_increments(BitReader& reader, std::uint64_t subsets, std::uint64
             }
         }
     }
+    reader = bits;
 }
 
 // R0, NBINC and one increment per subset (none when NBINC is 0), each cell to the sink unless

@@ -28,8 +28,8 @@ struct SubsetWalk : SectionWalk {
     bool defining = false;
 
     WalkValue value(ValueKind kind, std::uint32_t code, const ElementDefinition* element = nullptr,
-                    const NumericField* field = nullptr) const {
-        return {kind, defining, code, element, field, nullptr};
+                    const NumericField* read_with = nullptr) const {
+        return {kind, defining, code, element, read_with, nullptr};
     }
 };
 
@@ -54,9 +54,10 @@ Status read_plain_bits(SubsetWalk<Sink>& walk, const WalkValue& value, bool chec
 }
 
 // The element's scaled value for the walk in `number` (nothing when missing or text), read
-// as `value` says. Not a Result: one would pass every value through memory.
+// as `value` says. Not a Result: one would pass every value through memory. Inlined where it
+// is called, so that `value` need not be built in memory for the sink either.
 template <class Sink>
-Status read_element(SubsetWalk<Sink>& walk, const WalkValue& value, bool check_missing, std::optional<double>& number) {
+[[gnu::always_inline]] inline Status read_element(SubsetWalk<Sink>& walk, const WalkValue& value, bool check_missing, std::optional<double>& number) {
     const NumericField& field = *value.field;
     if (value.element->is_text()) {
         const auto width = static_cast<std::uint16_t>(field.width);
