@@ -7,7 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "columns/columns.hpp"
-#include "data/compressed_walk.hpp"
+#include "data/value_sinks.hpp"
 #include "data/decoder.hpp"
 #include "message/message.hpp"
 #include "files/files.hpp"

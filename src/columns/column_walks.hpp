@@ -1,11 +1,10 @@
-// Private to the columns subsystem: the descriptor walks of both data layouts, writing each
-// value into its column as it is read. They read exactly what the value decoders read, and
-// fail where and as they fail.
+// Private to the columns subsystem: the sinks of the walk for both data layouts, writing each
+// value into its column as it is read.
 #pragma once
 
 #include "bitstream/bit_reader.hpp"
 #include "columns/table_builder.hpp"
-#include "data/decoder.hpp"
+#include "walk/walk.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -19,11 +18,5 @@ Status decode_uncompressed_columns(const BufrMessage& message, const TableSet& t
 // Column after column of the message, each into the rows of all its subsets at once.
 Status decode_compressed_columns(const BufrMessage& message, const TableSet& tables, DecodeOptions options,
                                  BitReader& reader, TableBuilder& out);
-
-// 203YYY other than 203000 and 203255 opens a definition of new reference values: they are
-// no data, and no column holds them.
-constexpr bool opens_new_references(std::uint32_t code) {
-    return code / 1000 == 203 && code % 1000 != 0 && code % 1000 != 255;
-}
 
 }  // namespace corvane::detail

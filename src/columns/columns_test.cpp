@@ -54,7 +54,6 @@ std::string occurrence_name(const std::string& key, std::uint32_t rank) {
 // The rows that Message.values() implies: per subset, the n-th value of a key in column "#n#key",
 // less operator markers and the values of a 203YYY definition.
 void add_value_rows(const DecodedValues& values, const TableSet& tables, std::size_t message, Cells& out) {
-    bool defining = false;
     std::size_t index = 0;
     std::unordered_map<const std::string*, std::string> keys;
     for (std::size_t subset = 0; subset < values.subset_ends.size(); ++subset) {
@@ -64,14 +63,10 @@ void add_value_rows(const DecodedValues& values, const TableSet& tables, std::si
         std::unordered_map<std::string, std::uint32_t> counts;
         for (; index < values.subset_ends[subset]; ++index) {
             const DecodedValue& value = values[index];
-            if (value.name == &operator_label()) {
-                if (descriptor_x(value.descriptor) == 3) defining = detail::opens_new_references(value.descriptor);
-                continue;
-            }
-            if (defining) continue;
+            if (value.kind() == ValueKind::Marker || value.kind() == ValueKind::ReferenceDefinition) continue;
             auto [known, added] = keys.try_emplace(value.name);
-            if (added || value.name == &unknown_local_element_label()) {
-                known->second = value_label(tables, value.descriptor, value.name).key;
+            if (added || value.kind() == ValueKind::UnknownLocalElement) {
+                known->second = value_label(tables, value.kind(), value.descriptor, value.name).key;
             }
             const std::string& key = known->second;
             Cell& cell = out.at(occurrence_name(key, ++counts[key]), row);

@@ -17,24 +17,26 @@ constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
 constexpr std::int32_t kUnsettled = -2;
 
-ColumnType type_of(const TableSet& tables, const ValueSource& source) {
-    const ElementDefinition* element = tables.find_element(source.code);
-    if (element == nullptr || &element->name != source.name) {
-        return source.name == &character_data_label() ? ColumnType::Text : ColumnType::Float64;
+// The definition that a value of `source` was read with, if any.
+const ElementDefinition* definition_of(const TableSet& tables, const ValueSource& source) {
+    if (source.kind == ValueKind::AssociatedField || source.kind == ValueKind::CharacterData ||
+        source.kind == ValueKind::UnknownLocalElement) {
+        return nullptr;
     }
+    const ElementDefinition* element = tables.find_element(source.code);
+    return element != nullptr && &element->name == source.name ? element : nullptr;
+}
+
+ColumnType type_of(const TableSet& tables, const ValueSource& source) {
+    const ElementDefinition* element = definition_of(tables, source);
+    if (element == nullptr) return source.kind == ValueKind::CharacterData ? ColumnType::Text : ColumnType::Float64;
     if (element->is_text()) return ColumnType::Text;
     return element->is_code_or_flag() && element->scale == 0 ? ColumnType::Int64 : ColumnType::Float64;
 }
 
 std::int32_t scale_of(const TableSet& tables, const ValueSource& source) {
-    const ElementDefinition* element = tables.find_element(source.code);
-    return element != nullptr && &element->name == source.name ? element->scale : 0;
-}
-
-// A code as an integer; one past the range of int64 is missing.
-std::int64_t to_integer(double value) {
-    constexpr double kLimit = 9223372036854775808.0;
-    return value >= -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : kMissingCode;
+    const ElementDefinition* element = definition_of(tables, source);
+    return element != nullptr ? element->scale : 0;
 }
 
 ColumnInfo row_column_info(const char* name) {
@@ -317,7 +319,7 @@ std::uint32_t TableBuilder::key_of(const ValueSource& source) {
 
 std::uint32_t TableBuilder::key_of_slowly(const ValueSource& source) {
     if (const auto found = key_of_source_.find(source); found != key_of_source_.end()) return found->second;
-    ValueLabel label = value_label(*tables_, source.code, source.name);
+    ValueLabel label = value_label(*tables_, source.kind, source.code, source.name);
     auto [entry, added] = key_ids_.try_emplace(label.key, static_cast<std::uint32_t>(keys_.size()));
     if (added) {
         Key key;

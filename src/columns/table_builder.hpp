@@ -14,19 +14,27 @@
 #include <vector>
 
 #include "columns/columns.hpp"
+#include "data/decoded_value.hpp"
 #include "tables/table_set.hpp"
 
 namespace corvane::detail {
 
 // What a value is, as far as its column goes: its name (in its table set, or one of the labels
-// of values that Table B does not define) and its code, as a DecodedValue tells them.
+// of values that Table B does not define), its code and its kind, as a DecodedValue tells them.
 struct ValueSource {
     const std::string* name = nullptr;
     std::uint32_t code = 0;
+    ValueKind kind = ValueKind::Element;
     bool operator==(const ValueSource&) const = default;
 };
 
 inline constexpr std::int32_t kNoColumn = -1;
+
+// A code as an integer; one past the range of int64 is missing.
+inline std::int64_t to_integer(double value) {
+    constexpr double kLimit = 9223372036854775808.0;
+    return value >= -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : kMissingCode;
+}
 
 // Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
 // direct-mapped caches; other codes are not cached.

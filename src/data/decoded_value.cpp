@@ -64,10 +64,10 @@ const std::string& unknown_local_element_label() {
     return label;
 }
 
-ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name) {
-    if (name == &associated_field_label()) return {"associatedField", "ASSOCIATED FIELD", std::nullopt};
-    if (name == &character_data_label()) return {"characterData", "CHARACTER DATA", "CCITT IA5"};
-    const ElementDefinition* element = tables.find_element(code);
+ValueLabel value_label(const TableSet& tables, ValueKind kind, std::uint32_t code, const std::string* name) {
+    if (kind == ValueKind::AssociatedField) return {"associatedField", "ASSOCIATED FIELD", std::nullopt};
+    if (kind == ValueKind::CharacterData) return {"characterData", "CHARACTER DATA", "CCITT IA5"};
+    const ElementDefinition* element = kind == ValueKind::UnknownLocalElement ? nullptr : tables.find_element(code);
     if (element == nullptr || &element->name != name) return {format_code(code), *name, std::nullopt};
     // Tables without key names (the WMO's own) show the code instead.
     return {element->abbreviation.empty() ? format_code(code) : element->abbreviation, element->name, element->unit};

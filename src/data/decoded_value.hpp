@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "walk/walk.hpp"
+
 namespace corvane {
 
 // 48 bytes, trivially copyable: a message can decode to millions of them. Names and meanings
@@ -28,10 +30,14 @@ private:
     // Beside the descriptor, where they cost no padding. A text is at most 8192 bytes.
     std::uint16_t text_length_ = 0;
     std::uint8_t flags_ = 0;
+    ValueKind kind_ = ValueKind::Element;
 
 public:
     const std::string* name = nullptr;
     const std::string* raw_meaning = nullptr;
+
+    ValueKind kind() const { return kind_; }
+    void set_kind(ValueKind kind) { kind_ = kind; }
 
     std::optional<double> raw_value() const { return has(kRawValue) ? std::optional(value_) : std::nullopt; }
     std::optional<std::uint64_t> raw() const { return has(kRaw) ? std::optional(raw_) : std::nullopt; }
@@ -202,16 +208,30 @@ const std::string& associated_field_label();  // "associatedField"
 const std::string& character_data_label();    // "characterData"
 const std::string& unknown_local_element_label();  // "unknown local element"
 
+// The name a value of the walk points at: its definition's, or the label of what it is.
+// Inline: the value sinks ask it of every value.
+inline const std::string* value_name(const WalkValue& value) {
+    if (value.element != nullptr) return &value.element->name;
+    switch (value.kind) {
+        case ValueKind::AssociatedField:
+            return &associated_field_label();
+        case ValueKind::CharacterData:
+            return &character_data_label();
+        default:
+            return &unknown_local_element_label();
+    }
+}
+
 struct TableSet;
 
 // What users see of a value: its key (the ecCodes name, or the six-digit code where the
 // tables have none), Table B name and unit (none for associated fields and unknown local
-// elements), from the value's descriptor and name as decoded with `tables`.
+// elements), from the value's kind, descriptor and name as decoded with `tables`.
 struct ValueLabel {
     std::string key;
     std::string name;
     std::optional<std::string> unit;
 };
-ValueLabel value_label(const TableSet& tables, std::uint32_t code, const std::string* name);
+ValueLabel value_label(const TableSet& tables, ValueKind kind, std::uint32_t code, const std::string* name);
 
 }  // namespace corvane

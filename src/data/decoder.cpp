@@ -1,8 +1,7 @@
 #include "data/decoder.hpp"
 
 #include "bitstream/bit_reader.hpp"
-#include "data/compressed_walk.hpp"
-#include "data/uncompressed_walk.hpp"
+#include "data/value_sinks.hpp"
 
 namespace corvane {
 
@@ -12,7 +11,7 @@ Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, con
                                                  DecodeOptions options) {
     BitReader reader(section4_data);
     if (message.compressed_data) return detail::decode_compressed_values(message, tables, reader, options);
-    return detail::decode_uncompressed_subsets(message, tables, reader, options);
+    return detail::decode_subset_values(message, tables, reader, options);
 }
 
 }  // namespace corvane

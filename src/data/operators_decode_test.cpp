@@ -386,4 +386,31 @@ TEST(OperatorDecode, CharacterData) {
 }
 
 }  // namespace
+// Each value says what it is, in both layouts alike.
+TEST(OperatorDecode, ValuesSayTheirKind) {
+    const TableSet tables = basic_tables();
+    const std::vector<std::uint32_t> descriptors{203010, 1001, 203255, 1001,   101000, 31001, 1002,  205002,
+                                                 206005, 1099, 204003, 1001,   204000, 223000, 31031, 223255};
+    // Field widths in order; the 223255 value takes the 7 bits of the last 0-01-001.
+    const std::vector<unsigned> widths{10, 7, 8, 10, 16, 5, 3, 7, 1, 7};
+    const auto kinds_of = [&](bool compressed) {
+        BitWriter bits;
+        for (const unsigned width : widths) {
+            bits.bits(width == 8 ? 1 : 0, width);
+            if (compressed) bits.bits(0, 6);
+        }
+        auto result = decode(make_message(descriptors, 1, compressed), tables, bits.bytes());
+        EXPECT_TRUE(result) << error_text(result);
+        std::vector<ValueKind> kinds;
+        for (const DecodedValue& value : result.value()) kinds.push_back(value.kind());
+        return kinds;
+    };
+    using enum ValueKind;
+    const std::vector<ValueKind> expected{Marker, ReferenceDefinition, Marker, Element, ReplicationFactor,
+                                          Element, CharacterData, UnknownLocalElement, AssociatedField, Element,
+                                          Marker, Element, BitmapAttached};
+    EXPECT_EQ(kinds_of(false), expected);
+    EXPECT_EQ(kinds_of(true), expected);
+}
+
 }  // namespace corvane::testing

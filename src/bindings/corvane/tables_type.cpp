@@ -233,9 +233,9 @@ PyType_Slot tables_slots[] = {
     {0, nullptr},
 };
 
-// The key, name and unit of values whose name is `name`, as a new tuple.
-PyObject* make_texts(const TableSet& tables, std::uint32_t code, const std::string* name) {
-    const ValueLabel label = value_label(tables, code, name);
+// The key, name and unit of values named as `value` is, as a new tuple.
+PyObject* make_texts(const TableSet& tables, const DecodedValue& value) {
+    const ValueLabel label = value_label(tables, value.kind(), value.descriptor, value.name);
     Ref unit(label.unit ? new_str(*label.unit) : new_none());
     if (!unit) return nullptr;
     return Py_BuildValue("(NNO)", new_str(label.key), new_str(label.name), unit.get());
@@ -250,18 +250,18 @@ TablesState::~TablesState() {
     meanings.for_each(release);
 }
 
-PyObject* new_element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name) {
-    const bool unknown = name == &unknown_local_element_label();
+PyObject* new_element_texts(TablesState& owner, const TableSet& tables, const DecodedValue& value) {
+    const bool unknown = value.kind() == ValueKind::UnknownLocalElement;
     if (unknown) {
-        const auto found = owner.unknown_elements.find(code);
+        const auto found = owner.unknown_elements.find(value.descriptor);
         if (found != owner.unknown_elements.end()) return found->second;
     }
-    Ref texts(make_texts(tables, code, name));
+    Ref texts(make_texts(tables, value));
     if (!texts) return nullptr;
     if (unknown) {
-        owner.unknown_elements.emplace(code, texts.get());
+        owner.unknown_elements.emplace(value.descriptor, texts.get());
     } else {
-        owner.elements.insert(name, texts.get());
+        owner.elements.insert(value.name, texts.get());
     }
     return texts.release();
 }

@@ -45,15 +45,14 @@ struct TablesState {
 };
 
 // Makes and keeps what element_texts and meaning_text return on their first call for a text.
-PyObject* new_element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code, const std::string* name);
+PyObject* new_element_texts(TablesState& owner, const TableSet& tables, const DecodedValue& value);
 PyObject* new_meaning_text(TablesState& owner, const std::string* meaning);
 
-// The borrowed (key, name, unit or None) tuple for values whose name is `name` in `tables`, a
+// The borrowed (key, name, unit or None) tuple for values named as `value` is in `tables`, a
 // set of `owner`; null with an exception set. Called for every value: the lookup is inline.
-inline PyObject* element_texts(TablesState& owner, const TableSet& tables, std::uint32_t code,
-                               const std::string* name) {
-    if (PyObject** found = owner.elements.find(name)) return *found;
-    return new_element_texts(owner, tables, code, name);
+inline PyObject* element_texts(TablesState& owner, const TableSet& tables, const DecodedValue& value) {
+    if (PyObject** found = owner.elements.find(value.name)) return *found;
+    return new_element_texts(owner, tables, value);
 }
 
 // A borrowed str for a code-table text of a set of `owner`; null with an exception set.

@@ -5,7 +5,6 @@
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/free_list.hpp"
 #include "bindings/support/support.hpp"
-#include "descriptor/descriptor.hpp"
 
 namespace corvane::py::core {
 namespace {
@@ -124,15 +123,11 @@ struct DecodedState {
     bool taken = false;
 };
 
-bool is_new_reference_definition(std::uint32_t code) {
-    return descriptor_x(code) == 3 && descriptor_y(code) != 0 && descriptor_y(code) != 255;
-}
-
 // Fills a new value from `source`; false with an exception set.
 bool fill(PyValue* value, const DecodedValue& source, std::uint16_t subset, TablesState& owner, const TableSet& set) {
     value->code = source.descriptor;
     value->subset = subset;
-    PyObject* element = element_texts(owner, set, source.descriptor, source.name);
+    PyObject* element = element_texts(owner, set, source);
     if (element == nullptr) return false;
     value->element = optional(element);
     if (source.raw_meaning != nullptr) {
@@ -175,19 +170,11 @@ PyObject* decoded_values(PyObject* self, PyObject* args, PyObject* kwargs) {
     Py_ssize_t count = 0;
     std::size_t index = 0;
     std::size_t subset = 0;
-    bool defining_references = false;
-    const std::string* const marker = &operator_label();
     for (std::size_t block = 0; block < values.values.block_count(); ++block) {
         for (const DecodedValue& source : values.values.block(block)) {
             while (subset < values.subset_ends.size() && values.subset_ends[subset] <= index) ++subset;
             ++index;
-            if (source.name == marker) {
-                if (descriptor_x(source.descriptor) == 3) {
-                    defining_references = is_new_reference_definition(source.descriptor);
-                }
-                continue;
-            }
-            if (defining_references) continue;
+            if (source.kind() == ValueKind::Marker || source.kind() == ValueKind::ReferenceDefinition) continue;
             PyObject* object = free_values.allocate(type);
             if (object == nullptr) return nullptr;
             PyValue* value = as_value(object);

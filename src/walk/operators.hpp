@@ -1,9 +1,9 @@
-// Private to the decoders: what an operator descriptor does to the walk and the coding state.
+// Private to the walk: what an operator descriptor does to the walk and the coding state.
 #pragma once
 
 #include <cstdint>
 
-#include "data/coding_state.hpp"
+#include "walk/coding_state.hpp"
 
 namespace corvane::detail {
 
@@ -24,6 +24,12 @@ struct OperatorStep {
 
 // 205YYY reads its own text; every other operator is an OperatorStep.
 constexpr bool is_character_data(std::uint32_t code) { return (code % 100000) / 1000 == 5; }
+
+// 203YYY other than 203000 and 203255 opens a definition of new reference values: what stands
+// in it, up to the next 203YYY, describes the coding, not the data.
+constexpr bool opens_new_references(std::uint32_t code) {
+    return code / 1000 == 203 && code % 1000 != 0 && code % 1000 != 255;
+}
 
 OperatorStep operator_step(std::uint32_t code);
 void apply_bitmap_change(BitmapChange change, BitmapState& bitmaps);

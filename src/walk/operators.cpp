@@ -1,4 +1,4 @@
-#include "data/operators.hpp"
+#include "walk/operators.hpp"
 
 #include "descriptor/descriptor.hpp"
 

@@ -1,4 +1,4 @@
-// Private to the decoders: the column-by-column walk of a compressed message.
+// Private to the decoders: the values of one message from the walk, for either layout.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +9,16 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "data/decoded_value.hpp"
-#include "data/decoder.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
+#include "walk/walk.hpp"
 
 namespace corvane::detail {
+
+// Every subset in turn, from the reader's position.
+Result<DecodedValues> decode_subset_values(const BufrMessage& message, const TableSet& tables, BitReader& reader,
+                                           DecodeOptions options);
 
 // Columns keep raw numbers, not values: the regrouping builds each value once, in place.
 struct NumericCell {
@@ -22,21 +26,22 @@ struct NumericCell {
     bool missing = false;
 };
 
-enum class ColumnKind : std::uint8_t { Numeric, Text, Marker, NewReference };
+enum class ColumnKind : std::uint8_t { Numeric, Text, Marker, Same };
 
 struct Column {
     std::uint32_t code = 0;
     const std::string* name = nullptr;
     ColumnKind kind = ColumnKind::Marker;
+    ValueKind value_kind = ValueKind::Marker;
     // One cell or text for every subset (NBINC = 0).
     bool uniform = false;
-    // Text values carry a position number.
-    bool numbered = false;
-    // Numeric: added to raw. NewReference: the reference itself.
+    // Numeric: added to raw.
     std::int64_t reference = 0;
     double divisor = 1.0;
+    // Same: the value of every subset.
+    std::optional<double> same;
     const CodeTable* meanings = nullptr;
-    // Text: the position number of subset 0, and the width in bytes.
+    // Text: the position number of subset 0 (none when 0), and the width in bytes.
     std::uint64_t first_position = 0;
     std::uint64_t width_bytes = 0;
     // Where this column's cells or texts start.

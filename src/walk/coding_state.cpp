@@ -1,4 +1,4 @@
-#include "data/coding_state.hpp"
+#include "walk/coding_state.hpp"
 
 namespace corvane {
 
@@ -85,15 +85,15 @@ void BitmapState::end_run() {
     if (phase_ == BitmapPhase::Defining) phase_ = BitmapPhase::Idle;
 }
 
-Result<HistoryEntry> BitmapState::next_element() {
-    if (in_use_ == kNone) return HistoryEntry{};
+Result<BitmapTarget> BitmapState::next_element() {
+    if (in_use_ == kNone) return BitmapTarget{};
     const Bitmap& bitmap = bitmaps_[in_use_];
-    if (cursor_ >= bitmap.present.size()) return HistoryEntry{};
+    if (cursor_ >= bitmap.present.size()) return BitmapTarget{};
     const std::uint64_t position = bitmap.present[cursor_++];
     const std::uint64_t start = bitmap.anchor >= bitmap.length ? bitmap.anchor - bitmap.length : 0;
     const std::uint64_t index = start + position;
     if (index >= descriptor_history.size()) return BufrError::parse("bitmap reference is outside descriptor history");
-    return descriptor_history[index];
+    return BitmapTarget{descriptor_history[index], index};
 }
 
 }  // namespace corvane

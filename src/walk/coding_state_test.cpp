@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "data/coding_state.hpp"
-#include "data/operators.hpp"
+#include "walk/coding_state.hpp"
+#include "walk/operators.hpp"
 
 namespace corvane {
 namespace {
@@ -41,7 +41,7 @@ TEST(CodingState, SubsetResetClearsOperatorsAndBitmapsButNotTheTextNumbering) {
     define_bitmap(state, {0});
     auto referenced = state.next_bitmap_element();
     ASSERT_TRUE(referenced);
-    EXPECT_EQ(referenced->element, &c);
+    EXPECT_EQ(referenced->entry.element, &c);
 }
 
 TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
@@ -51,14 +51,14 @@ TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
     define_bitmap(state, {1, 0, 1, 2});
     auto first = state.next_bitmap_element();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->element, &b);
+    EXPECT_EQ(first->entry.element, &b);
     // Any entry other than 1 means present.
     auto second = state.next_bitmap_element();
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->element, &d);
+    EXPECT_EQ(second->entry.element, &d);
     auto done = state.next_bitmap_element();
     ASSERT_TRUE(done);
-    EXPECT_EQ(done->element, nullptr);
+    EXPECT_EQ(done->entry.element, nullptr);
 
     // Anchor 1 with four entries counts from index 0, so entry 3 is past a history of three.
     ValueCodingState past;

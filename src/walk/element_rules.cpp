@@ -1,6 +1,6 @@
-#include "data/element_rules.hpp"
+#include "walk/element_rules.hpp"
 
-#include "data/element_reading.hpp"
+#include "walk/element_reading.hpp"
 
 namespace corvane::detail {
 

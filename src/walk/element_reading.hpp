@@ -1,5 +1,5 @@
-// Private to the decoders: how one element is read under the operators in force, and the
-// limits and errors both walks share.
+// Private to the walk: how one element is read under the operators in force, and the
+// limits and errors both layouts share.
 #pragma once
 
 #include <array>
@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "bitstream/bit_reader.hpp"
-#include "data/coding_state.hpp"
-#include "data/decoder.hpp"
+#include "walk/coding_state.hpp"
+#include "walk/walk_types.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
 #include "tables/table_set.hpp"
@@ -44,15 +44,6 @@ BufrError too_many_values();
 // Widths past 64 can exceed the reader's 16-bit width once operators are added.
 BufrError width_error(std::uint32_t width);
 
-// How a numeric element is read: its width may exceed 64, which makes the read fail. A text
-// has its width alone.
-struct NumericField {
-    std::uint32_t width = 0;
-    std::int32_t scale = 0;  // of which `divisor` is the power of ten
-    std::int64_t reference = 0;
-    double divisor = 1.0;
-};
-
 // How an element is read under the operators in force.
 NumericField element_field(const ElementDefinition& element, const OperatorState& operators);
 
@@ -81,17 +72,6 @@ constexpr std::uint64_t all_ones(std::uint32_t width) {
 
 constexpr bool is_missing(std::uint64_t raw, std::uint32_t width, bool check_missing) {
     return check_missing && width <= 63 && raw == all_ones(width);
-}
-
-// (raw + reference) exactly, then to the nearest double, then scaled.
-inline double scaled_value(std::uint64_t raw, std::int64_t reference, double divisor) {
-    std::int64_t sum;
-    if (raw <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
-        !__builtin_add_overflow(static_cast<std::int64_t>(raw), reference, &sum)) {
-        return static_cast<double>(sum) / divisor;
-    }
-    __extension__ using wide = __int128;
-    return static_cast<double>(static_cast<wide>(raw) + reference) / divisor;
 }
 
 // Reads `width` bits as bytes exactly as BitReader::read_bytes does, into `out`

@@ -1,4 +1,4 @@
-#include "data/element_reading.hpp"
+#include "walk/element_reading.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,5 @@
-// What operators, bitmaps and text numbering have put in force during one decoding pass.
+// Private to the walk: what operators, bitmaps and text numbering have put in force during one
+// decoding pass.
 #pragma once
 
 #include <array>
@@ -65,6 +66,12 @@ struct HistoryEntry {
 
 static_assert(sizeof(HistoryEntry) <= 24, "one entry for every element a subset reads");
 
+// What a bitmap entry refers to: an entry of the history, and its index there.
+struct BitmapTarget {
+    HistoryEntry entry;
+    std::uint64_t index = 0;
+};
+
 // The elements read so far and the bitmaps that refer back to them. History entries point
 // into the table set, which must outlive the state.
 class BitmapState {
@@ -96,7 +103,7 @@ public:
 
     // The history entry that the next present bitmap entry refers to; one without an element
     // when none is left. Costs the same whatever the bitmap holds.
-    Result<HistoryEntry> next_element();
+    Result<BitmapTarget> next_element();
 
     BitmapPhase phase() const { return phase_; }
     const Bitmap* in_use() const { return in_use_ == kNone ? nullptr : &bitmaps_[in_use_]; }
@@ -138,7 +145,7 @@ struct ValueCodingState {
         bitmaps.reset();
     }
 
-    Result<HistoryEntry> next_bitmap_element() { return bitmaps.next_element(); }
+    Result<BitmapTarget> next_bitmap_element() { return bitmaps.next_element(); }
 };
 
 }  // namespace corvane

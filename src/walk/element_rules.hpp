@@ -1,4 +1,4 @@
-// Private to the decoders: the rules at the start and end of every element descriptor, the
+// Private to the walk: the rules at the start and end of every element descriptor, the
 // same whatever a walk stores (values, columns). A walk asks begin_element what to read,
 // reads it its own way, then calls the matching end_ function.
 #pragma once
@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "data/coding_state.hpp"
-#include "data/decoder.hpp"
-#include "data/element_reading.hpp"
+#include "walk/coding_state.hpp"
+#include "walk/walk_types.hpp"
+#include "walk/element_reading.hpp"
 #include "descriptor/descriptor.hpp"
 #include "tables/table_set.hpp"
 
