@@ -7,10 +7,9 @@ For every REFERENCE_DIR/<file>.json (the form of tests/data/reference: another d
 the items with a descriptor code) decodes BUFR_DIR/<file> with corvane.open and compares by the
 rules of tests/python/crosscheck.py. With --twins v46- v50-, each file named v50-<name> must also
 decode to the values of v46-<name> (or fail as it fails) and say tables_fallback. Prints the counts and each
-difference; exits 1 when any. For example, on the shared test collection:
+difference; exits 1 when any. For example, on tests/data:
 
-    python tools/crosscheck.py ../shared/testdata/bufr-current/bufr ../shared/testdata/bufr-current/reference \\
-        --twins v46- v50-
+    python tools/crosscheck.py tests/data/bufr tests/data/reference-current --twins v46- v50-
 """
 import argparse
 import json
