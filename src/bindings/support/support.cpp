@@ -265,9 +265,9 @@ bool check_instance(PyObject* object, const char* name, PyTypeObject* type, cons
     return false;
 }
 
-PyObject* raise_error(const BufrError& error) {
+PyObject* raise_error(const BufrError& error, Wording wording) {
     if (error.kind() == ErrorKind::NotRegularFile) return raise_os_error(error);
-    PyErr_SetString(PyExc_ValueError, error.render().c_str());
+    PyErr_SetString(PyExc_ValueError, error.render(wording).c_str());
     return nullptr;
 }
 
