@@ -230,6 +230,7 @@ bool to_u64(PyObject* object, const char* name, std::uint64_t& out) {
 
 bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>& out) {
     if (PyUnicode_Check(object)) {
+        // Only _corvane takes code lists, and this is its fixed TypeError text.
         PyErr_SetString(PyExc_TypeError, (std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
         return false;
     }
