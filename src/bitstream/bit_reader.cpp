@@ -5,10 +5,10 @@
 namespace corvane {
 
 BufrError BitReader::read_error(std::uint16_t width) const {
-    if (width > 64) return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
-    return BufrError::parse("not enough bits while reading section 4 at bit " + std::to_string(position_) +
-                            " for width " + std::to_string(width) + " (" + std::to_string(total_bits_) +
-                            " bits available)");
+    if (width > 64) return BufrError::unsupported("cannot read " + std::to_string(width) + " bits into u64");
+    return BufrError::data_truncated("not enough bits while reading section 4 at bit " + std::to_string(position_) +
+                                     " for width " + std::to_string(width) + " (" + std::to_string(total_bits_) +
+                                     " bits available)");
 }
 
 Result<std::vector<std::uint8_t>> BitReader::read_bytes(std::uint16_t width) {

@@ -32,7 +32,7 @@ TEST(BitReaderTest, ReadBytesFailureNamesTheFailingChunk) {
     auto bytes = reader.read_bytes(16);
     ASSERT_FALSE(bytes.ok());
     EXPECT_EQ(bytes.error().render(),
-              "csv/table parse error: not enough bits while reading section 4 at bit 12 for width 8 (16 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 12 for width 8 (16 bits available)");
     EXPECT_EQ(reader.position(), 12u);
 
     BitReader tail(kABCD);

@@ -50,7 +50,7 @@ ColumnInfo row_column_info(const char* name) {
 
 Result<ColumnName> parse_column_name(std::string_view name) {
     if (name.empty() || name.front() != '#') {
-        if (name.empty()) return BufrError::parse("a column name must not be empty");
+        if (name.empty()) return BufrError::bad_argument("a column name must not be empty");
         return ColumnName{std::string(name), 0};
     }
     const std::size_t second = name.find('#', 1);
@@ -59,7 +59,7 @@ Result<ColumnName> parse_column_name(std::string_view name) {
     if (second == std::string_view::npos || second + 1 == name.size() ||
         !parse_unsigned(name.substr(1, second - 1), std::numeric_limits<std::uint32_t>::max(), rank, failure) ||
         rank == 0) {
-        return BufrError::parse("bad column name " + quote_text(name) +
+        return BufrError::bad_argument("bad column name " + quote_text(name) +
                                 ": write \"key\" for every occurrence or \"#n#key\" for the n-th, n from 1");
     }
     return ColumnName{std::string(name.substr(second + 1)), static_cast<std::uint32_t>(rank)};
@@ -223,7 +223,8 @@ void TableBuilder::write_row_columns(std::size_t index) {
 
 Status TableBuilder::end_message(std::size_t index) {
     if (too_large_) {
-        return BufrError::parse("the columns would hold more than " + std::to_string(kMaxColumnCells) + " cells");
+        return BufrError::limit_exceeded("the columns would hold more than " + std::to_string(kMaxColumnCells) +
+                                         " cells");
     }
     write_row_columns(index);
     std::size_t kept = end_ - base_;

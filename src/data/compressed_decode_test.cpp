@@ -64,7 +64,7 @@ TEST(CompressedDecode, SharedValuesAndZeroSubsets) {
     // No subsets: nothing is produced but R0 and NBINC are still read.
     auto none = decode(make_message({1001, 222000, 1001}, 0, true), tables, BitWriter().bits(42, 7).bits(0, 6).bytes());
     EXPECT_EQ(error_text(none),
-              "csv/table parse error: not enough bits while reading section 4 at bit 13 for width 7 (16 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 13 for width 7 (16 bits available)");
     auto empty = decode(make_message({1001, 222000}, 0, true), tables, BitWriter().bits(42, 7).bits(0, 6).bytes());
     ASSERT_TRUE(empty) << error_text(empty);
     EXPECT_TRUE(empty->empty());
@@ -129,16 +129,16 @@ TEST(CompressedDecode, TextColumnPastTheEnd) {
     const TableSet tables = compressed_tables();
     EXPECT_EQ(error_text(decode(make_message({1015}, 2, true), tables,
                                 BitWriter().text("ABC").bits(2, 6).text("PQ").bits(0, 2).bytes())),
-              "csv/table parse error: not enough bits while reading section 4 at bit 46 for width 8 (48 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 46 for width 8 (48 bits available)");
 }
 
 TEST(CompressedDecode, TruncatedColumns) {
     const TableSet tables = compressed_tables();
     EXPECT_EQ(error_text(decode(make_message({1001}, 2, true), tables, {0x00})),
-              "csv/table parse error: not enough bits while reading section 4 at bit 7 for width 6 (8 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 7 for width 6 (8 bits available)");
     // NBINC promises more increments than the data holds.
     EXPECT_EQ(error_text(decode(make_message({1001}, 2, true), tables, BitWriter().bits(1, 7).bits(9, 6).bits(0, 9).bytes())),
-              "csv/table parse error: not enough bits while reading section 4 at bit 22 for width 9 (24 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 22 for width 9 (24 bits available)");
 }
 
 TEST(CompressedDecode, DelayedReplicationNeedsOneFactor) {
@@ -151,7 +151,7 @@ TEST(CompressedDecode, DelayedReplicationNeedsOneFactor) {
 
     EXPECT_EQ(error_text(decode(make_message({101000, 31001, 1001}, 2, true), tables,
                                 BitWriter().bits(2, 8).bits(1, 6).bits(0, 1).bits(1, 1).bytes())),
-              "csv/table parse error: compressed delayed replication with varying factors is not implemented");
+              "unsupported: compressed delayed replication with varying factors is not implemented");
 
     // A missing first factor replicates nothing (class 31 is missing only through R0 width).
     TableSet missing_factor = compressed_tables();
@@ -306,14 +306,14 @@ TEST(CompressedDecode, DepthAndBounds) {
     add_sequence(tables, 301003, {301003});
     add_sequence(tables, 301004, {});
     EXPECT_EQ(error_text(decode(make_message({301003}, 1, true), tables, {})),
-              "csv/table parse error: compressed descriptor decode exceeded recursion depth");
+              "limit exceeded: compressed descriptor decode exceeded recursion depth");
     // 65535 subsets x 257 marker columns is counted before anything is built.
     EXPECT_EQ(error_text(decode(make_message({101255, 222000, 222000, 222000}, 65535, true), tables, {})),
-              "csv/table parse error: decoded value count exceeds 16777216");
+              "limit exceeded: decoded value count exceeds 16777216");
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 222000}, 0, true), tables, {})),
-              "csv/table parse error: descriptor walk exceeds 67108864 steps");
+              "limit exceeded: descriptor walk exceeds 67108864 steps");
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 301004}, 1, true), tables, {})),
-              "csv/table parse error: descriptor walk exceeds 67108864 steps");
+              "limit exceeded: descriptor walk exceeds 67108864 steps");
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST(OperatorDecode, HugeIncreaseWrapsInsteadOfOverflowing) {
     add_element(tables, 2002, "NARROW", 0, -3, 1);
     // 10^255 wraps in 64 bits; the width 1 + 850 cannot be read.
     EXPECT_EQ(error_text(decode(make_message({207255, 2002}), tables, BitWriter().bits(0, 64).bytes())),
-              "csv/table parse error: cannot read 851 bits into u64");
+              "unsupported: cannot read 851 bits into u64");
     // 10^19 wraps to 10^19 - 2^64; with width -850 nothing is read.
     auto wrapped = decode(make_message({207019, 201001, 2002}), tables, {});
     ASSERT_TRUE(wrapped) << error_text(wrapped);
@@ -91,7 +91,7 @@ TEST(OperatorDecode, LocalWidthReadsAnElementTheTablesLack) {
     // Without a definition it stays out of the history that bitmaps count back over.
     EXPECT_EQ(error_text(decode(make_message({1001, 206008, 48001, 223000, 101002, 31031, 223255}), tables,
                                 BitWriter().bits(1, 7).bits(2, 8).bits(1, 1).bits(0, 1).bytes())),
-              "csv/table parse error: bitmap reference is outside descriptor history");
+              "invalid data: bitmap reference is outside descriptor history");
 }
 
 TEST(OperatorDecode, LocalWidthUnlikeTheTableWidthReadsPlainBitsOnRequest) {
@@ -201,7 +201,7 @@ TEST(OperatorDecode, BitmapReferencesPastTheHistoryFail) {
     // Three entries for one element: counted from index 0, entry 2 is past the history.
     const auto data = BitWriter().bits(1, 7).bits(0, 1).bits(1, 1).bits(0, 1).bits(9, 7).bytes();
     EXPECT_EQ(error_text(decode(make_message({1001, 236000, 31031, 31031, 31031, 223255, 223255}), tables, data)),
-              "csv/table parse error: bitmap reference is outside descriptor history");
+              "invalid data: bitmap reference is outside descriptor history");
     auto first = decode(make_message({1001, 236000, 31031, 31031, 31031, 223255}), tables, data);
     ASSERT_TRUE(first) << error_text(first);
     EXPECT_EQ(first->back().raw_value(), 9.0);
@@ -325,7 +325,7 @@ TEST(OperatorDecode, DifferenceStatisticsWidenAndShiftTheReference) {
     EXPECT_EQ(wide->back().raw_value(), 10.0);
     EXPECT_EQ(error_text(decode(make_message({2064, 236000, 31031, 225255}), tables,
                                 BitWriter().bits(1, 64).bits(0, 1).bits(0, 64).bits(0, 8).bytes())),
-              "csv/table parse error: cannot read 65 bits into u64");
+              "unsupported: cannot read 65 bits into u64");
 }
 
 TEST(OperatorDecode, NewReferenceValuesApplyUntilCancelled) {
@@ -356,7 +356,7 @@ TEST(OperatorDecode, NewReferencesTakeTheMultiplierAndSkipAssociatedFieldsAndHis
 
     EXPECT_EQ(error_text(decode(make_message({203010, 12001, 203255, 236000, 31031, 223255}), tables,
                                 BitWriter().bits(1, 10).bits(0, 1).bytes())),
-              "csv/table parse error: bitmap reference is outside descriptor history");
+              "invalid data: bitmap reference is outside descriptor history");
 }
 
 TEST(OperatorDecode, NewReferencesEndWithTheSubset) {
@@ -382,7 +382,7 @@ TEST(OperatorDecode, CharacterData) {
     EXPECT_EQ(v[1].raw_value(), 1003.0);
     EXPECT_FALSE(v[2].raw_text().has_value());
     EXPECT_EQ(error_text(decode(make_message({205003}), tables, BitWriter().text("AB").bytes())),
-              "csv/table parse error: not enough bits while reading section 4 at bit 16 for width 8 (16 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 16 for width 8 (16 bits available)");
 }
 
 }  // namespace

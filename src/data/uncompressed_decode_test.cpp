@@ -186,7 +186,7 @@ TEST(UncompressedDecode, SequencesAndTheirNestingLimit) {
     EXPECT_EQ(codes_of(*nested), (Codes{1001, 31021, 1001}));
 
     EXPECT_EQ(error_text(decode(make_message({301003}), tables, {})),
-              "csv/table parse error: descriptor decode exceeded recursion depth");
+              "limit exceeded: descriptor decode exceeded recursion depth");
 
     // 64 nested levels below the top walk are allowed, the 65th is not.
     TableSet chain = basic_tables();
@@ -194,7 +194,7 @@ TEST(UncompressedDecode, SequencesAndTheirNestingLimit) {
         add_sequence(chain, 340000 + level, {level == 65 ? 1001u : 340001 + level});
     }
     EXPECT_EQ(error_text(decode(make_message({340001}), chain, BitWriter().bits(1, 7).bytes())),
-              "csv/table parse error: descriptor decode exceeded recursion depth");
+              "limit exceeded: descriptor decode exceeded recursion depth");
     auto deepest = decode(make_message({340002}), chain, BitWriter().bits(1, 7).bytes());
     ASSERT_TRUE(deepest) << error_text(deepest);
     EXPECT_EQ(deepest->size(), 1u);
@@ -207,7 +207,7 @@ TEST(UncompressedDecode, DescriptorErrors) {
     EXPECT_EQ(error_text(decode(make_message({101000, 31009, 1001}), tables, some)),
               "descriptor 031009 was not found in Table B");
     EXPECT_EQ(error_text(decode(make_message({301999}), tables, some)), "descriptor 301999 was not found in Table D");
-    EXPECT_EQ(error_text(decode(make_message({400000}), tables, some)), "csv/table parse error: invalid descriptor 400000");
+    EXPECT_EQ(error_text(decode(make_message({400000}), tables, some)), "invalid data: invalid descriptor 400000");
     EXPECT_EQ(error_text(decode(make_message({101000, 31001}), tables, some)),
               "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors");
     EXPECT_EQ(error_text(decode(make_message({1001, 101000}), tables, some)),
@@ -221,12 +221,12 @@ TEST(UncompressedDecode, DescriptorErrors) {
 TEST(UncompressedDecode, TruncatedData) {
     const TableSet tables = basic_tables();
     EXPECT_EQ(error_text(decode(make_message({1001, 1002}), tables, {0xFF})),
-              "csv/table parse error: not enough bits while reading section 4 at bit 7 for width 10 (8 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 7 for width 10 (8 bits available)");
     // Whole bytes of a text field that fit are taken; the error names the first that does not.
     EXPECT_EQ(error_text(decode(make_message({1015}), tables, {'A', 'B'})),
-              "csv/table parse error: not enough bits while reading section 4 at bit 16 for width 8 (16 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 16 for width 8 (16 bits available)");
     EXPECT_EQ(error_text(decode(make_message({1001}, 2), tables, {0x00})),
-              "csv/table parse error: not enough bits while reading section 4 at bit 7 for width 7 (8 bits available)");
+              "data truncated: not enough bits while reading section 4 at bit 7 for width 7 (8 bits available)");
 }
 
 TEST(UncompressedDecode, OutputAndWalkBounds) {
@@ -235,11 +235,11 @@ TEST(UncompressedDecode, OutputAndWalkBounds) {
     add_sequence(tables, 301004, {});
     // A few descriptors and no data at all describe billions of values or steps.
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 1099}), tables, {})),
-              "csv/table parse error: decoded value count exceeds 16777216");
+              "limit exceeded: decoded value count exceeds 16777216");
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 301004}), tables, {})),
-              "csv/table parse error: descriptor walk exceeds 67108864 steps");
+              "limit exceeded: descriptor walk exceeds 67108864 steps");
     EXPECT_EQ(error_text(decode(make_message({104255, 103255, 102255, 101255, 201000}), tables, {})),
-              "csv/table parse error: descriptor walk exceeds 67108864 steps");
+              "limit exceeded: descriptor walk exceeds 67108864 steps");
 }
 
 // Lets this process map only `extra` more bytes than it has mapped now.
@@ -261,7 +261,7 @@ TEST(UncompressedDecodeDeathTest, DeclaredSubsetsWithoutTheirDataGetNoRoom) {
             limit_address_space(std::uint64_t{32} << 20);
             const bool failed_on_data =
                 error_text(decode(message, tables, data)) ==
-                "csv/table parse error: not enough bits while reading section 4 at bit 7 for width 7 (8 bits available)";
+                "data truncated: not enough bits while reading section 4 at bit 7 for width 7 (8 bits available)";
             std::_Exit(failed_on_data ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

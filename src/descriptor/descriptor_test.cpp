@@ -21,15 +21,15 @@ TEST(ParseCodeTest, AcceptsTableSpellings) {
 }
 
 TEST(ParseCodeTest, RefusesWithTheQuotedOriginalText) {
-    EXPECT_EQ(failure_of(" 12x"), "csv/table parse error: bad descriptor code \" 12x\": invalid digit found in string");
+    EXPECT_EQ(failure_of(" 12x"), "table file error: bad descriptor code \" 12x\": invalid digit found in string");
     EXPECT_EQ(failure_of("\" 001001\""),
-              "csv/table parse error: bad descriptor code \"\\\" 001001\\\"\": invalid digit found in string");
-    EXPECT_EQ(failure_of("-12"), "csv/table parse error: bad descriptor code \"-12\": invalid digit found in string");
-    EXPECT_EQ(failure_of(""), "csv/table parse error: bad descriptor code \"\": cannot parse integer from empty string");
+              "table file error: bad descriptor code \"\\\" 001001\\\"\": invalid digit found in string");
+    EXPECT_EQ(failure_of("-12"), "table file error: bad descriptor code \"-12\": invalid digit found in string");
+    EXPECT_EQ(failure_of(""), "table file error: bad descriptor code \"\": cannot parse integer from empty string");
     EXPECT_EQ(failure_of(" \"\" "),
-              "csv/table parse error: bad descriptor code \" \\\"\\\" \": cannot parse integer from empty string");
+              "table file error: bad descriptor code \" \\\"\\\" \": cannot parse integer from empty string");
     EXPECT_EQ(failure_of("4294967296"),
-              "csv/table parse error: bad descriptor code \"4294967296\": number too large to fit in target type");
+              "table file error: bad descriptor code \"4294967296\": number too large to fit in target type");
 }
 
 TEST(DescriptorTest, SplitsAndJoinsCodes) {

@@ -3,6 +3,23 @@
 #include <cstring>
 
 namespace corvane {
+namespace {
+
+bool has_parse_prefix(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::TableFile:
+        case ErrorKind::DataTruncated:
+        case ErrorKind::LimitExceeded:
+        case ErrorKind::Unsupported:
+        case ErrorKind::InvalidData:
+        case ErrorKind::BadArgument:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 BufrError BufrError::io_errno(int error_number) {
     return BufrError(ErrorKind::Io, os_error_text(error_number));
@@ -38,10 +55,13 @@ BufrError bad_number_error(std::string_view what, std::string_view text, IntPars
     message += quote_text(text);
     message += ": ";
     message += int_parse_reason(failure);
-    return BufrError::parse(std::move(message));
+    return BufrError::table_file(std::move(message));
 }
 
-std::string BufrError::render() const {
+std::string BufrError::render(Wording wording) const {
+    if (wording == Wording::OneParsePrefix && has_parse_prefix(kind_)) {
+        return "csv/table parse error: " + text_;
+    }
     const auto n = [](std::uint64_t v) { return std::to_string(v); };
     const auto code = [](std::uint64_t v) { return format_code(static_cast<std::uint32_t>(v)); };
     switch (kind_) {
@@ -69,8 +89,18 @@ std::string BufrError::render() const {
             return "unsupported replication descriptor " + code(first_);
         case ErrorKind::ElementNotFound:
             return "descriptor " + code(first_) + " was not found in Table B" + text_;
-        case ErrorKind::Parse:
-            return "csv/table parse error: " + text_;
+        case ErrorKind::TableFile:
+            return "table file error: " + text_;
+        case ErrorKind::DataTruncated:
+            return "data truncated: " + text_;
+        case ErrorKind::LimitExceeded:
+            return "limit exceeded: " + text_;
+        case ErrorKind::Unsupported:
+            return "unsupported: " + text_;
+        case ErrorKind::InvalidData:
+            return "invalid data: " + text_;
+        case ErrorKind::BadArgument:
+            return "bad argument: " + text_;
         case ErrorKind::Io:
             return "io error: " + text_;
         case ErrorKind::TablesNotFound:

@@ -24,11 +24,26 @@ enum class ErrorKind : std::uint8_t {
     IncompleteDelayedReplication,
     UnsupportedReplication,
     ElementNotFound,
-    Parse,
+    // A table file (CSV, ecCodes table, table archive) that cannot be read or parsed.
+    TableFile,
+    // Section 4 ends before a value that its descriptors call for.
+    DataTruncated,
+    // A message or table that asks for more than the decoder allows (nesting, counts, sizes).
+    LimitExceeded,
+    // A valid message that uses something the decoder does not implement.
+    Unsupported,
+    // A message or table whose descriptors or bitmaps are not well formed.
+    InvalidData,
+    // Something the caller gave that cannot be used.
+    BadArgument,
     Io,
     TablesNotFound,
     NotRegularFile,
 };
+
+// How render() words the kinds from TableFile to BadArgument: each with a prefix that names it,
+// or all with the one "csv/table parse error: " prefix that _corvane's fixed texts give them.
+enum class Wording : std::uint8_t { ByKind, OneParsePrefix };
 
 class BufrError {
 public:
@@ -61,7 +76,12 @@ public:
     static BufrError element_not_found(std::uint32_t code) {
         return BufrError(ErrorKind::ElementNotFound, code);
     }
-    static BufrError parse(std::string text) { return BufrError(ErrorKind::Parse, std::move(text)); }
+    static BufrError table_file(std::string text) { return BufrError(ErrorKind::TableFile, std::move(text)); }
+    static BufrError data_truncated(std::string text) { return BufrError(ErrorKind::DataTruncated, std::move(text)); }
+    static BufrError limit_exceeded(std::string text) { return BufrError(ErrorKind::LimitExceeded, std::move(text)); }
+    static BufrError unsupported(std::string text) { return BufrError(ErrorKind::Unsupported, std::move(text)); }
+    static BufrError invalid_data(std::string text) { return BufrError(ErrorKind::InvalidData, std::move(text)); }
+    static BufrError bad_argument(std::string text) { return BufrError(ErrorKind::BadArgument, std::move(text)); }
     // An I/O error reported by the operating system, from its errno.
     static BufrError io_errno(int error_number);
     static BufrError io_invalid_utf8();
@@ -80,10 +100,10 @@ public:
         text_ = std::move(detail);
         return std::move(*this);
     }
-    // The text carried by Parse and Io errors (without the rendered prefix), the whole text of
-    // NotRegularFile, and the detail of a missing descriptor.
+    // The text carried by the kinds made from one (without the rendered prefix), the whole text
+    // of NotRegularFile, and the detail of a missing descriptor.
     const std::string& text() const { return text_; }
-    std::string render() const;
+    std::string render(Wording wording = Wording::ByKind) const;
 
 private:
     explicit BufrError(ErrorKind kind, std::uint64_t first = 0, std::uint64_t second = 0)
@@ -99,7 +119,7 @@ private:
 // The operating system's text for an errno: "<strerror> (os error N)".
 std::string os_error_text(int error_number);
 
-// "bad {what} {quoted text}: {reason}" as a Parse error.
+// "bad {what} {quoted text}: {reason}" as a TableFile error: every number parsed is a table's.
 BufrError bad_number_error(std::string_view what, std::string_view text, IntParseFailure failure);
 
 // A value or the error that prevented it.

@@ -87,28 +87,28 @@ TEST(Bufr4LoaderTest, Failures) {
     };
     const std::string b = "BUFRCREX_TableB_en_01.csv";
     EXPECT_EQ(fails(b, table_b("01,Id,001001,N,U,0,0,7,\n01,Id,001002\n")),
-              "csv/table parse error: CSV error: record 2 (line: 3, byte: 130): found record with 3 fields, but the "
+              "table file error: CSV error: record 2 (line: 3, byte: 130): found record with 3 fields, but the "
               "previous record has 9 fields");
     EXPECT_EQ(fails(b, table_b("01,Id,001001,N\xFF,U,0,0,7,\n")),
-              "csv/table parse error: CSV parse error: record 0 (line 1, field: 3, byte: 0): invalid utf-8: invalid "
+              "table file error: CSV parse error: record 0 (line 1, field: 3, byte: 0): invalid utf-8: invalid "
               "UTF-8 in field 3 near byte index 1");
     EXPECT_EQ(fails(b, table_b("01,Id,001001,N,U,0,0,7,\n01,Id,001002,N,U\xC3,0,0,7,\n")),
-              "csv/table parse error: CSV parse error: record 2 (line 3, field: 4, byte: 130): invalid utf-8: invalid "
+              "table file error: CSV parse error: record 2 (line 3, field: 4, byte: 130): invalid utf-8: invalid "
               "UTF-8 in field 4 near byte index 1");
     EXPECT_EQ(fails(b, table_b("01,Id,0010.1,N,U,0,0,7,\n")),
-              "csv/table parse error: bad descriptor code \"0010.1\": invalid digit found in string");
+              "table file error: bad descriptor code \"0010.1\": invalid digit found in string");
     EXPECT_EQ(fails(b, table_b("01,Id,001001,N,U,0,0, 7,\n")),
-              "csv/table parse error: bad u16 \" 7\": invalid digit found in string");
+              "table file error: bad u16 \" 7\": invalid digit found in string");
     EXPECT_EQ(fails(b, table_b("01,Id,001001,N,U,2147483648,0,7,\n")),
-              "csv/table parse error: bad i32 \"2147483648\": number too large to fit in target type");
+              "table file error: bad i32 \"2147483648\": number too large to fit in target type");
     EXPECT_EQ(fails("BUFR_TableD_en_01.csv", table_d("01,L,301001,T,,\"\",a,\n")),
-              "csv/table parse error: bad descriptor code \"\": cannot parse integer from empty string");
+              "table file error: bad descriptor code \"\": cannot parse integer from empty string");
 
     TempDir dir;
     const std::string file = dir.write("plain", "").string();
     EXPECT_EQ(error_text(from_bufr4_45(file)), "io error: Not a directory (os error 20)");
     dir.mkdir("BUFR_TableD_en_dir.csv");
-    EXPECT_EQ(error_text(from_bufr4_45(dir.path())), "csv/table parse error: Is a directory (os error 21)");
+    EXPECT_EQ(error_text(from_bufr4_45(dir.path())), "table file error: Is a directory (os error 21)");
 }
 
 TEST(Bufr4RealTablesTest, WmoRelease45) {
@@ -154,7 +154,7 @@ TEST(Bufr4LoaderTest, CodeFlagFilesGiveTheEntriesWithNumberFigures) {
     EXPECT_EQ(tables->code_tables.at(1003), (CodeTable{{0, "Antarctica, south"}, {1, "Region I"}}));
     EXPECT_EQ(tables->code_tables.at(2002), (CodeTable{{2, "In knots"}}));
     dir.write("BUFRCREX_CodeFlag_en_03.csv", header + "00100x,Bad,1,Bad code,,,,,Operational\n");
-    EXPECT_EQ(error_text(from_bufr4_dir(dir.path())), "csv/table parse error: bad descriptor code \"00100x\": invalid digit found in string");
+    EXPECT_EQ(error_text(from_bufr4_dir(dir.path())), "table file error: bad descriptor code \"00100x\": invalid digit found in string");
 }
 
 }  // namespace

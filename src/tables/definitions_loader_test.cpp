@@ -89,13 +89,13 @@ TEST_F(DefinitionsRootTest, AbsentOrUnusableLocalPartsAreSkipped) {
 TEST_F(DefinitionsRootTest, Failures) {
     const std::string base = root_.path().string();
     EXPECT_EQ(error_text(load(message_for(31, 0, 98, 0))),
-              "csv/table parse error: ecCodes table directory does not exist: " + base + "/bufr/tables/0/wmo/31");
+              "table file error: ecCodes table directory does not exist: " + base + "/bufr/tables/0/wmo/31");
     root_.write("bufr/tables/0/wmo/32", "a/b");
     EXPECT_EQ(error_text(load(message_for(32, 0, 98, 0))),
-              "csv/table parse error: invalid ecCodes table alias " + base + "/bufr/tables/0/wmo/32 -> \"a/b\"");
+              "table file error: invalid ecCodes table alias " + base + "/bufr/tables/0/wmo/32 -> \"a/b\"");
     root_.write("bufr/tables/0/local/5/98/0/element.table", "001001|x|long|X|U|z|0|7\n");
     EXPECT_EQ(error_text(load(message_for(30, 5, 98, 0))),
-              "csv/table parse error: bad i32 \"z\": invalid digit found in string");
+              "table file error: bad i32 \"z\": invalid digit found in string");
     root_.write("bufr/tables/0/local/6/98/0/codetables", "");
     EXPECT_EQ(error_text(load(message_for(30, 6, 98, 0))), "io error: Not a directory (os error 20)");
     root_.mkdir("bufr/tables/0/wmo/33");
@@ -103,7 +103,7 @@ TEST_F(DefinitionsRootTest, Failures) {
     EXPECT_EQ(error_text(load(message_for(33, 0, 98, 0))), "io error: No such file or directory (os error 2)");
     root_.write("bufr/tables/0/wmo/34/sequence.def", "");
     EXPECT_EQ(error_text(load(message_for(34, 0, 98, 0))),
-              "csv/table parse error: No such file or directory (os error 2)");
+              "table file error: No such file or directory (os error 2)");
 }
 
 TEST(DefinitionsRealTablesTest, LocalTablesOfCentre98) {

@@ -21,7 +21,7 @@ Result<DelimitedReader> DelimitedReader::open(const std::filesystem::path& file,
     auto handle = FileHandle::open(file);
     if (!handle) {
         BufrError error = std::move(handle).error();
-        if (error.kind() == ErrorKind::Io) return BufrError::parse(error.text());
+        if (error.kind() == ErrorKind::Io) return BufrError::table_file(error.text());
         return error;
     }
     return DelimitedReader(std::move(handle).value(), dialect, {});
@@ -39,7 +39,7 @@ DelimitedReader::DelimitedReader(std::optional<FileHandle> file, DelimitedDialec
 Status DelimitedReader::fill() {
     if (begin_ < window_.size() || eof_ || !file_) return {};
     const auto n = file_->read(buffer_);
-    if (!n) return BufrError::parse(n.error().text());
+    if (!n) return BufrError::table_file(n.error().text());
     window_ = std::string_view(buffer_.data(), *n);
     begin_ = 0;
     eof_ = *n == 0;
@@ -90,11 +90,11 @@ Result<bool> DelimitedReader::end_record() {
     if (!expected_fields_) {
         expected_fields_ = count;
     } else if (count != *expected_fields_) {
-        return BufrError::parse("CSV error: record " + std::to_string(position_.record) +
-                                " (line: " + std::to_string(position_.line) +
-                                ", byte: " + std::to_string(position_.byte) + "): found record with " +
-                                std::to_string(count) + " fields, but the previous record has " +
-                                std::to_string(*expected_fields_) + " fields");
+        return BufrError::table_file("CSV error: record " + std::to_string(position_.record) +
+                                     " (line: " + std::to_string(position_.line) +
+                                     ", byte: " + std::to_string(position_.byte) + "): found record with " +
+                                     std::to_string(count) + " fields, but the previous record has " +
+                                     std::to_string(*expected_fields_) + " fields");
     }
     return true;
 }
@@ -189,10 +189,10 @@ Status DelimitedReader::check_utf8(const RecordPosition& at) const {
         std::size_t valid = 0;
         if (is_valid_utf8(views_[field], valid)) continue;
         const std::string f = std::to_string(field);
-        return BufrError::parse("CSV parse error: record " + std::to_string(at.record) + " (line " +
-                                std::to_string(at.line) + ", field: " + f + ", byte: " + std::to_string(at.byte) +
-                                "): invalid utf-8: invalid UTF-8 in field " + f + " near byte index " +
-                                std::to_string(valid));
+        return BufrError::table_file("CSV parse error: record " + std::to_string(at.record) + " (line " +
+                                     std::to_string(at.line) + ", field: " + f + ", byte: " + std::to_string(at.byte) +
+                                     "): invalid utf-8: invalid UTF-8 in field " + f + " near byte index " +
+                                     std::to_string(valid));
     }
     return {};
 }

@@ -34,7 +34,7 @@ class DelimitedReader {
 public:
     static constexpr std::size_t kBufferSize = 8192;
 
-    // Failure to open carries the operating system's text as a Parse error.
+    // Failure to open carries the operating system's text as a TableFile error.
     static Result<DelimitedReader> open(const std::filesystem::path& file, DelimitedDialect dialect);
     // Reads `text` in place; it must outlive the reader.
     static DelimitedReader over(std::string_view text, DelimitedDialect dialect);

@@ -95,7 +95,7 @@ TEST(DelimitedReaderTest, RecordsSpanningTheBuffer) {
     content += "\r\ny,\"q";
     content += std::string(DelimitedReader::kBufferSize, 'z') + "\"\"w\"\n";
     EXPECT_EQ(read_all(dir, content, {',', std::nullopt}, records),
-              "csv/table parse error: CSV error: record 1 (line: 2, byte: 8193): found record with 2 fields, but the "
+              "table file error: CSV error: record 1 (line: 2, byte: 8193): found record with 2 fields, but the "
               "previous record has 1 fields");
 }
 
@@ -114,7 +114,7 @@ TEST(DelimitedReaderTest, FieldCountIsFixedByTheFirstRecord) {
     TempDir dir;
     std::vector<Record> records;
     EXPECT_EQ(read_all(dir, "a|b|c\n\n1|2|3\n   \n", {'|', '#'}, records),
-              "csv/table parse error: CSV error: record 2 (line: 4, byte: 13): found record with 1 fields, but the "
+              "table file error: CSV error: record 2 (line: 4, byte: 13): found record with 1 fields, but the "
               "previous record has 3 fields");
     EXPECT_EQ(records.size(), 2u);
 }
@@ -129,20 +129,20 @@ TEST(DelimitedReaderTest, Utf8IsCheckedPerFieldAtTheGivenPosition) {
     // A sequence cut by the line break is invalid on both sides, though the bytes would join up.
     ASSERT_TRUE(*reader->read_record());
     EXPECT_EQ(testing::error_text(reader->check_utf8(reader->position())),
-              "csv/table parse error: CSV parse error: record 1 (line 2, field: 1, byte: 9): invalid utf-8: invalid "
+              "table file error: CSV parse error: record 1 (line 2, field: 1, byte: 9): invalid utf-8: invalid "
               "UTF-8 in field 1 near byte index 1");
     ASSERT_TRUE(*reader->read_record());
     EXPECT_EQ(testing::error_text(reader->check_utf8(RecordPosition{})),
-              "csv/table parse error: CSV parse error: record 0 (line 1, field: 0, byte: 0): invalid utf-8: invalid "
+              "table file error: CSV parse error: record 0 (line 1, field: 0, byte: 0): invalid utf-8: invalid "
               "UTF-8 in field 0 near byte index 0");
 }
 
 TEST(DelimitedReaderTest, OpenFailureCarriesTheSystemText) {
     TempDir dir;
     Result<DelimitedReader> reader = DelimitedReader::open(dir / "absent.csv", {',', std::nullopt});
-    EXPECT_EQ(testing::error_text(reader), "csv/table parse error: No such file or directory (os error 2)");
+    EXPECT_EQ(testing::error_text(reader), "table file error: No such file or directory (os error 2)");
     Result<DelimitedReader> directory = DelimitedReader::open(dir.path(), {',', std::nullopt});
-    EXPECT_EQ(testing::error_text(directory), "csv/table parse error: Is a directory (os error 21)");
+    EXPECT_EQ(testing::error_text(directory), "table file error: Is a directory (os error 21)");
 }
 
 TEST(DelimitedReaderTest, EmptyInputHasNoRecords) {

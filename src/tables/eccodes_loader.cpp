@@ -142,9 +142,11 @@ Status parse_statement(std::string_view statement, SequenceMap& sequences) {
     const std::size_t open = body.find('[');
     const std::size_t close = body.find(']');
     if (open == std::string_view::npos || close == std::string_view::npos) {
-        return BufrError::parse(std::string(statement));
+        return BufrError::table_file(std::string(statement));
     }
-    if (close < open) return BufrError::parse("sequence statement closes \"]\" before \"[\": " + quote_text(statement));
+    if (close < open) {
+        return BufrError::table_file("sequence statement closes \"]\" before \"[\": " + quote_text(statement));
+    }
 
     SequenceDefinition sequence;
     sequence.code = *code;
@@ -174,10 +176,10 @@ const TableSource& file_system_source() {
 
 Status load_eccodes_element_table(const TableSource& source, ElementMap& elements, const std::filesystem::path& file) {
     std::string content;
-    // Unlike the other files, a missing or unreadable element.table is a Parse error.
+    // Unlike the other files, a missing or unreadable element.table is a TableFile error.
     if (Status s = source.read(file, content); !s) {
         if (s.error().kind() != ErrorKind::Io) return s;
-        return BufrError::parse(s.error().text());
+        return BufrError::table_file(s.error().text());
     }
     DelimitedReader reader = DelimitedReader::over(content, DelimitedDialect{'|', '#'});
     for (;;) {
@@ -260,18 +262,19 @@ Result<std::filesystem::path> resolve_eccodes_table_dir(const TableSource& sourc
         const EntryKind kind = source.kind(path);
         if (kind == EntryKind::Directory) return path;
         if (kind != EntryKind::File) {
-            return BufrError::parse("ecCodes table directory does not exist: " + display_path(path));
+            return BufrError::table_file("ecCodes table directory does not exist: " + display_path(path));
         }
         if (Status s = read_utf8_file(source, path, content); !s) return std::move(s).error();
         const std::string_view target = trim_unicode_whitespace(content);
         if (target.empty() || target.find_first_of("/\\") != std::string_view::npos) {
-            return BufrError::parse("invalid ecCodes table alias " + display_path(path) + " -> " + quote_text(target));
+            return BufrError::table_file("invalid ecCodes table alias " + display_path(path) + " -> " +
+                                         quote_text(target));
         }
         // A regular file always has a parent here: at worst the empty path, the current directory.
         path = path.parent_path() / target;
     }
-    return BufrError::parse("ecCodes table alias chain from " + display_path(start) + " does not reach a directory within " +
-                            std::to_string(kMaxAliasHops) + " aliases");
+    return BufrError::table_file("ecCodes table alias chain from " + display_path(start) +
+                                 " does not reach a directory within " + std::to_string(kMaxAliasHops) + " aliases");
 }
 
 Result<std::filesystem::path> resolve_eccodes_table_dir(const std::filesystem::path& path) {

@@ -62,25 +62,25 @@ TEST(EccodesElementTableTest, Failures) {
     TempDir dir;
     const std::string row = "001001|a|long|N|U|0|0|7|x|0|2\n";
     EXPECT_EQ(error_text(load_elements(dir, row + "   \n" + row)),
-              "csv/table parse error: CSV error: record 1 (line: 2, byte: 30): found record with 1 fields, but the "
+              "table file error: CSV error: record 1 (line: 2, byte: 30): found record with 1 fields, but the "
               "previous record has 11 fields");
     EXPECT_EQ(error_text(load_elements(dir, row + "001002|a|long|N\xE9|U|0|0|7|x|0|2\n")),
-              "csv/table parse error: CSV parse error: record 1 (line 2, field: 3, byte: 30): invalid utf-8: invalid "
+              "table file error: CSV parse error: record 1 (line 2, field: 3, byte: 30): invalid utf-8: invalid "
               "UTF-8 in field 3 near byte index 1");
     EXPECT_EQ(error_text(load_elements(dir, "0010x1|a|long|N|U|0|0|7\n")),
-              "csv/table parse error: bad descriptor code \"0010x1\": invalid digit found in string");
+              "table file error: bad descriptor code \"0010x1\": invalid digit found in string");
     EXPECT_EQ(error_text(load_elements(dir, "001001|a|long|N|U|1 |0|7\n")),
-              "csv/table parse error: bad i32 \"1 \": invalid digit found in string");
+              "table file error: bad i32 \"1 \": invalid digit found in string");
     EXPECT_EQ(error_text(load_elements(dir, "001001|a|long|N|U|1|99999999999999999999|7\n")),
-              "csv/table parse error: bad i64 \"99999999999999999999\": number too large to fit in target type");
+              "table file error: bad i64 \"99999999999999999999\": number too large to fit in target type");
     EXPECT_EQ(error_text(load_elements(dir, "001001|a|long|N|U|1|0|-7\n")),
-              "csv/table parse error: bad u16 \"-7\": invalid digit found in string");
+              "table file error: bad u16 \"-7\": invalid digit found in string");
     // Conversions run in column order: the code before the scale.
     EXPECT_EQ(error_text(load_elements(dir, "x|a|long|N|U|y|0|7\n")),
-              "csv/table parse error: bad descriptor code \"x\": invalid digit found in string");
+              "table file error: bad descriptor code \"x\": invalid digit found in string");
     ElementMap elements;
     EXPECT_EQ(error_text(load_eccodes_element_table(elements, dir / "missing.table")),
-              "csv/table parse error: No such file or directory (os error 2)");
+              "table file error: No such file or directory (os error 2)");
 }
 
 TEST(EccodesSequenceDefTest, StatementsAcrossLines) {
@@ -114,12 +114,12 @@ TEST(EccodesSequenceDefTest, LaterStatementReplacesEarlier) {
 TEST(EccodesSequenceDefTest, Failures) {
     TempDir dir;
     EXPECT_EQ(error_text(load_sequences(dir, "\"30x001\" = [ 1 ]\n")),
-              "csv/table parse error: bad descriptor code \"30x001\": invalid digit found in string");
+              "table file error: bad descriptor code \"30x001\": invalid digit found in string");
     EXPECT_EQ(error_text(load_sequences(dir, "\"301001\" = [ 1, 2x ]\n")),
-              "csv/table parse error: bad descriptor code \"2x\": invalid digit found in string");
-    EXPECT_EQ(error_text(load_sequences(dir, "\"301001\" = 1, 2 ]\n")), "csv/table parse error: \"301001\" = 1, 2 ]");
+              "table file error: bad descriptor code \"2x\": invalid digit found in string");
+    EXPECT_EQ(error_text(load_sequences(dir, "\"301001\" = 1, 2 ]\n")), "table file error: \"301001\" = 1, 2 ]");
     EXPECT_EQ(error_text(load_sequences(dir, "\"301001\" =\n ] 1 [\n")),
-              "csv/table parse error: sequence statement closes \"]\" before \"[\": \"\\\"301001\\\" = ] 1 [\"");
+              "table file error: sequence statement closes \"]\" before \"[\": \"\\\"301001\\\" = ] 1 [\"");
     EXPECT_EQ(error_text(load_sequences(dir, "\"301001\" = [ 1 ]\n\"30100\xFF\" = [ 1 ]\n")),
               "io error: stream did not contain valid UTF-8");
     SequenceMap sequences;
@@ -162,11 +162,11 @@ TEST(EccodesCodeTablesTest, Failures) {
         CodeTableMap tables;
         return error_text(load_eccodes_code_tables(tables, dir / sub));
     };
-    EXPECT_EQ(fails("bad_key"), "csv/table parse error: bad code table key \"x1\": invalid digit found in string");
-    EXPECT_EQ(fails("bad_name"), "csv/table parse error: bad descriptor code \"abc\": invalid digit found in string");
+    EXPECT_EQ(fails("bad_key"), "table file error: bad code table key \"x1\": invalid digit found in string");
+    EXPECT_EQ(fails("bad_name"), "table file error: bad descriptor code \"abc\": invalid digit found in string");
     EXPECT_EQ(fails("bad_utf8"), "io error: stream did not contain valid UTF-8");
     EXPECT_EQ(fails("huge_key"),
-              "csv/table parse error: bad code table key \"18446744073709551616\": number too large to fit in target type");
+              "table file error: bad code table key \"18446744073709551616\": number too large to fit in target type");
     EXPECT_EQ(fails("not_a_dir"), "io error: Not a directory (os error 20)");
     EXPECT_EQ(fails("absent"), "io error: No such file or directory (os error 2)");
 }
@@ -187,7 +187,7 @@ TEST(EccodesDirTest, CodeTablesAreOptionalTheOthersAreNot) {
     std::filesystem::remove(dir / "sequence.def");
     EXPECT_EQ(error_text(from_eccodes_dir(dir.path())), "io error: No such file or directory (os error 2)");
     std::filesystem::remove(dir / "element.table");
-    EXPECT_EQ(error_text(from_eccodes_dir(dir.path())), "csv/table parse error: No such file or directory (os error 2)");
+    EXPECT_EQ(error_text(from_eccodes_dir(dir.path())), "table file error: No such file or directory (os error 2)");
 }
 
 TEST(MatchingFilesTest, FiltersAndSortsByNameBytes) {
@@ -225,20 +225,20 @@ TEST(ResolveTableDirTest, Failures) {
     dir.write("dangling", "nothing_here");
     const std::string base = dir.path().string();
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "slash")),
-              "csv/table parse error: invalid ecCodes table alias " + base + "/slash -> \"../13\"");
+              "table file error: invalid ecCodes table alias " + base + "/slash -> \"../13\"");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "backslash")),
-              "csv/table parse error: invalid ecCodes table alias " + base + "/backslash -> \"a\\\\b\"");
+              "table file error: invalid ecCodes table alias " + base + "/backslash -> \"a\\\\b\"");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "empty")),
-              "csv/table parse error: invalid ecCodes table alias " + base + "/empty -> \"\"");
+              "table file error: invalid ecCodes table alias " + base + "/empty -> \"\"");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "absent")),
-              "csv/table parse error: ecCodes table directory does not exist: " + base + "/absent");
+              "table file error: ecCodes table directory does not exist: " + base + "/absent");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "dangling")),
-              "csv/table parse error: ecCodes table directory does not exist: " + base + "/nothing_here");
+              "table file error: ecCodes table directory does not exist: " + base + "/nothing_here");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "loop_a")),
-              "csv/table parse error: ecCodes table alias chain from " + base +
+              "table file error: ecCodes table alias chain from " + base +
                   "/loop_a does not reach a directory within 32 aliases");
     EXPECT_EQ(error_text(resolve_eccodes_table_dir(dir / "bad\xFFname")),
-              "csv/table parse error: ecCodes table directory does not exist: " + base + "/bad\xEF\xBF\xBDname");
+              "table file error: ecCodes table directory does not exist: " + base + "/bad\xEF\xBF\xBDname");
 }
 
 TEST(EccodesRealTablesTest, Version39) {

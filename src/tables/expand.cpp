@@ -10,7 +10,8 @@ namespace corvane {
 namespace {
 
 BufrError too_long() {
-    return BufrError::parse("descriptor expansion exceeds " + std::to_string(kMaxExpandedDescriptors) + " descriptors");
+    return BufrError::limit_exceeded("descriptor expansion exceeds " + std::to_string(kMaxExpandedDescriptors) +
+                                     " descriptors");
 }
 
 Status append(std::vector<std::uint32_t>& out, std::uint32_t code) {
@@ -50,7 +51,7 @@ Status replicate(const TableSet& tables, std::span<const std::uint32_t> group, s
 
 Result<std::size_t> expand_into(const TableSet& tables, std::span<const std::uint32_t> codes,
                                 std::vector<std::uint32_t>& out, ExpansionState& state, unsigned depth) {
-    if (depth > kMaxNesting) return BufrError::parse("sequence expansion exceeded recursion depth");
+    if (depth > kMaxNesting) return BufrError::limit_exceeded("sequence expansion exceeded recursion depth");
     const std::size_t start = out.size();
     for (std::size_t i = 0; i < codes.size(); ++i) {
         if (++state.steps > kMaxWalkSteps) return too_many_steps("descriptor expansion");

@@ -68,7 +68,7 @@ TEST(ExpandTest, ExpandIntoAppendsAndCounts) {
     EXPECT_EQ(out, (Codes{7, 999999, 1001, 999999, 1002}));
     EXPECT_EQ(state.associated_field_width, 4);
     EXPECT_EQ(error_text(expand_into(tables, {}, out, state, 65)),
-              "csv/table parse error: sequence expansion exceeded recursion depth");
+              "limit exceeded: sequence expansion exceeded recursion depth");
     EXPECT_TRUE(expand_into(tables, {}, out, state, 64).ok());
 }
 
@@ -80,12 +80,12 @@ TEST(ExpandTest, Failures) {
     EXPECT_EQ(expand_error(tables, {101000, 31001}),
               "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors");
     EXPECT_EQ(expand_error(tables, {301999}), "descriptor 301999 was not found in Table D");
-    EXPECT_EQ(expand_error(tables, {301001}), "csv/table parse error: sequence expansion exceeded recursion depth");
-    EXPECT_EQ(expand_error(tables, {400000}), "csv/table parse error: invalid descriptor 400000");
-    EXPECT_EQ(expand_error(tables, {1000000}), "csv/table parse error: invalid descriptor 1000000");
-    EXPECT_EQ(expand_error(tables, {1001, 301002}), "csv/table parse error: invalid descriptor 400000");
+    EXPECT_EQ(expand_error(tables, {301001}), "limit exceeded: sequence expansion exceeded recursion depth");
+    EXPECT_EQ(expand_error(tables, {400000}), "invalid data: invalid descriptor 400000");
+    EXPECT_EQ(expand_error(tables, {1000000}), "invalid data: invalid descriptor 1000000");
+    EXPECT_EQ(expand_error(tables, {1001, 301002}), "invalid data: invalid descriptor 400000");
     // A failure inside a replicated group ends the whole expansion.
-    EXPECT_EQ(expand_error(tables, {101002, 301002}), "csv/table parse error: invalid descriptor 400000");
+    EXPECT_EQ(expand_error(tables, {101002, 301002}), "invalid data: invalid descriptor 400000");
 }
 
 TEST(ExpandTest, NestingDepthLimit) {
@@ -100,7 +100,7 @@ TEST(ExpandTest, NestingDepthLimit) {
     };
     EXPECT_EQ(expand(chain(64), {300000}), (Codes{1001}));
     EXPECT_EQ(expand_error(chain(65), {300000}),
-              "csv/table parse error: sequence expansion exceeded recursion depth");
+              "limit exceeded: sequence expansion exceeded recursion depth");
 }
 
 TEST(ExpandTest, OutputLengthIsBoundedAndFailsFast) {
@@ -111,7 +111,7 @@ TEST(ExpandTest, OutputLengthIsBoundedAndFailsFast) {
     EXPECT_EQ(fits.back(), 1001u);
 
     EXPECT_EQ(expand_error(tables, {106255, 105255, 104255, 103255, 102255, 101255, 1001}),
-              "csv/table parse error: descriptor expansion exceeds 16777216 descriptors");
+              "limit exceeded: descriptor expansion exceeds 16777216 descriptors");
     // Repetitions that produce nothing are not walked again and again.
     Codes empty_nest;
     for (std::uint32_t x = 60; x >= 1; --x) empty_nest.push_back(100255 + x * 1000);
@@ -124,7 +124,7 @@ TEST(ExpandTest, WorkWithoutOutputIsBounded) {
     TableSet tables;
     for (std::uint32_t k = 0; k < 40; ++k) tables.store_sequence({300000 + k, Codes(200, 300000 + k + 1)});
     tables.store_sequence({300040, {}});
-    EXPECT_EQ(expand_error(tables, {300000}), "csv/table parse error: descriptor expansion exceeds 67108864 steps");
+    EXPECT_EQ(expand_error(tables, {300000}), "limit exceeded: descriptor expansion exceeds 67108864 steps");
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ Result<TableSet> load_extra_tables(std::span<const TableDirectory> directories) 
         if (!tables) {
             // Several directories may be given: name the one at fault.
             const BufrError& error = tables.error();
-            if (error.kind() != ErrorKind::Parse) return tables;
-            return BufrError::parse(display_path(it->path) + ": " + error.text());
+            if (error.kind() != ErrorKind::TableFile) return tables;
+            return BufrError::table_file(display_path(it->path) + ": " + error.text());
         }
         merged.overlay(*tables);
     }

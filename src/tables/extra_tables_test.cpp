@@ -39,7 +39,7 @@ TEST(ExtraTablesTest, EarlierDirectoriesComeFirstAndEveryFileIsOptional) {
 
     dir.write("third/element.table", "001x94|bad|long|BAD|Numeric|0|0|8|Numeric|0|3\n");
     EXPECT_EQ(error_text(load_extra_tables(directories)),
-              "csv/table parse error: " + (dir / "third").string() + ": bad descriptor code \"001x94\": invalid digit found in string");
+              "table file error: " + (dir / "third").string() + ": bad descriptor code \"001x94\": invalid digit found in string");
 }
 
 }  // namespace

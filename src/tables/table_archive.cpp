@@ -79,7 +79,7 @@ public:
     std::size_t position() const { return position_; }
     std::size_t remaining() const { return bytes_.size() - position_; }
     BufrError damaged() const {
-        return BufrError::parse("table archive is damaged at byte " + std::to_string(failed_at_));
+        return BufrError::table_file("table archive is damaged at byte " + std::to_string(failed_at_));
     }
 
 private:
@@ -195,15 +195,15 @@ private:
 
 Result<std::unique_ptr<const TableArchive::Tree>> TableArchive::Tree::parse(std::string bytes) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-        return BufrError::parse("table archive is larger than 4 GiB");
+        return BufrError::table_file("table archive is larger than 4 GiB");
     }
-    if (!std::string_view(bytes).starts_with(kMagic)) return BufrError::parse("not a table archive");
+    if (!std::string_view(bytes).starts_with(kMagic)) return BufrError::table_file("not a table archive");
     auto tree = std::make_unique<Tree>();
     Tree& t = *tree;
     t.bytes_ = std::move(bytes);
     Cursor in(t.bytes_, kMagic.size());
     if (const std::uint64_t format = in.number(); in.ok() && format != kFormat) {
-        return BufrError::parse("table archive format " + std::to_string(format) + " is not supported");
+        return BufrError::table_file("table archive format " + std::to_string(format) + " is not supported");
     }
     t.label_ = in.text();
 

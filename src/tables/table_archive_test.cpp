@@ -84,7 +84,7 @@ TEST(TableArchiveTest, MixedFieldCountsArePackedToLoad) {
     // and 8 fields (some ending in a blank), which the element.table reader refuses; the packer
     // pads them, so the archive loads what the copy cannot.
     EXPECT_TRUE(error_text(from_eccodes_definitions(testing::definitions_root(), choice(19, 1, 254, 0)))
-                    .starts_with("csv/table parse error: CSV error:"));
+                    .starts_with("table file error: CSV error:"));
     Result<TableSet> packed = archive().load(choice(19, 1, 254, 0));
     ASSERT_TRUE(packed.ok()) << error_text(packed);
     const ElementDefinition* eleven = packed->find_element(10200);
@@ -107,13 +107,13 @@ TEST(TableArchiveTest, DamagedBytesAreRefused) {
     std::ifstream in(CORVANE_TABLE_ARCHIVE, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     ASSERT_GT(bytes.size(), 10000u);
-    EXPECT_EQ(error_text(TableArchive::from_bytes("CVTABLEZ")), "csv/table parse error: not a table archive");
+    EXPECT_EQ(error_text(TableArchive::from_bytes("CVTABLEZ")), "table file error: not a table archive");
     EXPECT_EQ(error_text(TableArchive::from_bytes("CVTABLES\x02")),
-              "csv/table parse error: table archive format 2 is not supported");
+              "table file error: table archive format 2 is not supported");
     // Cut anywhere, or with a byte more, the archive fails as a whole.
     for (const std::size_t size : {std::size_t{9}, std::size_t{5000}, bytes.size() / 2, bytes.size() - 1}) {
         const std::string text = error_text(TableArchive::from_bytes(bytes.substr(0, size)));
-        EXPECT_TRUE(text.starts_with("csv/table parse error: table archive is damaged at byte ")) << text;
+        EXPECT_TRUE(text.starts_with("table file error: table archive is damaged at byte ")) << text;
     }
     EXPECT_FALSE(TableArchive::from_bytes(bytes + '\0').ok());
 }

@@ -92,7 +92,9 @@ Result<BitmapTarget> BitmapState::next_element() {
     const std::uint64_t position = bitmap.present[cursor_++];
     const std::uint64_t start = bitmap.anchor >= bitmap.length ? bitmap.anchor - bitmap.length : 0;
     const std::uint64_t index = start + position;
-    if (index >= descriptor_history.size()) return BufrError::parse("bitmap reference is outside descriptor history");
+    if (index >= descriptor_history.size()) {
+        return BufrError::invalid_data("bitmap reference is outside descriptor history");
+    }
     return BitmapTarget{descriptor_history[index], index};
 }
 

@@ -68,7 +68,7 @@ TEST(CodingState, NextBitmapElementSkipsAbsentEntriesAndCountsFromTheAnchor) {
     past.bitmaps.descriptor_history.push_back({&c});
     auto outside = past.next_bitmap_element();
     ASSERT_FALSE(outside);
-    EXPECT_EQ(outside.error().render(), "csv/table parse error: bitmap reference is outside descriptor history");
+    EXPECT_EQ(outside.error().render(), "invalid data: bitmap reference is outside descriptor history");
 }
 
 }  // namespace

@@ -287,7 +287,7 @@ Result<std::uint64_t> read_replication_factor(ColumnWalk<Sink>& walk, const Elem
     auto first = read_element_column(walk, value, !is_class31(factor.code), true);
     if (!first) return std::move(first).error();
     if (first->value && first->varies) {
-        return BufrError::parse("compressed delayed replication with varying factors is not implemented");
+        return BufrError::unsupported("compressed delayed replication with varying factors is not implemented");
     }
     count_column(walk);
     end_replication_factor(walk.state, factor, field);

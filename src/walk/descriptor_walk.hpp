@@ -48,7 +48,7 @@ Status walk_operator(Walk& walk, std::uint32_t code) {
 
 template <class Walk>
 Status walk_descriptors(Walk& walk, std::span<const std::uint32_t> descriptors, unsigned depth) {
-    if (depth > kMaxNesting) return BufrError::parse(Walk::kDepthError);
+    if (depth > kMaxNesting) return BufrError::limit_exceeded(Walk::kDepthError);
     if (++walk.steps > kMaxWalkSteps) return too_many_steps("descriptor walk");
     const auto repeat = [&](std::uint32_t code, std::span<const std::uint32_t> group, std::uint64_t count) -> Status {
         walk.sink.begin_replication(code, count);

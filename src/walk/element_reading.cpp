@@ -41,10 +41,10 @@ constexpr std::int64_t wrapping_mul(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-BufrError too_many_values() { return BufrError::parse("decoded value count exceeds 16777216"); }
+BufrError too_many_values() { return BufrError::limit_exceeded("decoded value count exceeds 16777216"); }
 
 BufrError width_error(std::uint32_t width) {
-    return BufrError::parse("cannot read " + std::to_string(width) + " bits into u64");
+    return BufrError::unsupported("cannot read " + std::to_string(width) + " bits into u64");
 }
 
 double power_of_ten(std::int64_t exponent) {

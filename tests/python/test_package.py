@@ -111,6 +111,17 @@ def test_errors_skip_and_keep_never_cost_the_good_messages():
     assert len(kept[1].values()) == 177
 
 
+def test_a_truncated_section_4_reads_as_data_truncated_while_corvane_module_keeps_its_text():
+    data = make_message([12101], BitWriter().put(1, 8).bytes())
+    reason = "not enough bits while reading section 4 at bit 0 for width 16 (8 bits available)"
+    with pytest.raises(corvane.BufrError) as raised:
+        list(corvane.open(data))
+    assert raised.value.reason == f"data truncated: {reason}"
+    with pytest.raises(ValueError) as fixed:
+        _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
+    assert str(fixed.value) == f"csv/table parse error: {reason}"
+
+
 def test_a_compressed_stream_cut_short_keeps_the_messages_before_the_cut(tmp_path):
     stored = gzip.compress(read_bufr(EDITION3), compresslevel=0)  # stored blocks: every byte before the cut is there
     path = tmp_path / "cut.bufr"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bindings/support/python.hpp"
+#include "bindings/support/support.hpp"
 #include "data/decoded_value.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -20,6 +21,9 @@ struct Types {
     PyTypeObject* table_set = nullptr;
 };
 Types& types();
+
+// _corvane's texts are fixed: table, data and limit failures all keep the one parse prefix.
+inline PyObject* raise_error(const BufrError& error) { return raise_error(error, Wording::OneParsePrefix); }
 
 extern PyType_Spec message_spec;
 extern PyType_Spec decoded_value_spec;

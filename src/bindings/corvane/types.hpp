@@ -7,6 +7,7 @@
 
 #include "bindings/support/pointer_table.hpp"
 #include "bindings/support/python.hpp"
+#include "bindings/support/support.hpp"
 #include "data/decoded_value.hpp"
 #include "tables/table_provider.hpp"
 
@@ -21,6 +22,9 @@ struct Types {
     PyTypeObject* column_memory = nullptr;
 };
 Types& types();
+
+// Every error text names its kind of failure.
+inline PyObject* raise_error(const BufrError& error) { return py::raise_error(error, Wording::ByKind); }
 
 extern PyType_Spec tables_spec;
 extern PyType_Spec decoded_spec;

@@ -230,6 +230,7 @@ bool to_u64(PyObject* object, const char* name, std::uint64_t& out) {
 
 bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>& out) {
     if (PyUnicode_Check(object)) {
+        // Only _corvane takes code lists, and this is its fixed TypeError text.
         PyErr_SetString(PyExc_TypeError, (std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
         return false;
     }
@@ -265,9 +266,9 @@ bool check_instance(PyObject* object, const char* name, PyTypeObject* type, cons
     return false;
 }
 
-PyObject* raise_error(const BufrError& error) {
+PyObject* raise_error(const BufrError& error, Wording wording) {
     if (error.kind() == ErrorKind::NotRegularFile) return raise_os_error(error);
-    PyErr_SetString(PyExc_ValueError, error.render().c_str());
+    PyErr_SetString(PyExc_ValueError, error.render(wording).c_str());
     return nullptr;
 }
 

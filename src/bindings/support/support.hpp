@@ -56,8 +56,8 @@ bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>
 bool check_instance(PyObject* object, const char* name, PyTypeObject* type, const char* type_name);
 
 // Raises the Python exception for a core error: OSError naming the path for a file that is not
-// a regular file, ValueError with the rendered text for every other kind.
-PyObject* raise_error(const BufrError& error);
+// a regular file, ValueError with the text rendered in the module's `wording` for every other kind.
+PyObject* raise_error(const BufrError& error, Wording wording);
 // Raises OSError whose one argument is the error's own text (file reads of parse_file).
 PyObject* raise_os_error(const BufrError& error);
 
