@@ -138,7 +138,7 @@ class TestExpand:
 
     def test_descriptor_list_conversion(self, tables):
         table_set, directory = tables
-        with pytest.raises(TypeError, match=r"^argument 'descriptors': "):
+        with pytest.raises(TypeError, match=r"^argument 'descriptors': a str is not a list of descriptor codes"):
             table_set.expand("001001")
         with pytest.raises(TypeError, match=r"^argument 'descriptors': "):
             table_set.expand(1001)

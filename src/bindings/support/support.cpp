@@ -230,8 +230,11 @@ bool to_u64(PyObject* object, const char* name, std::uint64_t& out) {
 
 bool to_code_list(PyObject* object, const char* name, std::vector<std::uint32_t>& out) {
     if (PyUnicode_Check(object)) {
-        // Only _corvane takes code lists, and this is its fixed TypeError text.
-        PyErr_SetString(PyExc_TypeError, (std::string("argument '") + name + "': Can't extract `str` to `Vec`").c_str());
+        // A str passes the sequence check, but its items are characters, never codes.
+        PyErr_SetString(PyExc_TypeError, (std::string("argument '") + name +
+                                          "': a str is not a list of descriptor codes; pass a list of int, "
+                                          "such as [307080]")
+                                             .c_str());
         return false;
     }
     if (!PySequence_Check(object)) {
