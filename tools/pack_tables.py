@@ -15,9 +15,9 @@ and local table comes from.
 
 The format is described in src/corvane/data/README.md and written by table_archive.py. Versions
 repeat each other almost line for line, so the archive keeps each distinct line once and each
-distinct file once, as a list of line indices. An element.table whose rows have different field counts is normalised first (see
-normalise_element_table). The output is checked by unpacking it again before it is written.
-Standard library only.
+distinct file once, as a list of line indices. An element.table whose rows have different field
+counts is normalised first (see normalise_element_table). The output is checked by unpacking it
+again before it is written. Standard library only.
 """
 
 import argparse
