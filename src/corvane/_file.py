@@ -6,6 +6,7 @@ from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optio
 
 from . import _core
 from ._errors import BufrError
+from ._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
 from ._sources import Source, cut_entries, load
 from ._tables import Tables, TablesSource, resolve
 
@@ -16,13 +17,6 @@ __all__ = ["open", "BufrFile", "Message", "Value"]
 
 Value = _core.Value
 Errors = Literal["raise", "skip", "keep"]
-# Where a message lies in the file's bytes, as _core.scan finds it: (offset, length, error).
-Entry = Tuple[int, int, Optional[str]]
-
-# A row filter of the columnar decode: (column, numbers, texts, low, high, is_range). A row passes
-# when its value in the column equals one of the numbers or texts, or lies in [low, high] (None:
-# unbounded) when is_range; a missing value never passes.
-ColumnFilter = Tuple[str, Sequence[float], Sequence[str], Optional[float], Optional[float], bool]
 
 _ERRORS = ("raise", "skip", "keep")
 
@@ -68,7 +62,7 @@ class Message:
                  "master_version", "local_version", "data_category", "subsets", "compressed",
                  "descriptors", "time", "error", "_file", "_decoded")
 
-    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[tuple],
+    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[MessageMetadata],
                  error: Optional[str]) -> None:
         self._file = file
         self._decoded: Optional[_core.Decoded] = None
@@ -82,11 +76,19 @@ class Message:
             self.master_version = self.local_version = self.data_category = self.subsets = None
             self.compressed = self.descriptors = None
             return
-        (self.edition, self.master_table, self.centre, self.subcentre, self.master_version,
-         self.local_version, self.data_category, self.subsets, _observed, self.compressed,
-         self.descriptors, year, month, day, hour, minute, second) = metadata
+        self.edition = metadata.edition
+        self.master_table = metadata.master_table
+        self.centre = metadata.centre
+        self.subcentre = metadata.subcentre
+        self.master_version = metadata.master_version
+        self.local_version = metadata.local_version
+        self.data_category = metadata.data_category
+        self.subsets = metadata.subsets
+        self.compressed = metadata.compressed
+        self.descriptors = metadata.descriptors
         try:
-            self.time = datetime.datetime(year, month, day, hour, minute, second)
+            self.time = datetime.datetime(metadata.year, metadata.month, metadata.day, metadata.hour,
+                                          metadata.minute, metadata.second)
         except ValueError:
             pass
 
@@ -144,7 +146,7 @@ class Message:
         chosen = None if keys is None else list(keys)
         table = self._file._decode_columns(chosen, None, [self.index])
         if table.errors:
-            raise self._file._error(*table.errors[0])
+            raise self._file._failure(table.errors[0])
         return _arrays(table, chosen)
 
     def __repr__(self) -> str:
@@ -176,7 +178,7 @@ class BufrFile:
         # A compressed stream cut short: the cut is where its messages end.
         if cut is not None:
             entries = cut_entries(entries, len(data), cut)
-        self._held: Optional[Tuple[bytes, List[Entry]]] = (data, entries)
+        self._held: Optional[Tuple[bytes, Sequence[MessageEntry]]] = (data, entries)
         self._good: Optional[List[int]] = None
 
     @property
@@ -201,10 +203,10 @@ class BufrFile:
         return self._contents()[0]
 
     @property
-    def _entries(self) -> List[Entry]:
+    def _entries(self) -> Sequence[MessageEntry]:
         return self._contents()[1]
 
-    def _contents(self) -> Tuple[bytes, List[Entry]]:
+    def _contents(self) -> Tuple[bytes, Sequence[MessageEntry]]:
         if self._held is None:
             raise ValueError(f"{self.name or 'the BufrFile'} is closed: read it inside its with block, "
                              "or open it again")
@@ -220,6 +222,9 @@ class BufrFile:
     def _error(self, index: int, offset: int, reason: str, hint: str = "") -> BufrError:
         return BufrError(reason, index=index, offset=offset, source=self.name, hint=hint)
 
+    def _failure(self, error: MessageError, hint: str = "") -> BufrError:
+        return self._error(error.index, error.offset, error.reason, hint)
+
     def _decode(self, index: int, offset: int, length: int) -> _core.Decoded:
         data = self._data  # outside the try: a closed file is no bad message
         try:
@@ -230,7 +235,7 @@ class BufrFile:
     def _decode_columns(self, keys: Optional[Iterable[str]], filters: Optional[Iterable[ColumnFilter]],
                         messages: Optional[Iterable[int]]) -> _core.ColumnTable:
         data, held = self._contents()
-        entries = held if messages is None else [(i, *held[i]) for i in messages]
+        entries = held if messages is None else [held[i] for i in messages]
         return _core.decode_columns(data, entries, self.tables._native,
                                     None if keys is None else list(keys), None if filters is None else list(filters))
 
@@ -244,7 +249,7 @@ class BufrFile:
         """
         table = self._decode_columns(keys, filters, messages)
         if table.errors and self.errors == "raise":
-            raise self._error(*table.errors[0], _HINT)
+            raise self._failure(table.errors[0], _HINT)
         return table
 
     def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
@@ -294,22 +299,23 @@ class BufrFile:
         >>> [(m.index, m.subsets) for m in corvane.open("tests/data/bufr/pdbufr-syn_new.bufr").headers()]
         [(0, 1), (1, 1), (2, 1)]
         """
-        for index, (offset, length, error) in enumerate(self._entries):
+        for entry in self._entries:
             data = self._data
             metadata = None
+            error = entry.error
             if error is None:
                 try:
-                    metadata = _core.parse(data, offset, length)
+                    metadata = _core.parse(data, entry.offset, entry.length)
                 except ValueError as failure:
                     error = str(failure)
-            message = self._deliver(Message(self, index, offset, length, metadata, error))
+            message = self._deliver(Message(self, entry.index, entry.offset, entry.length, metadata, error))
             if message is not None:
                 yield message
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
         data, entries = self._contents()
-        offset, length, error = entries[index]
+        offset, length, error = entries[index].offset, entries[index].length, entries[index].error
         decoded = metadata = None
         if error is None:
             try:

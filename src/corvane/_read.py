@@ -12,6 +12,7 @@ import numpy as np
 from . import _core
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
+from ._records import ColumnFilter
 from ._tables import TablesSource
 
 __all__ = ["read"]
@@ -144,7 +145,7 @@ class Filter:
     column: str
     test: FilterValue
 
-    def native(self) -> Optional[tuple]:
+    def native(self) -> Optional[ColumnFilter]:
         """The filter as the decoder takes it, or None when only Python can apply it."""
         test = self.test
         if callable(test) or self.column in COMPUTED:
@@ -154,13 +155,13 @@ class Filter:
                 return None
             low = None if test.start is None else float(test.start)
             high = None if test.stop is None else float(test.stop)
-            return (self.column, [], [], low, high, True)
+            return ColumnFilter(self.column, [], [], low, high, True)
         values = list(test) if isinstance(test, (list, tuple, set, frozenset)) else [test]
         numbers = [float(value) for value in values if _is_number(value)]
         texts = [value for value in values if isinstance(value, str)]
         if len(numbers) + len(texts) != len(values):
             return None
-        return (self.column, sorted(numbers), texts, None, None, False)
+        return ColumnFilter(self.column, sorted(numbers), texts, None, None, False)
 
     def mask(self, pandas: Any, values: Any) -> np.ndarray:
         """Which of the row values pass."""
@@ -239,7 +240,7 @@ class Plan:
         are decoded, so the few calls that guessed wrong decode again without those filters.
         """
         native = {test.column: test.native() for test in self.filters}
-        pushed = {column for column, tuple_ in native.items() if tuple_ is not None}
+        pushed = {column for column, record in native.items() if record is not None}
         while True:
             table = bufr._columns(keys=self.keys, filters=[native[column] for column in pushed] or None,
                                   messages=messages)

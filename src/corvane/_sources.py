@@ -8,7 +8,9 @@ import lzma
 import os
 import stat
 import zlib
-from typing import IO, List, NamedTuple, Optional, Tuple, Union
+from typing import IO, List, NamedTuple, Optional, Sequence, Union
+
+from ._records import MessageEntry
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
 
@@ -127,12 +129,12 @@ def load(source: Source) -> Loaded:
                     f"not {type(source).__name__}")
 
 
-def cut_entries(entries: List[Tuple[int, int, Optional[str]]], end: int,
-                cut: str) -> List[Tuple[int, int, Optional[str]]]:
+def cut_entries(scanned: Sequence[MessageEntry], end: int, cut: str) -> List[MessageEntry]:
     """The messages that scan found, with the cut as the bad message it leaves: the truncated
     message it ends in, or one of no bytes after the last message."""
+    entries = list(scanned)
     if entries:
-        offset, length, error = entries[-1]
-        if error is not None and offset + length == end:
-            return entries[:-1] + [(offset, length, f"{error}: {cut}")]
-    return entries + [(end, 0, cut)]
+        last = entries[-1]
+        if last.error is not None and last.offset + last.length == end:
+            return entries[:-1] + [last._replace(error=f"{last.error}: {cut}")]
+    return entries + [MessageEntry(len(entries), end, 0, cut)]

@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Dict, List, NamedTuple, Optional, Sequence, Tu
 import _corvane
 
 from . import _core
+from ._records import TableLayer
 
 if TYPE_CHECKING:
     from ._file import Message
@@ -22,7 +23,7 @@ _ARCHIVE = pathlib.Path(__file__).resolve().parent / "data" / "bufr_tables.bin"
 _ARCHIVE_MAGIC = b"CVTABLES"
 #: Directories of extra tables for every process that names no tables itself.
 ENVIRONMENT = "CORVANE_TABLES"
-_Layers = Tuple[Tuple[str, str], ...]
+_Layers = Tuple[TableLayer, ...]
 _default_native: Dict[_Layers, _core.Tables] = {}
 _default_lock = threading.Lock()
 
@@ -137,7 +138,7 @@ class Tables:
             raise TypeError("extra takes a list of directories, such as extra=['my-tables']")
         self.extra = [os.fspath(path) for path in (_environment_extra() if from_environment else extra or [])]
         origin = ENVIRONMENT if from_environment else "extra"
-        layers = tuple((_layout_of_extra(pathlib.Path(path), origin), path) for path in self.extra)
+        layers = tuple(TableLayer(_layout_of_extra(pathlib.Path(path), origin), path) for path in self.extra)
         if source is None:
             self.kind = "packed"
             self.path = str(_ARCHIVE)
@@ -189,7 +190,7 @@ class Tables:
         46
         """
         chosen = self._native.chosen(0, 255, 0, 0, 0)
-        return chosen[1] if chosen and chosen[0] else None
+        return chosen.master_version if chosen and chosen.master_found else None
 
     def used(self, message: "Message") -> TablesUsed:
         """What a message is decoded with, and whether that is a fallback to the newest version.
@@ -211,17 +212,17 @@ class Tables:
         chosen = self._native.chosen(master_table, version, centre, subcentre, local_version)
         if chosen is None:
             return TablesUsed(self.describe(), False, None)
-        master_found, used, local_found = chosen
+        used = chosen.master_version
         absent = "not packed" if self.kind == "packed" else "not in the definitions root"
         text = f"WMO {used}" if master_table == 0 else f"master table {master_table} version {used}"
-        if not master_found:
+        if not chosen.master_found:
             return TablesUsed(f"{text} {absent}", False, None)
         fallback = used != version
         if fallback:
             text += f" (message says {version})"
         if local_version:
             text += f", local centre {centre} subcentre {subcentre} version {local_version}"
-            text += "" if local_found else f" {absent}"
+            text += "" if chosen.local_found else f" {absent}"
         if self.extra:
             text += f", extra tables first: {', '.join(self.extra)}"
         return TablesUsed(text, fallback, used)

@@ -224,8 +224,8 @@ def command_get(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     try:
         for start in range(0, count, _GET_BLOCK):
             table = bufr._columns(keys=keys, messages=range(start, min(start + _GET_BLOCK, count)))
-            for index, offset, reason in table.errors:
-                print(f"corvane: message {index} at byte {offset}: {reason}", file=sys.stderr)
+            for error in table.errors:
+                print(f"corvane: message {error.index} at byte {error.offset}: {error.reason}", file=sys.stderr)
             failed += len(table.errors)
             present = set(table.names)
             columns = [table.array("message").tolist(), table.array("subset").tolist()]

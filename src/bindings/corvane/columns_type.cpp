@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "columns/arrow_stream.hpp"
@@ -227,8 +228,9 @@ PyObject* get_errors(PyObject* self, void*) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(errors.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        PyObject* item = Py_BuildValue("(nnN)", static_cast<Py_ssize_t>(errors[i].index),
-                                       static_cast<Py_ssize_t>(errors[i].offset), new_str(errors[i].text));
+        PyObject* item = new_record(records().message_error,
+                                    {to_python(std::uint64_t{errors[i].index}), to_python(std::uint64_t{errors[i].offset}),
+                                     new_str(errors[i].text)});
         if (item == nullptr) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
     }
@@ -257,7 +259,7 @@ PyMethodDef table_methods[] = {
 PyGetSetDef table_getset[] = {
     {"names", guarded<get_names>, nullptr, "The column names: 'message', 'subset', then key occurrences.", nullptr},
     {"rows", guarded<get_rows>, nullptr, "The number of rows, one per subset kept.", nullptr},
-    {"errors", guarded<get_errors>, nullptr, "(index, offset, text) of every message that gave no rows.", nullptr},
+    {"errors", guarded<get_errors>, nullptr, "A MessageError for every message that gave no rows.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -306,7 +308,6 @@ bool to_optional_number(PyObject* object, std::optional<double>& out) {
     return true;
 }
 
-// (column, numbers, texts, low, high, is_range), as ColumnFilter holds them.
 bool to_filter(PyObject* item, ColumnFilter& out) {
     PyObject* column;
     PyObject* numbers;
@@ -315,8 +316,8 @@ bool to_filter(PyObject* item, ColumnFilter& out) {
     PyObject* high;
     int range = 0;
     // No '#' formats: wheels built with newer headers would ask 3.10 for the old length type.
-    if (!PyTuple_Check(item) || !PyArg_ParseTuple(item, "OOOOOp", &column, &numbers, &texts, &low, &high, &range)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a filter is a (column, numbers, texts, low, high, is_range) tuple");
+    if (!check_record(item, records().column_filter, "a filter") ||
+        !PyArg_ParseTuple(item, "OOOOOp", &column, &numbers, &texts, &low, &high, &range)) {
         return false;
     }
     if (!to_text(column, "a filter column", out.column)) return false;
@@ -359,40 +360,33 @@ bool to_request(PyObject* keys, PyObject* filters, ColumnRequest& out) {
     });
 }
 
-// A message of the buffer as scan() found it, with its index in the file.
-struct Entry {
-    std::size_t index = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    std::optional<std::string> error;
-};
-
-// (offset, length, error) as scan() gives them, the index being the position in `entries`, or
-// (index, offset, length, error) for a part of a file.
+// What scan() returned, taken whole, or MessageEntry records.
 bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& out) {
+    if (const std::vector<Entry>* scanned = scanned_entries(entries)) {
+        // Scanned from other bytes, they could lie outside these.
+        for (const Entry& entry : *scanned) {
+            if (entry.offset > buffer_size || entry.length > buffer_size - entry.offset) {
+                PyErr_SetString(PyExc_ValueError, "the message range lies outside the data");
+                return false;
+            }
+        }
+        out = *scanned;
+        return true;
+    }
     return for_each_item(entries, [&](PyObject* item) {
         Entry entry;
-        entry.index = out.size();
         PyObject* error;
         unsigned long long offset = 0, length = 0;
         Py_ssize_t index = 0;
-        const Py_ssize_t size = PyTuple_Check(item) ? PyTuple_Size(item) : -1;
-        const bool parsed = size == 3   ? PyArg_ParseTuple(item, "KKO", &offset, &length, &error) != 0
-                            : size == 4 ? PyArg_ParseTuple(item, "nKKO", &index, &offset, &length, &error) != 0
-                                        : false;
-        if (!parsed) {
-            if (!PyErr_Occurred()) {
-                PyErr_SetString(PyExc_TypeError, "an entry is (offset, length, error) or (index, offset, length, error)");
-            }
+        if (!check_record(item, records().message_entry, "an entry") ||
+            !PyArg_ParseTuple(item, "nKKO", &index, &offset, &length, &error)) {
             return false;
         }
-        if (size == 4) {
-            if (index < 0) {
-                PyErr_SetString(PyExc_ValueError, "a message index must not be negative");
-                return false;
-            }
-            entry.index = static_cast<std::size_t>(index);
+        if (index < 0) {
+            PyErr_SetString(PyExc_ValueError, "a message index must not be negative");
+            return false;
         }
+        entry.index = static_cast<std::size_t>(index);
         if (offset > buffer_size || length > buffer_size - offset) {
             PyErr_SetString(PyExc_ValueError, "the message range lies outside the data");
             return false;
