@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 import datetime
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Tuple, Union, overload
 
 from . import _core
 from ._errors import BufrError
@@ -17,6 +17,8 @@ __all__ = ["open", "BufrFile", "Message", "Value"]
 
 Value = _core.Value
 Errors = Literal["raise", "skip", "keep"]
+# The messages of a file: as scanned, or as a cut stream leaves them.
+Entries = Union[_core.MessageEntries, List[MessageEntry]]
 
 _ERRORS = ("raise", "skip", "keep")
 
@@ -174,11 +176,11 @@ class BufrFile:
         self.name = name
         self.tables = tables
         self.errors = errors
-        entries = _core.scan(data)
+        entries: Entries = _core.scan(data)
         # A compressed stream cut short: the cut is where its messages end.
         if cut is not None:
             entries = cut_entries(entries, len(data), cut)
-        self._held: Optional[Tuple[bytes, Sequence[MessageEntry]]] = (data, entries)
+        self._held: Optional[Tuple[bytes, Entries]] = (data, entries)
         self._good: Optional[List[int]] = None
 
     @property
@@ -203,10 +205,10 @@ class BufrFile:
         return self._contents()[0]
 
     @property
-    def _entries(self) -> Sequence[MessageEntry]:
+    def _entries(self) -> Entries:
         return self._contents()[1]
 
-    def _contents(self) -> Tuple[bytes, Sequence[MessageEntry]]:
+    def _contents(self) -> Tuple[bytes, Entries]:
         if self._held is None:
             raise ValueError(f"{self.name or 'the BufrFile'} is closed: read it inside its with block, "
                              "or open it again")

@@ -5,17 +5,18 @@ classes by name; a field added or renamed here must be added or renamed there to
 """
 from __future__ import annotations
 
-from typing import List, NamedTuple, Optional, Sequence
+from typing import List, Literal, NamedTuple, Optional, Sequence, TypedDict
 
 __all__ = ["MessageEntry", "MessageMetadata", "MessageError", "ColumnFilter", "ChosenTables", "TableCounts",
-           "TableLayer"]
+           "TableLayer", "ColumnInfo"]
 
 
 class MessageEntry(NamedTuple):
     """Where a message lies in the file's bytes, as ``_core.scan`` finds it."""
 
-    #: The message's position in its file, from 0, bad messages included.
-    index: int
+    #: The message's position in its file, from 0, bad messages included. Named as in Message and
+    #: BufrError, it hides tuple.index, which no caller needs.
+    index: int  # type: ignore[assignment]
     offset: int
     length: int
     #: Why the message cannot be read (a truncated one, say); None when it can be tried.
@@ -49,7 +50,7 @@ class MessageMetadata(NamedTuple):
 class MessageError(NamedTuple):
     """A message that gave a column table no rows, and why."""
 
-    index: int
+    index: int  # type: ignore[assignment]
     offset: int
     reason: str
 
@@ -90,3 +91,16 @@ class TableLayer(NamedTuple):
     #: "eccodes" for ecCodes table files, "bufr4" for WMO BUFR4 CSV files.
     layout: str
     path: str
+
+
+class ColumnInfo(TypedDict):
+    """What a column of a column table holds (``ColumnTable.info``)."""
+
+    key: str
+    #: 1 for the first occurrence of the key in a subset, 2 for "#2#key", ...
+    rank: int
+    code: int
+    name: str
+    unit: Optional[str]
+    scale: int
+    type: Literal["float64", "int64", "text"]

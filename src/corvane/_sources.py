@@ -8,7 +8,7 @@ import lzma
 import os
 import stat
 import zlib
-from typing import IO, List, NamedTuple, Optional, Sequence, Union
+from typing import IO, Iterable, List, NamedTuple, Optional, Union
 
 from ._records import MessageEntry
 
@@ -129,7 +129,7 @@ def load(source: Source) -> Loaded:
                     f"not {type(source).__name__}")
 
 
-def cut_entries(scanned: Sequence[MessageEntry], end: int, cut: str) -> List[MessageEntry]:
+def cut_entries(scanned: Iterable[MessageEntry], end: int, cut: str) -> List[MessageEntry]:
     """The messages that scan found, with the cut as the bad message it leaves: the truncated
     message it ends in, or one of no bytes after the last message."""
     entries = list(scanned)

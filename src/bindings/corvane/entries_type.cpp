@@ -25,6 +25,8 @@ PyObject* entries_item(PyObject* self, Py_ssize_t index) {
                                                 entry.error ? new_str(*entry.error) : new_none()});
 }
 
+PyObject* entries_iter(PyObject* self) { return PySeqIter_New(self); }
+
 PyObject* entries_repr(PyObject* self) {
     return PyUnicode_FromFormat("<MessageEntries: %zd messages>", entries_length(self));
 }
@@ -33,6 +35,7 @@ PyType_Slot entries_slots[] = {
     {Py_tp_doc, const_cast<char*>("The messages that scan() finds, as MessageEntry records in file order.")},
     {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<EntriesState>)},
     {Py_tp_repr, slot_function<entries_repr>()},
+    {Py_tp_iter, slot_function<entries_iter>()},
     {Py_sq_length, slot_function<entries_length>()},
     {Py_sq_item, slot_function<entries_item>()},
     {0, nullptr},
