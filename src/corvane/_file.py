@@ -2,10 +2,11 @@
 from __future__ import annotations
 
 import datetime
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Tuple, Union, overload
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Mapping, Optional, Tuple, Union, overload
 
 from . import _core
 from ._errors import BufrError
+from ._filters import FilterValue, native_filters
 from ._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
 from ._sources import Source, cut_entries, load
 from ._tables import Tables, TablesSource, resolve
@@ -234,22 +235,66 @@ class BufrFile:
         except ValueError as error:
             raise self._error(index, offset, str(error)) from None
 
-    def _decode_columns(self, keys: Optional[Iterable[str]], filters: Optional[Iterable[ColumnFilter]],
+    def _decode_columns(self, keys: Optional[List[str]], filters: Optional[List[ColumnFilter]],
                         messages: Optional[Iterable[int]]) -> _core.ColumnTable:
         data, held = self._contents()
-        entries = held if messages is None else [held[i] for i in messages]
-        return _core.decode_columns(data, entries, self.tables._native,
-                                    None if keys is None else list(keys), None if filters is None else list(filters))
+        entries = held if messages is None else [self._entry(held, index) for index in messages]
+        return _core.decode_columns(data, entries, self.tables._native, keys, filters)
 
-    def _columns(self, keys: Optional[Iterable[str]] = None, filters: Optional[Iterable[ColumnFilter]] = None,
-                 messages: Optional[Iterable[int]] = None) -> _core.ColumnTable:
-        """The messages (all, or those of the indices ``messages``) decoded into columns.
+    def _entry(self, entries: Entries, index: int) -> MessageEntry:
+        if not isinstance(index, int) or not 0 <= index < len(entries):
+            raise IndexError(f"messages: {index!r} is no message index of a file of {len(entries)} messages "
+                             f"(0 to {len(entries) - 1})")
+        return entries[index]
 
-        ``keys`` selects columns ("key" every occurrence of a key, "#n#key" the n-th; None all),
-        ``filters`` keeps the rows that pass every :data:`ColumnFilter`. A bad message gives no
-        rows; with ``errors="raise"`` the first one raises :class:`BufrError`, as iteration would.
+    def table(self, columns: Optional[Iterable[str]] = None, *,
+              filters: Optional[Mapping[str, FilterValue]] = None,
+              messages: Optional[Iterable[int]] = None) -> _core.ColumnTable:
+        """The messages decoded into one column table, the memory behind :meth:`to_numpy` and
+        :meth:`to_arrow`.
+
+        Parameters
+        ----------
+        columns : iterable of str, optional
+            The columns to decode: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
+            only; None decodes every key. ``"message"`` and ``"subset"`` are always there.
+        filters : mapping, optional
+            Keeps the rows whose value in a column equals a value, one of a list of values, or
+            lies in a ``slice(low, high)`` of numbers (both ends included, either may be None);
+            a missing value never passes. A bare key tests its first occurrence in a subset.
+            Unlike :func:`corvane.read`, no callables and no computed columns.
+        messages : iterable of int, optional
+            The indices of the messages to decode (as :attr:`Message.index` counts them, bad
+            messages included); None decodes every message.
+
+        Returns
+        -------
+        corvane._core.ColumnTable
+            ``names`` (``"message"``, ``"subset"``, then key occurrences), ``rows``,
+            ``array(name)`` for a NumPy view of a column, ``info(name)``, ``errors`` (a
+            ``MessageError`` for each message that gave no rows) and ``__arrow_c_stream__``.
+
+        Raises
+        ------
+        BufrError
+            For the first bad message when the file's ``errors`` mode is ``"raise"``.
+        ValueError
+            For a filter that only :func:`corvane.read` applies, or a closed file.
+        IndexError
+            For a message index that the file does not have.
+
+        Examples
+        --------
+        >>> bufr = corvane.open(corvane.sample_path())
+        >>> table = bufr.table(["stationNumber", "airTemperature"],
+        ...                    filters={"airTemperature": slice(290.0, None)}, messages=range(10))
+        >>> table.names
+        ['message', 'subset', 'stationNumber', 'airTemperature', '#2#airTemperature']
+        >>> print(table.rows, table.array("airTemperature").min() >= 290.0)
+        11 True
         """
-        table = self._decode_columns(keys, filters, messages)
+        chosen = None if columns is None else list(columns)
+        table = self._decode_columns(chosen, native_filters(filters), messages)
         if table.errors and self.errors == "raise":
             raise self._failure(table.errors[0], _HINT)
         return table
@@ -276,7 +321,7 @@ class BufrFile:
         286.4
         """
         chosen = None if keys is None else list(keys)
-        return _arrays(self._columns(chosen), chosen)
+        return _arrays(self.table(chosen), chosen)
 
     def to_arrow(self, keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
         """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
@@ -289,7 +334,7 @@ class BufrFile:
         >>> table.schema.field("airTemperature").type
         DataType(double)
         """
-        return self._columns(keys)
+        return self.table(keys)
 
     def headers(self) -> Iterator[Message]:
         """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs

@@ -12,22 +12,11 @@ import numpy as np
 from . import _core
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
-from ._records import ColumnFilter
+from ._filters import COMPUTED, Filter, FilterValue
 from ._tables import TablesSource
 
 __all__ = ["read"]
 
-FilterValue = Union[Any, Sequence[Any], slice, Callable[[Any], bool]]
-
-# Columns made from other keys, and the keys each needs.
-_DATETIME_KEYS = ("year", "month", "day", "hour", "minute", "second")
-_WIGOS_KEYS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNumber",
-               "wigosLocalIdentifierCharacter")
-COMPUTED: Dict[str, Tuple[str, ...]] = {
-    "WMO_station_id": ("blockNumber", "stationNumber"),
-    "WIGOS_station_id": _WIGOS_KEYS,
-    "data_datetime": _DATETIME_KEYS,
-}
 _OCCURRENCE = re.compile(r"#([0-9]+)#(.+)")
 _MISSING_CODE = _core.MISSING_CODE
 # Messages per block when a single file is spread over threads: blocks small enough to balance
@@ -47,7 +36,8 @@ def pandas_module() -> Any:
 
 def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequence[str], None] = None,
          filters: Optional[Mapping[str, FilterValue]] = None, flat: bool = False,
-         tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None) -> Any:
+         tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None,
+         messages: Optional[Iterable[int]] = None) -> Any:
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
     ``source`` is what :func:`corvane.open` takes (a path, bytes or a binary file object), or a
@@ -80,6 +70,8 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
     ``tables`` and ``errors`` are as for :func:`corvane.open`; with ``errors="keep"`` a bad
     message gives no rows. ``workers=N`` decodes files, or blocks of messages of a file, in N
     threads (the decoder runs without the interpreter lock) and keeps their order.
+    ``messages`` reads only the messages of those indices (as :attr:`Message.index` counts
+    them), of each source.
 
     >>> corvane.read("synop.bufr", columns=["WMO_station_id", "airTemperature"],
     ...              filters={"airTemperature": slice(273.15, None)})
@@ -89,18 +81,20 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
         raise ValueError(f"workers={workers!r}: use a positive number of threads")
     plan = Plan.make(columns, filters, flat)
     sources = list(source) if isinstance(source, (list, tuple)) else [source]
+    chosen = None if messages is None else list(messages)
 
     def open_source(one: Source) -> BufrFile:
         return open_bufr(one, tables=tables, errors=errors)
 
     threads = workers or 1
     if threads == 1:
-        parts = [plan.frame(pandas, bufr, None) for bufr in map(open_source, sources)]
+        parts = [plan.frame(pandas, bufr, chosen) for bufr in map(open_source, sources)]
     else:
         # Threads start only for work they can share: one small file stays on this one.
         with concurrent.futures.ThreadPoolExecutor(threads) as pool:
             files = list(pool.map(open_source, sources)) if len(sources) != 1 else [open_source(sources[0])]
-            blocks = [(bufr, block) for bufr in files for block in message_blocks(bufr, threads, len(files))]
+            blocks = [(bufr, block) for bufr in files
+                      for block in message_blocks(bufr, threads, len(files), chosen)]
             if len(blocks) == 1:
                 parts = [plan.frame(pandas, *blocks[0])]
             else:
@@ -108,13 +102,16 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
     return concat(pandas, parts)
 
 
-def message_blocks(bufr: BufrFile, threads: int, files: int) -> List[Optional[range]]:
-    """The blocks of messages that threads take from one file of `files`; None is all of it."""
-    count = len(bufr._entries)
+def message_blocks(bufr: BufrFile, threads: int, files: int,
+                   messages: Optional[Sequence[int]]) -> List[Optional[Sequence[int]]]:
+    """The blocks of `messages` (None: all) that threads take from one file of `files`; None is
+    all of it."""
+    every: Sequence[int] = range(len(bufr._entries)) if messages is None else messages
+    count = len(every)
     if files >= threads * _BLOCKS_PER_WORKER or count == 0:
-        return [None]
+        return [messages]
     size = max(MIN_BLOCK, math.ceil(count * files / (threads * _BLOCKS_PER_WORKER)))
-    return [range(start, min(start + size, count)) for start in range(0, count, size)]
+    return [every[start:start + size] for start in range(0, count, size)]
 
 
 def concat(pandas: Any, parts: List[Any]) -> Any:
@@ -135,67 +132,6 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
             if name in part.columns and part[name].dtype != dtype and not part[name].notna().any():
                 parts[index] = part.astype({name: dtype})
     return pandas.concat(parts, ignore_index=True)
-
-
-@dataclass
-class Filter:
-    """One entry of ``filters``, and what the decoder can test of it; :meth:`Plan.make` has
-    refused a range with a step."""
-
-    column: str
-    test: FilterValue
-
-    def native(self) -> Optional[ColumnFilter]:
-        """The filter as the decoder takes it, or None when only Python can apply it."""
-        test = self.test
-        if callable(test) or self.column in COMPUTED:
-            return None
-        if isinstance(test, slice):
-            if not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
-                return None
-            low = None if test.start is None else float(test.start)
-            high = None if test.stop is None else float(test.stop)
-            return ColumnFilter(self.column, [], [], low, high, True)
-        values = list(test) if isinstance(test, (list, tuple, set, frozenset)) else [test]
-        numbers = [float(value) for value in values if _is_number(value)]
-        texts = [value for value in values if isinstance(value, str)]
-        if len(numbers) + len(texts) != len(values):
-            return None
-        return ColumnFilter(self.column, sorted(numbers), texts, None, None, False)
-
-    def mask(self, pandas: Any, values: Any) -> np.ndarray:
-        """Which of the row values pass."""
-        series = pandas.Series(values, copy=False)
-        present = series.notna().to_numpy()
-        test = self.test
-        if callable(test):
-            codes, uniques = pandas.factorize(series, use_na_sentinel=True)
-            passing = np.fromiter((bool(test(_plain(value))) for value in uniques), dtype=bool, count=len(uniques))
-            return present & np.append(passing, False)[codes]
-        if isinstance(test, slice):
-            passing = present.copy()
-            if test.start is not None:
-                passing &= (series >= _comparable(pandas, series, test.start)).to_numpy(dtype=bool, na_value=False)
-            if test.stop is not None:
-                passing &= (series <= _comparable(pandas, series, test.stop)).to_numpy(dtype=bool, na_value=False)
-            return passing
-        wanted = list(test) if isinstance(test, (list, tuple, set, frozenset)) else [test]
-        wanted = [_comparable(pandas, series, value) for value in wanted]
-        return present & series.isin(wanted).to_numpy(dtype=bool)
-
-
-def _is_number(value: Any) -> bool:
-    return isinstance(value, (int, float, np.integer, np.floating)) and not isinstance(value, np.timedelta64)
-
-
-def _plain(value: Any) -> Any:
-    return value.item() if isinstance(value, np.generic) else value
-
-
-def _comparable(pandas: Any, series: Any, value: Any) -> Any:
-    if series.dtype.kind == "M" and not isinstance(value, pandas.Timestamp):
-        return pandas.Timestamp(value)
-    return value
 
 
 @dataclass
@@ -232,7 +168,7 @@ class Plan:
             plan.keys = keys
         return plan
 
-    def decode(self, bufr: BufrFile, messages: Optional[range]) -> Tuple[Any, List[Filter]]:
+    def decode(self, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Tuple[Any, List[Filter]]:
         """The columns of the messages, and the filters that the decoder could not apply.
 
         A value filter on a bare key is exact in the decoder only when the key occurs once per
@@ -242,8 +178,8 @@ class Plan:
         native = {test.column: test.native() for test in self.filters}
         pushed = {column for column, record in native.items() if record is not None}
         while True:
-            table = bufr._columns(keys=self.keys, filters=[native[column] for column in pushed] or None,
-                                  messages=messages)
+            table = bufr.table(self.keys, filters={test.column: test.test for test in self.filters
+                                                   if test.column in pushed} or None, messages=messages)
             repeated = set() if self.flat else {column for column in pushed
                                                  if _OCCURRENCE.fullmatch(column) is None
                                                  and f"#2#{column}" in table.names}
@@ -251,7 +187,7 @@ class Plan:
                 return table, [test for test in self.filters if test.column not in pushed]
             pushed -= repeated
 
-    def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[range]) -> Any:
+    def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Any:
         table, left = self.decode(bufr, messages)
         columns = Columns(table)
         if self.flat:
@@ -262,7 +198,7 @@ class Plan:
             wanted = self.keys if self.keys is not None else columns.keys()
             keys = [key for key in wanted if key not in COMPUTED]
             rows = Rows(table, columns, keys,
-                        lambda index: list(bufr._columns(keys=self.keys, messages=[index]).names))
+                        lambda index: list(bufr.table(self.keys, messages=[index]).names))
             names = self.columns if self.columns is not None else keys
             values = {key: rows.key(key) for key in keys}
 

@@ -14,9 +14,10 @@ import glob
 import os
 from typing import Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
+from . import open as open_bufr
+from . import read as read_frame
 from ._file import Errors
-from ._file import open as open_bufr
-from ._read import FilterValue, Plan, pandas_module
+from ._filters import FilterValue
 from ._tables import TablesSource
 
 try:
@@ -47,21 +48,21 @@ def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.P
     """
     if _dd is None:
         raise ImportError("corvane.dask needs dask: pip install 'corvane[dask]'")
-    pandas_module()
     if messages_per_partition is not None and (not isinstance(messages_per_partition, int) or messages_per_partition < 1):
         raise ValueError(f"messages_per_partition={messages_per_partition!r}: use a positive number")
     paths = source_paths(paths_or_glob)
     parts = partitions(paths, tables, messages_per_partition)
-    plan = Plan.make(columns, filters, False)
-    meta = read_partition(parts[0], plan, tables, errors, None).iloc[:0]
-    return _dd.from_map(read_partition, parts, plan=plan, tables=tables, errors=errors, meta_frame=meta,
-                        meta=meta, enforce_metadata=False)
+    chosen = [columns] if isinstance(columns, str) else None if columns is None else list(columns)
+    meta = read_partition(parts[0], chosen, filters, tables, errors, None).iloc[:0]
+    return _dd.from_map(read_partition, parts, columns=chosen, filters=filters, tables=tables, errors=errors,
+                        meta_frame=meta, meta=meta, enforce_metadata=False)
 
 
-def read_partition(part: Part, plan: Plan, tables: TablesSource, errors: Errors, meta_frame: Any) -> Any:
+def read_partition(part: Part, columns: Optional[List[str]], filters: Optional[Mapping[str, FilterValue]],
+                   tables: TablesSource, errors: Errors, meta_frame: Any) -> Any:
     """The rows of one partition, shaped as `meta_frame` when given."""
     path, messages = part
-    frame = plan.frame(pandas_module(), open_bufr(path, tables=tables, errors=errors), messages)
+    frame = read_frame(path, columns=columns, filters=filters, tables=tables, errors=errors, messages=messages)
     if meta_frame is None:
         return frame
     if list(frame.columns) != list(meta_frame.columns):
@@ -89,6 +90,6 @@ def partitions(paths: List[str], tables: TablesSource, size: Optional[int]) -> L
         return [(path, None) for path in paths]
     parts: List[Part] = []
     for path in paths:
-        count = len(open_bufr(path, tables=tables)._entries)
+        count = len(open_bufr(path, tables=tables))  # errors='raise': every message counts
         parts.extend((path, range(start, min(start + size, count))) for start in range(0, max(count, 1), size))
     return parts

@@ -73,7 +73,7 @@ def test_columns_fail_as_the_values_fail_for_every_test_file_and_its_mutations()
         for data in mutations(path.read_bytes()):
             bufr = corvane.open(data, errors="keep")
             failed = [(m.index, m.offset, m.error) for m in bufr if m.error is not None]
-            assert bufr._columns().errors == failed, path.name
+            assert bufr.table().errors == failed, path.name
             raising = corvane.open(data)
             if failed:
                 with pytest.raises(corvane.BufrError) as by_values:
@@ -96,8 +96,8 @@ def test_keys_messages_and_filters_choose_columns_and_rows():
     for name, array in one.items():
         np.testing.assert_array_equal(array, chosen[name][chosen["message"] == 5])
 
-    table = bufr._columns(["stationNumber"], [ColumnFilter("airTemperature", [], [], 284.0, 288.0, True),
-                                              ColumnFilter("stationType", [0.0, 2.0], [], None, None, False)], messages=[5, 30, 31])
+    table = bufr.table(["stationNumber"], filters={"airTemperature": slice(284.0, 288.0), "stationType": [0, 2]},
+                       messages=[5, 30, 31])
     temperature, kind = everything["airTemperature"], everything["stationType"]
     kept = np.isin(everything["message"], [5, 30, 31]) & (temperature >= 284) & (temperature <= 288) & np.isin(kind, [0, 2])
     assert 0 < kept.sum() < np.isin(everything["message"], [5, 30, 31]).sum()
@@ -125,7 +125,7 @@ def test_arrow_holds_the_numpy_values_and_outlives_the_file():
                           (None if values[row] == _core.MISSING_CODE else int(values[row]))
                           for row in range(len(values))], name
     np.testing.assert_array_equal(array, arrays["airTemperature"])
-    nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr"))._columns(filters=[ColumnFilter("day", [], [], 40.0, None, True)])
+    nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr")).table(filters={"day": slice(40.0, None)})
     assert pa.table(nothing).num_rows == 0
 
 
