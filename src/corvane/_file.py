@@ -136,9 +136,10 @@ class Message:
             decoded = self._file._decode(self.index, self.offset, self.length)
         return decoded.values()
 
-    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+    def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
+                 keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
         """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`,
-        whose ``keys`` it takes. Raises :class:`BufrError` for a bad message.
+        whose ``columns`` (or ``keys``) it takes. Raises :class:`BufrError` for a bad message.
 
         >>> arrays = corvane.open("tests/data/bufr/dwd-synop-44msgs.bufr")[0].to_numpy(["airTemperature"])
         >>> arrays["subset"][:3], arrays["airTemperature"][:3]
@@ -146,7 +147,7 @@ class Message:
         """
         if self.error is not None:
             raise self._file._error(self.index, self.offset, self.error)
-        chosen = None if keys is None else list(keys)
+        chosen = _chosen(columns, keys)
         table = self._file._decode_columns(chosen, None, [self.index])
         if table.errors:
             raise self._file._failure(table.errors[0])
@@ -299,7 +300,8 @@ class BufrFile:
             raise self._failure(table.errors[0], _HINT)
         return table
 
-    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+    def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
+                 keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
         """Every value of the file as NumPy arrays: one row per subset, one array per key occurrence.
 
         The arrays are ``"message"`` (the message index) and ``"subset"`` (from 1), then
@@ -307,7 +309,7 @@ class BufrFile:
         for the second, and so on, in the order first met. Numbers are float64 with NaN when
         missing; code and flag table values are int64 with ``corvane._core.MISSING_CODE`` when
         missing; texts are object arrays of str or None. A subset without an occurrence has it
-        missing. ``keys`` selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
+        missing. ``columns`` (or ``keys``) selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
         only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
         ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
         The values are decoded straight into the arrays' memory, with no object per value; the
@@ -320,10 +322,11 @@ class BufrFile:
         >>> arrays["airTemperature"].mean()
         286.4
         """
-        chosen = None if keys is None else list(keys)
+        chosen = _chosen(columns, keys)
         return _arrays(self.table(chosen), chosen)
 
-    def to_arrow(self, keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
+    def to_arrow(self, columns: Optional[Iterable[str]] = None, *,
+                 keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
         """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
 
         pyarrow, polars, pandas and DuckDB take it without copying the values; missing values are
@@ -334,7 +337,7 @@ class BufrFile:
         >>> table.schema.field("airTemperature").type
         DataType(double)
         """
-        return self.table(keys)
+        return self.table(_chosen(columns, keys))
 
     def headers(self) -> Iterator[Message]:
         """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs
@@ -441,6 +444,14 @@ class BufrFile:
     def __repr__(self) -> str:
         held = "closed" if self._held is None else f"{len(self._held[1])} messages"
         return f"<BufrFile {self.name or 'from bytes'}: {held}>"
+
+
+def _chosen(columns: Optional[Iterable[str]], keys: Optional[Iterable[str]]) -> Optional[List[str]]:
+    """The columns of to_numpy and to_arrow, named ``columns`` or, as before, ``keys``."""
+    if columns is not None and keys is not None:
+        raise TypeError("pass columns= or keys=, not both: they name the same thing")
+    chosen = columns if columns is not None else keys
+    return None if chosen is None else list(chosen)
 
 
 def _arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[str, numpy.ndarray]:

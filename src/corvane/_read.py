@@ -5,7 +5,7 @@ import concurrent.futures
 import math
 import re
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Set, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Set, Tuple, Union
 
 import numpy as np
 
@@ -14,6 +14,9 @@ from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
 from ._tables import TablesSource
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = ["read"]
 
@@ -37,7 +40,7 @@ def pandas_module() -> Any:
 def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequence[str], None] = None,
          filters: Optional[Mapping[str, FilterValue]] = None, flat: bool = False,
          tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None,
-         messages: Optional[Iterable[int]] = None) -> Any:
+         messages: Optional[Iterable[int]] = None) -> "pandas.DataFrame":
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
     ``source`` is what :func:`corvane.open` takes (a path, bytes or a binary file object), or a

@@ -12,13 +12,16 @@ from __future__ import annotations
 
 import glob
 import os
-from typing import Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import open as open_bufr
 from . import read as read_frame
 from ._file import Errors
 from ._filters import FilterValue
 from ._tables import TablesSource
+
+if TYPE_CHECKING:
+    import dask.dataframe
 
 try:
     import dask.dataframe as _dd
@@ -32,7 +35,8 @@ Part = Tuple[str, Optional[range]]
 
 def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]],
          columns: Union[str, Sequence[str], None] = None, filters: Optional[Mapping[str, FilterValue]] = None,
-         tables: TablesSource = None, messages_per_partition: Optional[int] = None, errors: Errors = "raise") -> Any:
+         tables: TablesSource = None, messages_per_partition: Optional[int] = None,
+         errors: Errors = "raise") -> "dask.dataframe.DataFrame":
     """A lazy ``dask.dataframe.DataFrame`` of the rows :func:`corvane.read` gives for each file.
 
     ``paths_or_glob`` is a glob pattern (``"archive/*.bufr"``, sorted), a path or a list of

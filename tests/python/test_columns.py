@@ -9,7 +9,7 @@ import pytest
 
 import corvane
 from corvane import _core
-from corvane._records import ColumnFilter
+from corvane._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
 from conftest import DATA, read_bufr
 
 np = pytest.importorskip("numpy")
@@ -161,3 +161,23 @@ def test_ctrl_c_stops_a_long_decode_quickly():
     finally:
         timer.cancel()
     assert time.monotonic() - start < 5
+
+
+def test_the_native_module_speaks_in_records_and_columns_may_be_called_keys():
+    data = read_bufr("dwd-synop-44msgs.bufr")
+    entries = _core.scan(data)
+    second = entries[1]
+    assert isinstance(second, MessageEntry) and second.index == 1 and second.error is None
+    assert [entry[:3] for entry in entries] == [(m.index, m.offset, m.length) for m in corvane.open(data)]
+    metadata = _core.parse(data, second.offset, second.length)
+    assert isinstance(metadata, MessageMetadata)
+    assert (metadata.edition, metadata.data_category, metadata.subsets) == (4, 0, corvane.open(data)[1].subsets)
+    broken = corvane.open(data[:second.offset + second.length // 2], errors="keep")
+    assert broken.table().errors == [MessageError(1, second.offset, broken[1].error)]
+    message = broken[0]
+    np.testing.assert_array_equal(message.to_numpy(keys=["airTemperature"])["airTemperature"],
+                                  message.to_numpy(columns=["airTemperature"])["airTemperature"])
+    with pytest.raises(TypeError, match="not both"):
+        message.to_numpy(columns=["airTemperature"], keys=["airTemperature"])
+    with pytest.raises(TypeError, match="not both"):
+        broken.to_arrow(columns=["airTemperature"], keys=["airTemperature"])
