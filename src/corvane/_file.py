@@ -27,22 +27,49 @@ _ERRORS = ("raise", "skip", "keep")
 def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise") -> BufrFile:
     """Opens a BUFR file, or BUFR bytes, for reading its messages.
 
-    ``source`` is a path, a bytes-like object or a binary file object; it is read whole at once,
-    and decompressed when it holds gzip, bzip2 or xz data (told by its first bytes, whatever its
-    name). ``tables`` chooses the BUFR tables (see :class:`Tables`; by default the ecCodes tables
-    that ship with the package, chosen per message). ``errors`` says what to do with a message
-    that cannot be decoded: ``"raise"`` :class:`BufrError` when iteration reaches it, ``"skip"``
-    it, or ``"keep"`` it with its ``error`` set. Bytes between messages and a truncated tail
-    never cost the good messages; a compressed stream cut short keeps the messages before the
-    cut, which ends them as a bad message. A stream that decompresses to more than 64 times its
-    size (and 256 MiB) raises MemoryError.
+    The source is read whole at once, and decompressed when it holds gzip, bzip2 or xz data (told
+    by its first bytes, whatever its name). Bytes between messages and a truncated tail never
+    cost the good messages; a compressed stream cut short keeps the messages before the cut,
+    which ends them as a bad message.
 
+    Parameters
+    ----------
+    source : str, os.PathLike, bytes-like or binary file object
+        The path of a BUFR file, its bytes, or a file object opened in binary mode.
+    tables : Tables, str, os.PathLike or _corvane.TableSet, optional
+        The BUFR tables (see :class:`Tables`); by default the ecCodes tables that ship with the
+        package, chosen per message.
+    errors : {"raise", "skip", "keep"}, default "raise"
+        What to do with a message that cannot be decoded: raise :class:`BufrError` when
+        iteration reaches it, skip it, or keep it with its ``error`` set.
+
+    Returns
+    -------
+    BufrFile
+        The messages of the file, in order.
+
+    Raises
+    ------
+    OSError
+        When the path cannot be read (FileNotFoundError for a missing file).
+    TypeError
+        For a source of another type, or a file object that gives text.
+    ValueError
+        For an ``errors`` mode other than the three.
+    MemoryError
+        For a stream that decompresses to more than 64 times its size (and 256 MiB).
+
+    Examples
+    --------
     >>> import corvane
-    >>> with corvane.open("synop.bufr") as bufr:
-    ...     for message in bufr:
-    ...         for value in message.values():
-    ...             if value.key == "airTemperature":
-    ...                 print(message.time, value.subset, value.value, value.unit)
+    >>> with corvane.open(corvane.sample_path()) as bufr:
+    ...     message = bufr[0]
+    ...     for value in message.values():
+    ...         if value.key == "airTemperature" and value.subset <= 3:
+    ...             print(message.time, value.subset, value.value, value.unit)
+    2021-05-16 12:00:00 1 None K
+    2021-05-16 12:00:00 2 286.65 K
+    2021-05-16 12:00:00 3 285.05 K
     """
     if errors not in _ERRORS:
         raise ValueError(f"errors={errors!r}: use 'raise', 'skip' or 'keep'")
@@ -54,11 +81,32 @@ def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise
 class Message:
     """One BUFR message: its section metadata, and its values through :meth:`values`.
 
-    ``index`` counts every message of the file from 0 (bad ones included), ``offset`` and
-    ``length`` place it in the file's bytes. ``time`` is the typical time of section 1 as a
-    ``datetime.datetime``, or None when section 1 holds no valid date. ``error`` is None for a
-    good message; with ``errors="keep"`` a bad one carries its reason there, and the metadata
-    that could not be read is None.
+    Messages come from a :class:`BufrFile`, by iteration, index or :meth:`BufrFile.headers`.
+
+    Attributes
+    ----------
+    index : int
+        The message's position in its file, from 0, bad messages included.
+    offset, length : int
+        Where the message lies in the file's bytes.
+    edition, master_table, centre, subcentre, master_version, local_version, data_category, subsets : int
+        What sections 1 and 3 say; None for a kept bad message whose sections cannot be read.
+    compressed : bool
+        Whether the subsets are compressed together.
+    descriptors : list of int
+        The unexpanded descriptors of section 3, as six-digit codes (309052 for 3-09-052).
+    time : datetime.datetime or None
+        The typical time of section 1; None when it is no valid date.
+    error : str or None
+        None for a good message; with ``errors="keep"`` a bad one carries its reason here.
+
+    Examples
+    --------
+    >>> message = corvane.open(corvane.sample_path())[0]
+    >>> message
+    <Message 0 at byte 41: edition 4, centre 78, category 0, 2021-05-16 12:00:00, 25 subsets>
+    >>> print(message.edition, message.centre, message.subsets, message.descriptors[:2])
+    4 78 25 [307086, 1023]
     """
 
     __slots__ = ("index", "offset", "length", "edition", "master_table", "centre", "subcentre",
@@ -99,32 +147,60 @@ class Message:
     def tables(self) -> Optional[str]:
         """What the message is decoded with; None when its section 1 could not be read.
 
-        >>> message.tables
-        'WMO 46 (message says 50), local centre 98 subcentre 0 version 2'
+        Returns
+        -------
+        str or None
+            The master version used (and the one the message names, when they differ), the local
+            tables and the extra tables.
+
+        Examples
+        --------
+        >>> corvane.open(corvane.sample_path())[0].tables
+        'WMO 18'
         """
         return self._file.tables.used(self).text
 
     @property
     def tables_fallback(self) -> bool:
-        """True only when the message names a master version newer than any at hand, so that
-        it is decoded with the newest one (whose entries include those of every earlier one).
+        """Whether the message is decoded with an older master version than it names.
 
-        >>> message.master_version, message.tables_fallback
-        (50, True)
+        Returns
+        -------
+        bool
+            True only when the message names a master version newer than any at hand, so that it is
+            decoded with the newest one (whose entries include those of every earlier one).
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> print(message.master_version, message.tables_fallback)
+        18 False
         """
         return self._file.tables.used(self).fallback
 
     def values(self) -> List[Value]:
-        """Every value of the message, subset after subset, as :class:`Value` records.
+        """Every value of the message, subset after subset.
 
-        A value has ``subset`` (from 1), ``code`` (12101 for 0-12-101), ``key`` (the ecCodes key
-        name, such as ``"airTemperature"``), ``name``, ``unit``, ``value`` (float, str, or None
-        when missing) and ``meaning`` (the code or flag table text, or None). Texts lose trailing
-        NULs and blanks; a text of NUL and 0xFF bytes only is None. Operator descriptors carry
-        no data and are left out, as are the new reference values of a 203YYY definition;
-        associated fields (204YYY) are listed with code 999999 and key ``"associatedField"``
-        before the element they qualify. Raises :class:`BufrError` for a bad message.
+        Texts lose trailing NULs and blanks; a text of NUL and 0xFF bytes only is None. Operator
+        descriptors carry no data and are left out, as are the new reference values of a 203YYY
+        definition; associated fields (204YYY) are listed with code 999999 and key
+        ``"associatedField"`` before the element they qualify.
 
+        Returns
+        -------
+        list of Value
+            One :class:`Value` per value, in the order of the message.
+
+        Raises
+        ------
+        BufrError
+            For a bad message.
+        ValueError
+            When the file is closed.
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
         >>> [(v.key, v.value, v.unit) for v in message.values()][:2]
         [('blockNumber', 10.0, 'Numeric'), ('stationNumber', 33.0, 'Numeric')]
         """
@@ -138,12 +214,32 @@ class Message:
 
     def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
                  keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
-        """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`,
-        whose ``columns`` (or ``keys``) it takes. Raises :class:`BufrError` for a bad message.
+        """The values of the message as NumPy arrays, one row per subset.
 
-        >>> arrays = corvane.open("tests/data/bufr/dwd-synop-44msgs.bufr")[0].to_numpy(["airTemperature"])
-        >>> arrays["subset"][:3], arrays["airTemperature"][:3]
-        (array([1, 2, 3]), array([   nan, 286.65, 285.05]))
+        Parameters
+        ----------
+        columns : iterable of str, optional
+            The columns to decode, as :meth:`BufrFile.to_numpy` takes them; None decodes every key.
+        keys : iterable of str, optional
+            The same as ``columns``, under its earlier name; give one of the two.
+
+        Returns
+        -------
+        dict of str to numpy.ndarray
+            As :meth:`BufrFile.to_numpy` gives them, for this message alone.
+
+        Raises
+        ------
+        BufrError
+            For a bad message.
+        TypeError
+            When both ``columns`` and ``keys`` are given.
+
+        Examples
+        --------
+        >>> arrays = corvane.open(corvane.sample_path())[0].to_numpy(["airTemperature"])
+        >>> print(arrays["subset"][:3], arrays["airTemperature"][:3])
+        [1 2 3] [   nan 286.65 285.05]
         """
         if self.error is not None:
             raise self._file._error(self.index, self.offset, self.error)
@@ -166,11 +262,23 @@ class BufrFile:
 
     Iterating gives every :class:`Message`, ``len()`` counts them, ``bufr[i]`` is the i-th and
     ``bufr[i:j]`` a list of them (as iteration gives them: with ``errors="skip"`` bad messages
-    are not counted). :meth:`headers` lists the messages without decoding them.
+    are not counted). :meth:`headers` lists the messages without decoding them; :meth:`to_numpy`,
+    :meth:`to_arrow` and :meth:`table` decode them into columns. A ``with`` block closes it.
 
-    >>> bufr = corvane.open("archive.bufr.gz", errors="skip")
-    >>> len(bufr), bufr[0].edition, bufr[-1].time
-    (15824, 3, datetime.datetime(2020, 3, 15, 0, 0))
+    Attributes
+    ----------
+    name : str or None
+        The path it was read from, which errors name; None for bytes.
+    tables : Tables
+        The tables its messages are decoded with.
+    errors : {"raise", "skip", "keep"}
+        What its bad messages do (see :func:`open`).
+
+    Examples
+    --------
+    >>> bufr = corvane.open(corvane.sample_path())
+    >>> print(len(bufr), bufr[0].edition, bufr[-1].time)
+    44 4 2021-05-16 11:50:00
     """
 
     def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None,
@@ -187,17 +295,38 @@ class BufrFile:
 
     @property
     def closed(self) -> bool:
-        """True once :meth:`close` has run, as it does when the ``with`` block of the file ends."""
+        """Whether :meth:`close` has run, as it does when the ``with`` block of the file ends.
+
+        Returns
+        -------
+        bool
+
+        Examples
+        --------
+        >>> with corvane.open(corvane.sample_path()) as bufr:
+        ...     print(bufr.closed)
+        False
+        >>> bufr.closed
+        True
+        """
         return self._held is None
 
     def close(self) -> None:
-        """Lets go of the file's bytes and of what was read from them. Reading the file afterwards,
-        or decoding a message taken from it, raises ValueError; closing again does nothing.
+        """Lets go of the file's bytes and of what was read from them.
 
-        >>> with corvane.open("tests/data/bufr/pdbufr-syn_new.bufr") as bufr:
+        Reading the file afterwards, or decoding a message taken from it, raises ValueError; closing
+        again does nothing.
+
+        Examples
+        --------
+        >>> with corvane.open(corvane.sample_path()) as bufr:
         ...     first = bufr[0]
         >>> bufr.closed, first.subsets
-        (True, 1)
+        (True, 25)
+        >>> first.values()
+        Traceback (most recent call last):
+        ...
+        ValueError: ...dwd-synop-44msgs.bufr is closed: read it inside its with block, or open it again
         """
         self._held = None
         self._good = None
@@ -292,7 +421,7 @@ class BufrFile:
         >>> table.names
         ['message', 'subset', 'stationNumber', 'airTemperature', '#2#airTemperature']
         >>> print(table.rows, table.array("airTemperature").min() >= 290.0)
-        11 True
+        5 True
         """
         chosen = None if columns is None else list(columns)
         table = self._decode_columns(chosen, native_filters(filters), messages)
@@ -306,21 +435,43 @@ class BufrFile:
 
         The arrays are ``"message"`` (the message index) and ``"subset"`` (from 1), then
         ``"airTemperature"`` for the first air temperature of a subset, ``"#2#airTemperature"``
-        for the second, and so on, in the order first met. Numbers are float64 with NaN when
-        missing; code and flag table values are int64 with ``corvane._core.MISSING_CODE`` when
-        missing; texts are object arrays of str or None. A subset without an occurrence has it
-        missing. ``columns`` (or ``keys``) selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
-        only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
-        ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
-        The values are decoded straight into the arrays' memory, with no object per value; the
-        arrays of numbers are read-only, as :meth:`to_arrow` shares that memory (``.copy()`` one
+        for the second, and so on, in the order first met. A subset without an occurrence has it
+        missing. The values are decoded straight into the arrays' memory, with no object per value;
+        the arrays of numbers are read-only, as :meth:`to_arrow` shares that memory (``.copy()`` one
         to change it).
 
-        >>> arrays = corvane.open("synop.bufr").to_numpy(["stationNumber", "airTemperature"])
+        Parameters
+        ----------
+        columns : iterable of str, optional
+            ``"key"`` selects every occurrence of a key, ``"#n#key"`` the n-th only; None selects
+            every key. ``"message"`` and ``"subset"`` are always there.
+        keys : iterable of str, optional
+            The same as ``columns``, under its earlier name; give one of the two.
+
+        Returns
+        -------
+        dict of str to numpy.ndarray
+            Numbers as float64 with NaN when missing; code and flag table values as int64 with
+            ``corvane._core.MISSING_CODE`` when missing; texts as object arrays of str or None.
+
+        Raises
+        ------
+        BufrError
+            For the first bad message with ``errors="raise"``; ``"skip"`` and ``"keep"`` leave bad
+            messages out (arrays have no place for the reason).
+        TypeError
+            When both ``columns`` and ``keys`` are given.
+        ValueError
+            For a column name such as ``"#0#key"``, or a closed file.
+
+        Examples
+        --------
+        >>> import numpy
+        >>> arrays = corvane.open(corvane.sample_path()).to_numpy(["stationNumber", "airTemperature"])
         >>> list(arrays)
-        ['message', 'subset', 'stationNumber', 'airTemperature']
-        >>> arrays["airTemperature"].mean()
-        286.4
+        ['message', 'subset', 'stationNumber', 'airTemperature', '#2#airTemperature']
+        >>> print(round(float(numpy.nanmean(arrays["airTemperature"])), 2))
+        286.81
         """
         chosen = _chosen(columns, keys)
         return _arrays(self.table(chosen), chosen)
@@ -332,22 +483,49 @@ class BufrFile:
         pyarrow, polars, pandas and DuckDB take it without copying the values; missing values are
         nulls, texts are ``large_string``.
 
+        Parameters
+        ----------
+        columns : iterable of str, optional
+            As :meth:`to_numpy` takes them.
+        keys : iterable of str, optional
+            The same as ``columns``, under its earlier name; give one of the two.
+
+        Returns
+        -------
+        corvane._core.ColumnTable
+            The table of :meth:`table`, which Arrow reads as one record batch.
+
+        Raises
+        ------
+        BufrError
+            For the first bad message with ``errors="raise"``.
+        TypeError
+            When both ``columns`` and ``keys`` are given.
+
+        Examples
+        --------
         >>> import pyarrow
-        >>> table = pyarrow.table(corvane.open("synop.bufr").to_arrow())
+        >>> table = pyarrow.table(corvane.open(corvane.sample_path()).to_arrow(["airTemperature"]))
         >>> table.schema.field("airTemperature").type
         DataType(double)
         """
         return self.table(_chosen(columns, keys))
 
     def headers(self) -> Iterator[Message]:
-        """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs
-        no decoding.
+        """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs no
+        decoding.
 
         ``error`` tells only of sections that cannot be read, and the ``errors`` mode applies to
         those; :meth:`Message.values` decodes as ever, and raises :class:`BufrError` for bad data.
 
-        >>> [(m.index, m.subsets) for m in corvane.open("tests/data/bufr/pdbufr-syn_new.bufr").headers()]
-        [(0, 1), (1, 1), (2, 1)]
+        Returns
+        -------
+        iterator of Message
+
+        Examples
+        --------
+        >>> [(m.index, m.subsets) for m in corvane.open(corvane.sample_path()).headers()][:3]
+        [(0, 25), (1, 1), (2, 1)]
         """
         for entry in self._entries:
             data = self._data

@@ -43,41 +43,68 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
          messages: Optional[Iterable[int]] = None) -> "pandas.DataFrame":
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
-    ``source`` is what :func:`corvane.open` takes (a path, bytes or a binary file object), or a
-    list of them: their rows follow one another, and ``message`` counts within each one's file.
-
-    ``columns`` names the keys to read (None: every key). A key that occurs once per subset gives
-    one row per subset. When chosen keys repeat inside a subset (the levels of a TEMP profile,
-    cloud layers), each occurrence of the repeated group is a row, and the keys met once are
-    repeated on it: walking the subset's values in order, a row ends where a chosen key comes
-    again. A repeated group whose chosen values are all missing gives no row (beyond a
-    subset's first), since a missing value and an absent one look alike in columns.
-    ``"#2#key"`` names the second occurrence alone. ``flat=True`` gives one row per subset with
-    every occurrence as its own column (``"airTemperature"``, ``"#2#airTemperature"``, ...).
+    A key that occurs once per subset gives one row per subset. When chosen keys repeat inside a
+    subset (the levels of a TEMP profile, cloud layers), each occurrence of the repeated group is
+    a row, and the keys met once are repeated on it: walking the subset's values in order, a row
+    ends where a chosen key comes again. A repeated group whose chosen values are all missing
+    gives no row (beyond a subset's first), since a missing value and an absent one look alike in
+    columns.
 
     Computed columns: ``WMO_station_id`` (blockNumber * 1000 + stationNumber),
     ``WIGOS_station_id`` (``"0-20000-0-12345"``) and ``data_datetime`` (a timestamp from year,
     month, day, hour, minute and second; a missing second counts as 0, any other missing part
     gives NaT). They can be chosen in ``columns`` and used in ``filters``.
 
-    ``filters`` maps a key to a value, a list of values, a ``slice(low, high)`` (both ends
-    included, either may be None) or a callable taking one value; a row is kept when every
-    filter passes, and a missing value never passes. Values, lists and ranges on a key met once
-    per subset are tested inside the decoder, before any row reaches Python; a callable is
-    called once per distinct value.
+    Parameters
+    ----------
+    source : path, bytes-like, binary file object, or a list of them
+        What :func:`corvane.open` takes, or a list of such sources: their rows follow one another,
+        and ``message`` counts within each one's file.
+    columns : str or sequence of str, optional
+        The keys to read (None: every key); ``"#2#key"`` names the second occurrence alone.
+    filters : mapping, optional
+        Maps a key to a value, a list of values, a ``slice(low, high)`` (both ends included,
+        either may be None) or a callable taking one value; a row is kept when every filter
+        passes, and a missing value never passes. Values, lists and ranges on a key met once per
+        subset are tested inside the decoder, before any row reaches Python; a callable is called
+        once per distinct value.
+    flat : bool, default False
+        One row per subset with every occurrence as its own column (``"airTemperature"``,
+        ``"#2#airTemperature"``, ...).
+    tables, errors
+        As for :func:`corvane.open`; with ``errors="keep"`` a bad message gives no rows.
+    workers : int, optional
+        Decodes files, or blocks of messages of a file, in this many threads (the decoder runs
+        without the interpreter lock) and keeps their order.
+    messages : iterable of int, optional
+        Reads only the messages of these indices (as :attr:`Message.index` counts them), of each
+        source.
 
-    Dtypes: float64 for numbers (NaN when missing), the nullable ``Int64`` for code and flag
-    tables and ``WMO_station_id`` (``<NA>`` when missing), str objects (None when missing) for
-    texts, datetime64 for ``data_datetime``.
+    Returns
+    -------
+    pandas.DataFrame
+        float64 for numbers (NaN when missing), the nullable ``Int64`` for code and flag tables
+        and ``WMO_station_id`` (``<NA>`` when missing), str objects (None when missing) for texts,
+        datetime64 for ``data_datetime``.
 
-    ``tables`` and ``errors`` are as for :func:`corvane.open`; with ``errors="keep"`` a bad
-    message gives no rows. ``workers=N`` decodes files, or blocks of messages of a file, in N
-    threads (the decoder runs without the interpreter lock) and keeps their order.
-    ``messages`` reads only the messages of those indices (as :attr:`Message.index` counts
-    them), of each source.
+    Raises
+    ------
+    ImportError
+        When pandas is not installed.
+    BufrError
+        For the first bad message with ``errors="raise"``.
+    TypeError, ValueError
+        For columns that are no key names, filters that are no mapping, a range with a step, or
+        a number of workers below 1.
 
-    >>> corvane.read("synop.bufr", columns=["WMO_station_id", "airTemperature"],
-    ...              filters={"airTemperature": slice(273.15, None)})
+    Examples
+    --------
+    >>> frame = corvane.read(corvane.sample_path(), columns=["WMO_station_id", "airTemperature"],
+    ...                      filters={"airTemperature": slice(273.15, None)})
+    >>> print(frame.shape, list(frame.columns))
+    (960, 4) ['message', 'subset', 'WMO_station_id', 'airTemperature']
+    >>> print(frame.loc[0, "WMO_station_id"], frame.loc[0, "airTemperature"])
+    10037 286.65
     """
     pandas = pandas_module()
     if workers is not None and (not isinstance(workers, int) or workers < 1):

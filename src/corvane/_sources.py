@@ -6,6 +6,7 @@ import bz2
 import builtins
 import lzma
 import os
+import pathlib
 import stat
 import zlib
 from typing import IO, Iterable, List, NamedTuple, Optional, Union
@@ -97,6 +98,25 @@ def decompressed(data: bytes, name: Optional[str]) -> Loaded:
     except (EOFError, OSError, zlib.error, lzma.LZMAError) as error:
         cut = f"the {kind} stream stops short after {size:,} bytes: {error}"
     return Loaded(b"".join(parts), name, cut)
+
+
+def sample_path() -> pathlib.Path:
+    """The path of a BUFR file that ships with the package, to try things on.
+
+    The file holds 44 SYNOP messages (edition 4, 1031 reports in all) that the DWD (Deutscher
+    Wetterdienst) sent on 2021-05-16.
+
+    Returns
+    -------
+    pathlib.Path
+
+    Examples
+    --------
+    >>> path = corvane.sample_path()
+    >>> print(path.name, len(corvane.open(path)))
+    dwd-synop-44msgs.bufr 44
+    """
+    return pathlib.Path(__file__).resolve().parent / "data" / "dwd-synop-44msgs.bufr"
 
 
 def _read_path(path: str) -> bytes:

@@ -1,12 +1,13 @@
 """BUFR files into a Dask DataFrame: one partition per file, or per block of messages.
 
->>> import corvane.dask
->>> frame = corvane.dask.read("archive/*.bufr", columns=["WMO_station_id", "airTemperature"])
->>> frame.groupby("WMO_station_id").airTemperature.mean().compute()
-
 Partitions run :func:`corvane.read` wherever Dask runs them: threads by default, or the
 workers of a ``distributed`` cluster when a ``Client`` is active. Needs ``pip install
 'corvane[dask]'``.
+
+>>> import corvane.dask
+>>> frame = corvane.dask.read(corvane.sample_path(), columns=["WMO_station_id", "airTemperature"])
+>>> print(frame.groupby("WMO_station_id").airTemperature.mean().compute().loc[10037])
+286.65
 """
 from __future__ import annotations
 
@@ -37,18 +38,47 @@ def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.P
          columns: Union[str, Sequence[str], None] = None, filters: Optional[Mapping[str, FilterValue]] = None,
          tables: TablesSource = None, messages_per_partition: Optional[int] = None,
          errors: Errors = "raise") -> "dask.dataframe.DataFrame":
-    """A lazy ``dask.dataframe.DataFrame`` of the rows :func:`corvane.read` gives for each file.
-
-    ``paths_or_glob`` is a glob pattern (``"archive/*.bufr"``, sorted), a path or a list of
-    paths. Each file is one partition, or one partition per ``messages_per_partition``
-    messages when given (the files are scanned for their messages first). ``columns``,
-    ``filters``, ``tables`` and ``errors`` are as for :func:`corvane.read`: with
-    ``errors="raise"`` a bad message raises :class:`corvane.BufrError` when its partition is
-    computed; ``"skip"`` and ``"keep"`` leave its rows out.
+    """A lazy Dask DataFrame of the rows :func:`corvane.read` gives for each file.
 
     The schema comes from reading the first partition at once. The result equals
-    ``pandas.concat`` of :func:`corvane.read` on each file (each partition keeps its own
-    index). With ``columns=None`` every partition takes the first partition's columns.
+    ``pandas.concat`` of :func:`corvane.read` on each file (each partition keeps its own index).
+    With ``columns=None`` every partition takes the first partition's columns.
+
+    Parameters
+    ----------
+    paths_or_glob : str, os.PathLike or iterable of them
+        A glob pattern (``"archive/*.bufr"``, sorted), a path or a list of paths.
+    columns, filters, tables
+        As for :func:`corvane.read`.
+    messages_per_partition : int, optional
+        One partition per this many messages (the files are scanned for their messages first);
+        None makes each file one partition.
+    errors : {"raise", "skip", "keep"}, default "raise"
+        With ``"raise"`` a bad message raises :class:`corvane.BufrError` when its partition is
+        computed; ``"skip"`` and ``"keep"`` leave its rows out.
+
+    Returns
+    -------
+    dask.dataframe.DataFrame
+
+    Raises
+    ------
+    ImportError
+        When Dask or pandas is not installed.
+    FileNotFoundError
+        When no file matches the pattern.
+    ValueError
+        For no paths, or a ``messages_per_partition`` below 1.
+
+    Examples
+    --------
+    >>> import corvane.dask
+    >>> frame = corvane.dask.read([corvane.sample_path()], columns=["WMO_station_id", "airTemperature"],
+    ...                           messages_per_partition=20)
+    >>> frame.npartitions
+    3
+    >>> print(frame.airTemperature.max().compute())
+    297.15
     """
     if _dd is None:
         raise ImportError("corvane.dask needs dask: pip install 'corvane[dask]'")
