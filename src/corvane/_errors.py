@@ -36,3 +36,7 @@ class BufrError(ValueError):
         self.index = index
         self.offset = offset
         self.source = source
+
+
+# What a BufrError of the "raise" errors mode adds.
+HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"

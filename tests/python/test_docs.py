@@ -18,9 +18,12 @@ def public_objects():
         found = getattr(corvane, name)
         yield f"corvane.{name}", found
         if inspect.isclass(found):
-            for member, value in vars(found).items():
-                if not member.startswith("_"):
-                    yield f"corvane.{name}.{member}", value
+            # BufrFile takes some of its methods from a base class of the package.
+            for klass in reversed(found.__mro__):
+                if klass.__module__.startswith("corvane"):
+                    for member, value in vars(klass).items():
+                        if not member.startswith("_"):
+                            yield f"corvane.{name}.{member}", value
 
 
 def examples():
