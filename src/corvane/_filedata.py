@@ -34,6 +34,7 @@ class FileData:
         if cut is not None:
             entries = cut_entries(entries, len(data), cut)
         self._held: Optional[Tuple[bytes, Entries]] = (data, entries)
+        # The indices of the good messages, once BufrFile has counted them for errors="skip".
         self._good: Optional[List[int]] = None
 
     @property
