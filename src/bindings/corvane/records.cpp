@@ -1,6 +1,8 @@
 // The record classes of corvane._records, built and read as the tuples they are.
 #include "bindings/corvane/records.hpp"
 
+#include <utility>
+
 #include "bindings/support/support.hpp"
 
 namespace corvane::py::core {
@@ -24,9 +26,8 @@ bool import_records() {
         if (*slot != nullptr) continue;  // kept from an earlier import
         Ref found(PyObject_GetAttrString(module.get(), name));
         if (!found) return false;
-        const auto* tuple_type = reinterpret_cast<PyObject*>(&PyTuple_Type);
         if (!PyType_Check(found.get()) ||
-            PyObject_IsSubclass(found.get(), const_cast<PyObject*>(tuple_type)) != 1) {
+            PyObject_IsSubclass(found.get(), reinterpret_cast<PyObject*>(&PyTuple_Type)) != 1) {
             if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "corvane._records.%s is no tuple class", name);
             return false;
         }
