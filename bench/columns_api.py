@@ -55,7 +55,7 @@ def corvane_run(bufr):
 def eccodes_run(data, bufr):
     import eccodes
 
-    messages = [data[offset:offset + length] for offset, length, error in bufr._entries if error is None]
+    messages = [data[entry.offset:entry.offset + entry.length] for entry in bufr._entries if entry.error is None]
 
     def run():
         arrays = []

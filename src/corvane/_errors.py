@@ -3,15 +3,30 @@ from __future__ import annotations
 
 
 class BufrError(ValueError):
-    """A message that cannot be read or decoded.
+    """A message that cannot be read or decoded; a ValueError.
 
-    ``index`` is the message's position in its file (from 0, counting every "BUFR" marker),
-    ``offset`` the byte where it starts and ``reason`` what went wrong.
+    Its text names the source, the message index and byte offset, and the reason.
 
+    Attributes
+    ----------
+    index : int
+        The message's position in its file (from 0, counting every "BUFR" marker).
+    offset : int
+        The byte where the message starts.
+    reason : str
+        What went wrong.
+    source : str or None
+        The path of the file; None for bytes.
+
+    Examples
+    --------
+    >>> data = corvane.sample_path().read_bytes()
+    >>> cut = corvane.open(data)[1]
     >>> try:
-    ...     corvane.open("broken.bufr")[3].values()
+    ...     corvane.open(data[:cut.offset + 100])[1]
     ... except corvane.BufrError as error:
     ...     print(error.index, error.offset, error.reason)
+    1 5697 ...
     """
 
     def __init__(self, reason: str, *, index: int, offset: int, source: str | None = None, hint: str = "") -> None:
@@ -21,3 +36,7 @@ class BufrError(ValueError):
         self.index = index
         self.offset = offset
         self.source = source
+
+
+# What a BufrError of the "raise" errors mode adds.
+HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"

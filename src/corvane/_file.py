@@ -1,28 +1,16 @@
 """Opening BUFR files and reading their messages."""
 from __future__ import annotations
 
-import datetime
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import Iterator, List, Optional, Union, overload
 
 from . import _core
-from ._errors import BufrError
-from ._sources import Source, cut_entries, load
-from ._tables import Tables, TablesSource, resolve
+from ._errors import HINT
+from ._filedata import Errors, FileData
+from ._message import Message, Value
+from ._sources import Source, load
+from ._tables import TablesSource, resolve
 
-if TYPE_CHECKING:
-    import numpy
-
-__all__ = ["open", "BufrFile", "Message", "Value"]
-
-Value = _core.Value
-Errors = Literal["raise", "skip", "keep"]
-# Where a message lies in the file's bytes, as _core.scan finds it: (offset, length, error).
-Entry = Tuple[int, int, Optional[str]]
-
-# A row filter of the columnar decode: (column, numbers, texts, low, high, is_range). A row passes
-# when its value in the column equals one of the numbers or texts, or lies in [low, high] (None:
-# unbounded) when is_range; a missing value never passes.
-ColumnFilter = Tuple[str, Sequence[float], Sequence[str], Optional[float], Optional[float], bool]
+__all__ = ["open", "BufrFile", "Message", "Value", "Errors", "Source"]
 
 _ERRORS = ("raise", "skip", "keep")
 
@@ -30,22 +18,49 @@ _ERRORS = ("raise", "skip", "keep")
 def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise") -> BufrFile:
     """Opens a BUFR file, or BUFR bytes, for reading its messages.
 
-    ``source`` is a path, a bytes-like object or a binary file object; it is read whole at once,
-    and decompressed when it holds gzip, bzip2 or xz data (told by its first bytes, whatever its
-    name). ``tables`` chooses the BUFR tables (see :class:`Tables`; by default the ecCodes tables
-    that ship with the package, chosen per message). ``errors`` says what to do with a message
-    that cannot be decoded: ``"raise"`` :class:`BufrError` when iteration reaches it, ``"skip"``
-    it, or ``"keep"`` it with its ``error`` set. Bytes between messages and a truncated tail
-    never cost the good messages; a compressed stream cut short keeps the messages before the
-    cut, which ends them as a bad message. A stream that decompresses to more than 64 times its
-    size (and 256 MiB) raises MemoryError.
+    The source is read whole at once, and decompressed when it holds gzip, bzip2 or xz data (told
+    by its first bytes, whatever its name). Bytes between messages and a truncated tail never
+    cost the good messages; a compressed stream cut short keeps the messages before the cut,
+    which ends them as a bad message.
 
+    Parameters
+    ----------
+    source : str, os.PathLike, bytes-like or binary file object
+        The path of a BUFR file, its bytes, or a file object opened in binary mode.
+    tables : Tables, str, os.PathLike or _corvane.TableSet, optional
+        The BUFR tables (see :class:`Tables`); by default the ecCodes tables that ship with the
+        package, chosen per message.
+    errors : {"raise", "skip", "keep"}, default "raise"
+        What to do with a message that cannot be decoded: raise :class:`BufrError` when
+        iteration reaches it, skip it, or keep it with its ``error`` set.
+
+    Returns
+    -------
+    BufrFile
+        The messages of the file, in order.
+
+    Raises
+    ------
+    OSError
+        When the path cannot be read (FileNotFoundError for a missing file).
+    TypeError
+        For a source of another type, or a file object that gives text.
+    ValueError
+        For an ``errors`` mode other than the three.
+    MemoryError
+        For a stream that decompresses to more than 64 times its size (and 256 MiB).
+
+    Examples
+    --------
     >>> import corvane
-    >>> with corvane.open("synop.bufr") as bufr:
-    ...     for message in bufr:
-    ...         for value in message.values():
-    ...             if value.key == "airTemperature":
-    ...                 print(message.time, value.subset, value.value, value.unit)
+    >>> with corvane.open(corvane.sample_path()) as bufr:
+    ...     message = bufr[0]
+    ...     for value in message.values():
+    ...         if value.key == "airTemperature" and value.subset <= 3:
+    ...             print(message.time, value.subset, value.value, value.unit)
+    2021-05-16 12:00:00 1 None K
+    2021-05-16 12:00:00 2 286.65 K
+    2021-05-16 12:00:00 3 285.05 K
     """
     if errors not in _ERRORS:
         raise ValueError(f"errors={errors!r}: use 'raise', 'skip' or 'keep'")
@@ -54,262 +69,65 @@ def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise
     return BufrFile(loaded.data, tables=chosen, errors=errors, name=loaded.name, cut=loaded.cut)
 
 
-class Message:
-    """One BUFR message: its section metadata, and its values through :meth:`values`.
 
-    ``index`` counts every message of the file from 0 (bad ones included), ``offset`` and
-    ``length`` place it in the file's bytes. ``time`` is the typical time of section 1 as a
-    ``datetime.datetime``, or None when section 1 holds no valid date. ``error`` is None for a
-    good message; with ``errors="keep"`` a bad one carries its reason there, and the metadata
-    that could not be read is None.
-    """
-
-    __slots__ = ("index", "offset", "length", "edition", "master_table", "centre", "subcentre",
-                 "master_version", "local_version", "data_category", "subsets", "compressed",
-                 "descriptors", "time", "error", "_file", "_decoded")
-
-    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[tuple],
-                 error: Optional[str]) -> None:
-        self._file = file
-        self._decoded: Optional[_core.Decoded] = None
-        self.index = index
-        self.offset = offset
-        self.length = length
-        self.error = error
-        self.time: Optional[datetime.datetime] = None
-        if metadata is None:
-            self.edition = self.master_table = self.centre = self.subcentre = None
-            self.master_version = self.local_version = self.data_category = self.subsets = None
-            self.compressed = self.descriptors = None
-            return
-        (self.edition, self.master_table, self.centre, self.subcentre, self.master_version,
-         self.local_version, self.data_category, self.subsets, _observed, self.compressed,
-         self.descriptors, year, month, day, hour, minute, second) = metadata
-        try:
-            self.time = datetime.datetime(year, month, day, hour, minute, second)
-        except ValueError:
-            pass
-
-    @property
-    def tables(self) -> Optional[str]:
-        """What the message is decoded with; None when its section 1 could not be read.
-
-        >>> message.tables
-        'WMO 46 (message says 50), local centre 98 subcentre 0 version 2'
-        """
-        return self._file.tables.used(self).text
-
-    @property
-    def tables_fallback(self) -> bool:
-        """True only when the message names a master version newer than any at hand, so that
-        it is decoded with the newest one (whose entries include those of every earlier one).
-
-        >>> message.master_version, message.tables_fallback
-        (50, True)
-        """
-        return self._file.tables.used(self).fallback
-
-    def values(self) -> List[Value]:
-        """Every value of the message, subset after subset, as :class:`Value` records.
-
-        A value has ``subset`` (from 1), ``code`` (12101 for 0-12-101), ``key`` (the ecCodes key
-        name, such as ``"airTemperature"``), ``name``, ``unit``, ``value`` (float, str, or None
-        when missing) and ``meaning`` (the code or flag table text, or None). Texts lose trailing
-        NULs and blanks; a text of NUL and 0xFF bytes only is None. Operator descriptors carry
-        no data and are left out, as are the new reference values of a 203YYY definition;
-        associated fields (204YYY) are listed with code 999999 and key ``"associatedField"``
-        before the element they qualify. Raises :class:`BufrError` for a bad message.
-
-        >>> [(v.key, v.value, v.unit) for v in message.values()][:2]
-        [('blockNumber', 10.0, 'Numeric'), ('stationNumber', 33.0, 'Numeric')]
-        """
-        if self.error is not None:
-            raise self._file._error(self.index, self.offset, self.error)
-        decoded, self._decoded = self._decoded, None
-        # A closed file decodes nothing, whether or not this message was decoded before.
-        if decoded is None or self._file.closed:
-            decoded = self._file._decode(self.index, self.offset, self.length)
-        return decoded.values()
-
-    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
-        """The values of the message as NumPy arrays, one row per subset: see :meth:`BufrFile.to_numpy`,
-        whose ``keys`` it takes. Raises :class:`BufrError` for a bad message.
-
-        >>> arrays = corvane.open("tests/data/bufr/dwd-synop-44msgs.bufr")[0].to_numpy(["airTemperature"])
-        >>> arrays["subset"][:3], arrays["airTemperature"][:3]
-        (array([1, 2, 3]), array([   nan, 286.65, 285.05]))
-        """
-        if self.error is not None:
-            raise self._file._error(self.index, self.offset, self.error)
-        chosen = None if keys is None else list(keys)
-        table = self._file._decode_columns(chosen, None, [self.index])
-        if table.errors:
-            raise self._file._error(*table.errors[0])
-        return _arrays(table, chosen)
-
-    def __repr__(self) -> str:
-        if self.error is not None:
-            return f"<Message {self.index} at byte {self.offset}: error {self.error!r}>"
-        time = self.time.isoformat(sep=" ") if self.time else "no valid time"
-        return (f"<Message {self.index} at byte {self.offset}: edition {self.edition}, centre {self.centre}, "
-                f"category {self.data_category}, {time}, {self.subsets} subsets>")
-
-
-class BufrFile:
+class BufrFile(FileData):
     """The messages of one BUFR file, in order; made by :func:`open`.
 
     Iterating gives every :class:`Message`, ``len()`` counts them, ``bufr[i]`` is the i-th and
     ``bufr[i:j]`` a list of them (as iteration gives them: with ``errors="skip"`` bad messages
-    are not counted). :meth:`headers` lists the messages without decoding them.
+    are not counted). :meth:`headers` lists the messages without decoding them; :meth:`to_numpy`,
+    :meth:`to_arrow` and :meth:`table` decode them into columns. A ``with`` block closes it.
 
-    >>> bufr = corvane.open("archive.bufr.gz", errors="skip")
-    >>> len(bufr), bufr[0].edition, bufr[-1].time
-    (15824, 3, datetime.datetime(2020, 3, 15, 0, 0))
+    Attributes
+    ----------
+    name : str or None
+        The path it was read from, which errors name; None for bytes.
+    tables : Tables
+        The tables its messages are decoded with.
+    errors : {"raise", "skip", "keep"}
+        What its bad messages do (see :func:`open`).
+
+    Examples
+    --------
+    >>> bufr = corvane.open(corvane.sample_path())
+    >>> print(len(bufr), bufr[0].edition, bufr[-1].time)
+    44 4 2021-05-16 11:50:00
     """
 
-    def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None,
-                 cut: Optional[str] = None) -> None:
-        self.name = name
-        self.tables = tables
-        self.errors = errors
-        entries = _core.scan(data)
-        # A compressed stream cut short: the cut is where its messages end.
-        if cut is not None:
-            entries = cut_entries(entries, len(data), cut)
-        self._held: Optional[Tuple[bytes, List[Entry]]] = (data, entries)
-        self._good: Optional[List[int]] = None
-
-    @property
-    def closed(self) -> bool:
-        """True once :meth:`close` has run, as it does when the ``with`` block of the file ends."""
-        return self._held is None
-
-    def close(self) -> None:
-        """Lets go of the file's bytes and of what was read from them. Reading the file afterwards,
-        or decoding a message taken from it, raises ValueError; closing again does nothing.
-
-        >>> with corvane.open("tests/data/bufr/pdbufr-syn_new.bufr") as bufr:
-        ...     first = bufr[0]
-        >>> bufr.closed, first.subsets
-        (True, 1)
-        """
-        self._held = None
-        self._good = None
-
-    @property
-    def _data(self) -> bytes:
-        return self._contents()[0]
-
-    @property
-    def _entries(self) -> List[Entry]:
-        return self._contents()[1]
-
-    def _contents(self) -> Tuple[bytes, List[Entry]]:
-        if self._held is None:
-            raise ValueError(f"{self.name or 'the BufrFile'} is closed: read it inside its with block, "
-                             "or open it again")
-        return self._held
-
-    def __enter__(self) -> BufrFile:
-        self._contents()
-        return self
-
-    def __exit__(self, *exc_info: object) -> None:
-        self.close()
-
-    def _error(self, index: int, offset: int, reason: str, hint: str = "") -> BufrError:
-        return BufrError(reason, index=index, offset=offset, source=self.name, hint=hint)
-
-    def _decode(self, index: int, offset: int, length: int) -> _core.Decoded:
-        data = self._data  # outside the try: a closed file is no bad message
-        try:
-            return _core.decode(data, offset, length, self.tables._native)
-        except ValueError as error:
-            raise self._error(index, offset, str(error)) from None
-
-    def _decode_columns(self, keys: Optional[Iterable[str]], filters: Optional[Iterable[ColumnFilter]],
-                        messages: Optional[Iterable[int]]) -> _core.ColumnTable:
-        data, held = self._contents()
-        entries = held if messages is None else [(i, *held[i]) for i in messages]
-        return _core.decode_columns(data, entries, self.tables._native,
-                                    None if keys is None else list(keys), None if filters is None else list(filters))
-
-    def _columns(self, keys: Optional[Iterable[str]] = None, filters: Optional[Iterable[ColumnFilter]] = None,
-                 messages: Optional[Iterable[int]] = None) -> _core.ColumnTable:
-        """The messages (all, or those of the indices ``messages``) decoded into columns.
-
-        ``keys`` selects columns ("key" every occurrence of a key, "#n#key" the n-th; None all),
-        ``filters`` keeps the rows that pass every :data:`ColumnFilter`. A bad message gives no
-        rows; with ``errors="raise"`` the first one raises :class:`BufrError`, as iteration would.
-        """
-        table = self._decode_columns(keys, filters, messages)
-        if table.errors and self.errors == "raise":
-            raise self._error(*table.errors[0], _HINT)
-        return table
-
-    def to_numpy(self, keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
-        """Every value of the file as NumPy arrays: one row per subset, one array per key occurrence.
-
-        The arrays are ``"message"`` (the message index) and ``"subset"`` (from 1), then
-        ``"airTemperature"`` for the first air temperature of a subset, ``"#2#airTemperature"``
-        for the second, and so on, in the order first met. Numbers are float64 with NaN when
-        missing; code and flag table values are int64 with ``corvane._core.MISSING_CODE`` when
-        missing; texts are object arrays of str or None. A subset without an occurrence has it
-        missing. ``keys`` selects: ``"key"`` every occurrence of a key, ``"#n#key"`` the n-th
-        only; ``"message"`` and ``"subset"`` are always there. Bad messages follow the file's
-        ``errors`` mode (``"keep"`` leaves them out too: arrays have no place for the reason).
-        The values are decoded straight into the arrays' memory, with no object per value; the
-        arrays of numbers are read-only, as :meth:`to_arrow` shares that memory (``.copy()`` one
-        to change it).
-
-        >>> arrays = corvane.open("synop.bufr").to_numpy(["stationNumber", "airTemperature"])
-        >>> list(arrays)
-        ['message', 'subset', 'stationNumber', 'airTemperature']
-        >>> arrays["airTemperature"].mean()
-        286.4
-        """
-        chosen = None if keys is None else list(keys)
-        return _arrays(self._columns(chosen), chosen)
-
-    def to_arrow(self, keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
-        """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
-
-        pyarrow, polars, pandas and DuckDB take it without copying the values; missing values are
-        nulls, texts are ``large_string``.
-
-        >>> import pyarrow
-        >>> table = pyarrow.table(corvane.open("synop.bufr").to_arrow())
-        >>> table.schema.field("airTemperature").type
-        DataType(double)
-        """
-        return self._columns(keys)
 
     def headers(self) -> Iterator[Message]:
-        """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs
-        no decoding.
+        """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs no
+        decoding.
 
         ``error`` tells only of sections that cannot be read, and the ``errors`` mode applies to
         those; :meth:`Message.values` decodes as ever, and raises :class:`BufrError` for bad data.
 
-        >>> [(m.index, m.subsets) for m in corvane.open("tests/data/bufr/pdbufr-syn_new.bufr").headers()]
-        [(0, 1), (1, 1), (2, 1)]
+        Returns
+        -------
+        iterator of Message
+
+        Examples
+        --------
+        >>> [(m.index, m.subsets) for m in corvane.open(corvane.sample_path()).headers()][:3]
+        [(0, 25), (1, 1), (2, 1)]
         """
-        for index, (offset, length, error) in enumerate(self._entries):
+        for entry in self._entries:
             data = self._data
             metadata = None
+            error = entry.error
             if error is None:
                 try:
-                    metadata = _core.parse(data, offset, length)
+                    metadata = _core.parse(data, entry.offset, entry.length)
                 except ValueError as failure:
                     error = str(failure)
-            message = self._deliver(Message(self, index, offset, length, metadata, error))
+            message = self._deliver(Message(self, entry.index, entry.offset, entry.length, metadata, error))
             if message is not None:
                 yield message
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""
         data, entries = self._contents()
-        offset, length, error = entries[index]
+        offset, length, error = entries[index].offset, entries[index].length, entries[index].error
         decoded = metadata = None
         if error is None:
             try:
@@ -331,7 +149,7 @@ class BufrFile:
             return message
         if self.errors == "skip":
             return None
-        raise self._error(message.index, message.offset, message.error, _HINT)
+        raise self._error(message.index, message.offset, message.error, HINT)
 
     def __iter__(self) -> Iterator[Message]:
         previous: Optional[Message] = None
@@ -382,25 +200,10 @@ class BufrFile:
     def _chosen(self, position: int) -> Message:
         message = self._message(position)
         if message.error is not None and self.errors == "raise":
-            raise self._error(message.index, message.offset, message.error, _HINT)
+            raise self._error(message.index, message.offset, message.error, HINT)
         return message
 
     def __repr__(self) -> str:
         held = "closed" if self._held is None else f"{len(self._held[1])} messages"
         return f"<BufrFile {self.name or 'from bytes'}: {held}>"
 
-
-def _arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[str, numpy.ndarray]:
-    """The columns by name; a first occurrence asked for as "#1#key" goes by that name."""
-    asked = set(keys or ())
-    arrays = {}
-    for name in table.names:
-        array = table.array(name)
-        if name in asked or f"#1#{name}" not in asked:
-            arrays[name] = array
-        if f"#1#{name}" in asked:
-            arrays[f"#1#{name}"] = array
-    return arrays
-
-
-_HINT = " (pass errors='skip' to leave bad messages out, or errors='keep' to see them with .error)"

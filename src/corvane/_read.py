@@ -3,31 +3,23 @@ from __future__ import annotations
 
 import concurrent.futures
 import math
-import re
 from dataclasses import dataclass, field
-from typing import Any, Callable, Dict, Iterable, List, Mapping, Optional, Sequence, Set, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _core
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
+from ._filters import COMPUTED, Filter, FilterValue
+from ._rows import OCCURRENCE, Columns, Rows, converted, missing
 from ._tables import TablesSource
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = ["read"]
 
-FilterValue = Union[Any, Sequence[Any], slice, Callable[[Any], bool]]
-
-# Columns made from other keys, and the keys each needs.
-_DATETIME_KEYS = ("year", "month", "day", "hour", "minute", "second")
-_WIGOS_KEYS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNumber",
-               "wigosLocalIdentifierCharacter")
-COMPUTED: Dict[str, Tuple[str, ...]] = {
-    "WMO_station_id": ("blockNumber", "stationNumber"),
-    "WIGOS_station_id": _WIGOS_KEYS,
-    "data_datetime": _DATETIME_KEYS,
-}
-_OCCURRENCE = re.compile(r"#([0-9]+)#(.+)")
 _MISSING_CODE = _core.MISSING_CODE
 # Messages per block when a single file is spread over threads: blocks small enough to balance
 # the threads, large enough that each pays its fixed costs once.
@@ -46,60 +38,92 @@ def pandas_module() -> Any:
 
 def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequence[str], None] = None,
          filters: Optional[Mapping[str, FilterValue]] = None, flat: bool = False,
-         tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None) -> Any:
+         tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None,
+         messages: Optional[Iterable[int]] = None) -> "pandas.DataFrame":
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
-    ``source`` is what :func:`corvane.open` takes (a path, bytes or a binary file object), or a
-    list of them: their rows follow one another, and ``message`` counts within each one's file.
-
-    ``columns`` names the keys to read (None: every key). A key that occurs once per subset gives
-    one row per subset. When chosen keys repeat inside a subset (the levels of a TEMP profile,
-    cloud layers), each occurrence of the repeated group is a row, and the keys met once are
-    repeated on it: walking the subset's values in order, a row ends where a chosen key comes
-    again. A repeated group whose chosen values are all missing gives no row (beyond a
-    subset's first), since a missing value and an absent one look alike in columns.
-    ``"#2#key"`` names the second occurrence alone. ``flat=True`` gives one row per subset with
-    every occurrence as its own column (``"airTemperature"``, ``"#2#airTemperature"``, ...).
+    A key that occurs once per subset gives one row per subset. When chosen keys repeat inside a
+    subset (the levels of a TEMP profile, cloud layers), each occurrence of the repeated group is
+    a row, and the keys met once are repeated on it: walking the subset's values in order, a row
+    ends where a chosen key comes again. A repeated group whose chosen values are all missing
+    gives no row (beyond a subset's first), since a missing value and an absent one look alike in
+    columns.
 
     Computed columns: ``WMO_station_id`` (blockNumber * 1000 + stationNumber),
     ``WIGOS_station_id`` (``"0-20000-0-12345"``) and ``data_datetime`` (a timestamp from year,
     month, day, hour, minute and second; a missing second counts as 0, any other missing part
     gives NaT). They can be chosen in ``columns`` and used in ``filters``.
 
-    ``filters`` maps a key to a value, a list of values, a ``slice(low, high)`` (both ends
-    included, either may be None) or a callable taking one value; a row is kept when every
-    filter passes, and a missing value never passes. Values, lists and ranges on a key met once
-    per subset are tested inside the decoder, before any row reaches Python; a callable is
-    called once per distinct value.
+    Parameters
+    ----------
+    source : path, bytes-like, binary file object, or a list of them
+        What :func:`corvane.open` takes, or a list of such sources: their rows follow one another,
+        and ``message`` counts within each one's file.
+    columns : str or sequence of str, optional
+        The keys to read (None: every key); ``"#2#key"`` names the second occurrence alone.
+    filters : mapping, optional
+        Maps a key to a value, a list of values, a ``slice(low, high)`` (both ends included,
+        either may be None) or a callable taking one value; a row is kept when every filter
+        passes, and a missing value never passes. Values, lists and ranges on a key met once per
+        subset are tested inside the decoder, before any row reaches Python; a callable is called
+        once per distinct value.
+    flat : bool, default False
+        One row per subset with every occurrence as its own column (``"airTemperature"``,
+        ``"#2#airTemperature"``, ...).
+    tables, errors
+        As for :func:`corvane.open`; with ``errors="keep"`` a bad message gives no rows.
+    workers : int, optional
+        Decodes files, or blocks of messages of a file, in this many threads (the decoder runs
+        without the interpreter lock) and keeps their order.
+    messages : iterable of int, optional
+        Reads only the messages of these indices (as :attr:`Message.index` counts them), of each
+        source.
 
-    Dtypes: float64 for numbers (NaN when missing), the nullable ``Int64`` for code and flag
-    tables and ``WMO_station_id`` (``<NA>`` when missing), str objects (None when missing) for
-    texts, datetime64 for ``data_datetime``.
+    Returns
+    -------
+    pandas.DataFrame
+        float64 for numbers (NaN when missing), the nullable ``Int64`` for code and flag tables
+        and ``WMO_station_id`` (``<NA>`` when missing), str objects (None when missing) for texts,
+        datetime64 for ``data_datetime``.
 
-    ``tables`` and ``errors`` are as for :func:`corvane.open`; with ``errors="keep"`` a bad
-    message gives no rows. ``workers=N`` decodes files, or blocks of messages of a file, in N
-    threads (the decoder runs without the interpreter lock) and keeps their order.
+    Raises
+    ------
+    ImportError
+        When pandas is not installed.
+    BufrError
+        For the first bad message with ``errors="raise"``.
+    TypeError, ValueError
+        For columns that are no key names, filters that are no mapping, a range with a step, or
+        a number of workers below 1.
 
-    >>> corvane.read("synop.bufr", columns=["WMO_station_id", "airTemperature"],
-    ...              filters={"airTemperature": slice(273.15, None)})
+    Examples
+    --------
+    >>> frame = corvane.read(corvane.sample_path(), columns=["WMO_station_id", "airTemperature"],
+    ...                      filters={"airTemperature": slice(273.15, None)})
+    >>> print(frame.shape, list(frame.columns))
+    (960, 4) ['message', 'subset', 'WMO_station_id', 'airTemperature']
+    >>> print(frame.loc[0, "WMO_station_id"], frame.loc[0, "airTemperature"])
+    10037 286.65
     """
     pandas = pandas_module()
     if workers is not None and (not isinstance(workers, int) or workers < 1):
         raise ValueError(f"workers={workers!r}: use a positive number of threads")
     plan = Plan.make(columns, filters, flat)
     sources = list(source) if isinstance(source, (list, tuple)) else [source]
+    chosen = None if messages is None else list(messages)
 
     def open_source(one: Source) -> BufrFile:
         return open_bufr(one, tables=tables, errors=errors)
 
     threads = workers or 1
     if threads == 1:
-        parts = [plan.frame(pandas, bufr, None) for bufr in map(open_source, sources)]
+        parts = [plan.frame(pandas, bufr, chosen) for bufr in map(open_source, sources)]
     else:
         # Threads start only for work they can share: one small file stays on this one.
         with concurrent.futures.ThreadPoolExecutor(threads) as pool:
             files = list(pool.map(open_source, sources)) if len(sources) != 1 else [open_source(sources[0])]
-            blocks = [(bufr, block) for bufr in files for block in message_blocks(bufr, threads, len(files))]
+            blocks = [(bufr, block) for bufr in files
+                      for block in message_blocks(bufr, threads, len(files), chosen)]
             if len(blocks) == 1:
                 parts = [plan.frame(pandas, *blocks[0])]
             else:
@@ -107,13 +131,16 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
     return concat(pandas, parts)
 
 
-def message_blocks(bufr: BufrFile, threads: int, files: int) -> List[Optional[range]]:
-    """The blocks of messages that threads take from one file of `files`; None is all of it."""
-    count = len(bufr._entries)
+def message_blocks(bufr: BufrFile, threads: int, files: int,
+                   messages: Optional[Sequence[int]]) -> List[Optional[Sequence[int]]]:
+    """The blocks of `messages` (None: all) that threads take from one file of `files`; None is
+    all of it."""
+    every: Sequence[int] = range(len(bufr._entries)) if messages is None else messages
+    count = len(every)
     if files >= threads * _BLOCKS_PER_WORKER or count == 0:
-        return [None]
+        return [messages]
     size = max(MIN_BLOCK, math.ceil(count * files / (threads * _BLOCKS_PER_WORKER)))
-    return [range(start, min(start + size, count)) for start in range(0, count, size)]
+    return [every[start:start + size] for start in range(0, count, size)]
 
 
 def concat(pandas: Any, parts: List[Any]) -> Any:
@@ -134,67 +161,6 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
             if name in part.columns and part[name].dtype != dtype and not part[name].notna().any():
                 parts[index] = part.astype({name: dtype})
     return pandas.concat(parts, ignore_index=True)
-
-
-@dataclass
-class Filter:
-    """One entry of ``filters``, and what the decoder can test of it; :meth:`Plan.make` has
-    refused a range with a step."""
-
-    column: str
-    test: FilterValue
-
-    def native(self) -> Optional[tuple]:
-        """The filter as the decoder takes it, or None when only Python can apply it."""
-        test = self.test
-        if callable(test) or self.column in COMPUTED:
-            return None
-        if isinstance(test, slice):
-            if not all(_is_number(end) for end in (test.start, test.stop) if end is not None):
-                return None
-            low = None if test.start is None else float(test.start)
-            high = None if test.stop is None else float(test.stop)
-            return (self.column, [], [], low, high, True)
-        values = list(test) if isinstance(test, (list, tuple, set, frozenset)) else [test]
-        numbers = [float(value) for value in values if _is_number(value)]
-        texts = [value for value in values if isinstance(value, str)]
-        if len(numbers) + len(texts) != len(values):
-            return None
-        return (self.column, sorted(numbers), texts, None, None, False)
-
-    def mask(self, pandas: Any, values: Any) -> np.ndarray:
-        """Which of the row values pass."""
-        series = pandas.Series(values, copy=False)
-        present = series.notna().to_numpy()
-        test = self.test
-        if callable(test):
-            codes, uniques = pandas.factorize(series, use_na_sentinel=True)
-            passing = np.fromiter((bool(test(_plain(value))) for value in uniques), dtype=bool, count=len(uniques))
-            return present & np.append(passing, False)[codes]
-        if isinstance(test, slice):
-            passing = present.copy()
-            if test.start is not None:
-                passing &= (series >= _comparable(pandas, series, test.start)).to_numpy(dtype=bool, na_value=False)
-            if test.stop is not None:
-                passing &= (series <= _comparable(pandas, series, test.stop)).to_numpy(dtype=bool, na_value=False)
-            return passing
-        wanted = list(test) if isinstance(test, (list, tuple, set, frozenset)) else [test]
-        wanted = [_comparable(pandas, series, value) for value in wanted]
-        return present & series.isin(wanted).to_numpy(dtype=bool)
-
-
-def _is_number(value: Any) -> bool:
-    return isinstance(value, (int, float, np.integer, np.floating)) and not isinstance(value, np.timedelta64)
-
-
-def _plain(value: Any) -> Any:
-    return value.item() if isinstance(value, np.generic) else value
-
-
-def _comparable(pandas: Any, series: Any, value: Any) -> Any:
-    if series.dtype.kind == "M" and not isinstance(value, pandas.Timestamp):
-        return pandas.Timestamp(value)
-    return value
 
 
 @dataclass
@@ -231,7 +197,7 @@ class Plan:
             plan.keys = keys
         return plan
 
-    def decode(self, bufr: BufrFile, messages: Optional[range]) -> Tuple[Any, List[Filter]]:
+    def decode(self, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Tuple[Any, List[Filter]]:
         """The columns of the messages, and the filters that the decoder could not apply.
 
         A value filter on a bare key is exact in the decoder only when the key occurs once per
@@ -239,18 +205,18 @@ class Plan:
         are decoded, so the few calls that guessed wrong decode again without those filters.
         """
         native = {test.column: test.native() for test in self.filters}
-        pushed = {column for column, tuple_ in native.items() if tuple_ is not None}
+        pushed = {column for column, record in native.items() if record is not None}
         while True:
-            table = bufr._columns(keys=self.keys, filters=[native[column] for column in pushed] or None,
-                                  messages=messages)
+            table = bufr.table(self.keys, filters={test.column: test.test for test in self.filters
+                                                   if test.column in pushed} or None, messages=messages)
             repeated = set() if self.flat else {column for column in pushed
-                                                 if _OCCURRENCE.fullmatch(column) is None
+                                                 if OCCURRENCE.fullmatch(column) is None
                                                  and f"#2#{column}" in table.names}
             if not repeated:
                 return table, [test for test in self.filters if test.column not in pushed]
             pushed -= repeated
 
-    def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[range]) -> Any:
+    def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Any:
         table, left = self.decode(bufr, messages)
         columns = Columns(table)
         if self.flat:
@@ -261,7 +227,7 @@ class Plan:
             wanted = self.keys if self.keys is not None else columns.keys()
             keys = [key for key in wanted if key not in COMPUTED]
             rows = Rows(table, columns, keys,
-                        lambda index: list(bufr._columns(keys=self.keys, messages=[index]).names))
+                        lambda index: list(bufr.table(self.keys, messages=[index]).names))
             names = self.columns if self.columns is not None else keys
             values = {key: rows.key(key) for key in keys}
 
@@ -285,205 +251,6 @@ class Plan:
                                  for name, array in data.items()}, copy=False)
 
 
-class Columns:
-    """The occurrence columns of a decoded table, by key."""
-
-    def __init__(self, table: Any) -> None:
-        self.table = table
-        self.by_key: Dict[str, List[str]] = {}
-        self.info: Dict[str, dict] = {}
-        for name in table.names[2:]:
-            info = table.info(name)
-            self.info[name] = info
-            self.by_key.setdefault(info["key"], []).append(name)
-
-    def keys(self) -> List[str]:
-        return list(self.by_key)
-
-    def occurrences(self, key: str) -> List[str]:
-        """The columns a chosen key reads: every occurrence of "key", the one of "#n#key"."""
-        if _OCCURRENCE.fullmatch(key):
-            return [key] if key in self.info else []
-        return self.by_key.get(key, [])
-
-    def flat_names(self, chosen: Optional[List[str]]) -> List[str]:
-        if chosen is None:
-            return list(self.info)
-        names: List[str] = []
-        for name in chosen:
-            if name in COMPUTED:
-                names.append(name)
-            else:
-                found = sorted(self.occurrences(name), key=lambda column: self.info[column]["rank"])
-                names.extend(found or [name])
-        return names
-
-
-class Rows:
-    """The rows of one table: a row per subset, or per occurrence of the repeated group.
-
-    A subset's chosen values are walked in column order; a row ends where a chosen key comes
-    again since the row began, and every key keeps its last value on the rows after. A key that
-    comes again right after itself while the row still lacks a chosen key is the same quantity
-    measured again (a SYNOP temperature at another sensor height): its value, when present,
-    replaces the row's instead of starting a row, as pdbufr reads such subsets. Columns
-    hold no trace of where an occurrence is absent, so a column whose values are all missing in
-    a message counts as absent from it, and a row whose new values are all missing is dropped
-    (a subset's first row stays). Messages that hold the same columns share one walk, planned
-    on the column names and applied to whole columns: the rows of a message never depend on
-    the other messages of the table. A table orders its columns as its first messages hold
-    them, so `order` gives the columns of one message in its own order.
-    """
-
-    def __init__(self, table: Any, columns: Optional[Columns], keys: List[str],
-                 order: Callable[[int], List[str]] = lambda index: []) -> None:
-        self.table = table
-        self.message = column_of(table, "message")
-        self.subset = column_of(table, "subset")
-        self.groups: List[Walk] = []
-        self.single: Dict[str, str] = {}
-        if columns is None:
-            return
-        owner = {name: key for key in keys for name in columns.occurrences(key)}
-        if all(len(columns.occurrences(key)) <= 1 for key in keys):
-            self.single = {key: names[0] for key in keys for names in [columns.occurrences(key)] if names}
-            return
-        names = [name for name in table.names[2:] if name in owner]
-        rows = table.rows
-        starts = np.flatnonzero(np.r_[True, self.message[1:] != self.message[:-1]]) if rows else np.zeros(0, np.intp)
-        present = np.empty((len(starts), len(names)), dtype=bool)
-        for column, name in enumerate(names):
-            present[:, column] = np.logical_or.reduceat(~missing(column_of(table, name)), starts) if rows else False
-        kinds, kind_of_message = np.unique(present, axis=0, return_inverse=True)
-        kind_of_row = np.repeat(kind_of_message.reshape(-1), np.diff(np.r_[starts, rows]))
-        positions = []
-        first_of_kind = np.unique(kind_of_message.reshape(-1), return_index=True)[1]
-        for kind, found in enumerate(kinds):
-            held = {name for name, there in zip(names, found) if there}
-            walk = Walk(in_message_order(names, order(int(self.message[starts[first_of_kind[kind]]]))), held,
-                        owner, np.flatnonzero(kind_of_row == kind))
-            walk.plan_rows(table)
-            self.groups.append(walk)
-            positions.append(np.repeat(walk.rows, len(walk.steps))[walk.keep])
-        self.order = np.argsort(np.concatenate(positions), kind="stable") if positions else np.zeros(0, np.intp)
-        source_rows = np.concatenate(positions)[self.order] if positions else np.zeros(0, np.intp)
-        self.message = self.message[source_rows]
-        self.subset = self.subset[source_rows]
-
-    def key(self, key: str) -> np.ndarray:
-        """The values of a chosen key on every row."""
-        if not self.groups:
-            name = self.single.get(key)
-            return column_of(self.table, name) if name is not None else _absent(self.table.rows)
-        arrays = {name: column_of(self.table, name) for walk in self.groups for step in walk.steps
-                  for name in step.get(key, [])}
-        kinds = {array.dtype for array in arrays.values()}
-        dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
-                 else np.dtype(np.float64))
-        parts = [walk.values(key, arrays, dtype) for walk in self.groups]
-        return np.concatenate(parts)[self.order]
-
-    def column(self, columns: Columns, name: str) -> np.ndarray:
-        return column_of(self.table, name) if name in columns.info else _absent(self.table.rows)
-
-
-def in_message_order(names: List[str], order: List[str]) -> List[str]:
-    position = {name: index for index, name in enumerate(order)}
-    return sorted(names, key=lambda name: position.get(name, len(position)))
-
-
-class Walk:
-    """The rows of the messages that hold the same chosen columns: `steps` maps each chosen
-    key to its columns on each row of a subset (the last present one counts), `fresh` lists
-    the columns each row begins."""
-
-    def __init__(self, names: List[str], held: Set[str], owner: Dict[str, str], rows: np.ndarray) -> None:
-        self.rows = rows
-        self.steps: List[Dict[str, List[str]]] = []
-        self.fresh: List[List[str]] = []
-        every_key = {owner[name] for name in held}
-        current: Dict[str, List[str]] = {}
-        fresh: List[str] = []
-        fresh_keys = set()
-        last_key = None
-        for name in names:
-            key = owner[name]
-            if name not in held:
-                # Absent here, but it still separates what comes before from what comes after.
-                last_key = key
-                continue
-            # An absent occurrence just before leaves nothing to measure again.
-            if key == last_key and key in current and len(current) < len(every_key):
-                current[key] = current[key] + [name]
-            else:
-                if key in fresh_keys:
-                    self.steps.append(dict(current))
-                    self.fresh.append(fresh)
-                    fresh, fresh_keys = [], set()
-                current[key] = [name]
-                fresh_keys.add(key)
-            fresh.append(name)
-            last_key = key
-        self.steps.append(current)
-        self.fresh.append(fresh)
-        self.keep = np.ones(0, dtype=bool)
-
-    def plan_rows(self, table: Any) -> None:
-        present = np.ones((len(self.rows), len(self.steps)), dtype=bool)
-        for step, names in enumerate(self.fresh[1:], 1):
-            found = np.zeros(len(self.rows), dtype=bool)
-            for name in names:
-                found |= ~missing(column_of(table, name)[self.rows])
-            present[:, step] = found
-        self.keep = present.ravel()
-
-    def values(self, key: str, arrays: Dict[str, np.ndarray], dtype: np.dtype) -> np.ndarray:
-        out = np.empty((len(self.rows), len(self.steps)), dtype=dtype)
-        for step, names in enumerate(self.steps):
-            if key not in names:
-                out[:, step] = _blank(dtype)
-                continue
-            chain = names[key]
-            value = _converted(arrays[chain[0]][self.rows], dtype)
-            for name in chain[1:]:
-                again = _converted(arrays[name][self.rows], dtype)
-                value = np.where(missing(again), value, again)
-            out[:, step] = value
-        return out.ravel()[self.keep]
-
-
-def column_of(table: Any, name: str) -> np.ndarray:
-    """A column of a table that this module alone holds, whose frame may be changed in place: pandas
-    writes into a frame's arrays, copy-on-write or not, so they must be writeable."""
-    return table.array(name, writeable=True)
-
-
-def missing(array: np.ndarray) -> np.ndarray:
-    if array.dtype == np.float64:
-        return np.isnan(array)
-    if array.dtype == np.int64:
-        return array == _MISSING_CODE
-    return np.equal(array, None)
-
-
-def _absent(rows: int) -> np.ndarray:
-    return np.full(rows, np.nan)
-
-
-def _blank(dtype: np.dtype) -> Any:
-    return None if dtype == object else _MISSING_CODE if dtype == np.int64 else np.nan
-
-
-def _converted(array: np.ndarray, dtype: np.dtype) -> np.ndarray:
-    if array.dtype == dtype:
-        return array
-    if array.dtype == np.int64:
-        floats = array.astype(np.float64)
-        floats[array == _MISSING_CODE] = np.nan
-        return floats.astype(dtype)
-    return array.astype(dtype)
-
-
 def as_pandas(pandas: Any, array: Any) -> Any:
     """A column as pandas holds it: code tables as nullable Int64, the rest as they are."""
     if isinstance(array, np.ndarray) and array.dtype == np.int64:
@@ -499,7 +266,7 @@ def _numbers(array: np.ndarray) -> np.ndarray:
     if array.dtype == np.float64:
         return array
     if array.dtype == np.int64:
-        return _converted(array, np.dtype(np.float64))
+        return converted(array, np.dtype(np.float64))
     return np.array([np.nan if value is None else value for value in array], dtype=np.float64)
 
 

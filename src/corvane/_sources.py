@@ -6,9 +6,12 @@ import bz2
 import builtins
 import lzma
 import os
+import pathlib
 import stat
 import zlib
-from typing import IO, List, NamedTuple, Optional, Tuple, Union
+from typing import IO, Iterable, List, NamedTuple, Optional, Union
+
+from ._records import MessageEntry
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
 
@@ -97,6 +100,25 @@ def decompressed(data: bytes, name: Optional[str]) -> Loaded:
     return Loaded(b"".join(parts), name, cut)
 
 
+def sample_path() -> pathlib.Path:
+    """The path of a BUFR file that ships with the package, to try things on.
+
+    The file holds 44 SYNOP messages (edition 4, 1031 reports in all) that the DWD (Deutscher
+    Wetterdienst) sent on 2021-05-16.
+
+    Returns
+    -------
+    pathlib.Path
+
+    Examples
+    --------
+    >>> path = corvane.sample_path()
+    >>> print(path.name, len(corvane.open(path)))
+    dwd-synop-44msgs.bufr 44
+    """
+    return pathlib.Path(__file__).resolve().parent / "data" / "dwd-synop-44msgs.bufr"
+
+
 def _read_path(path: str) -> bytes:
     # A FIFO or a device would block or never end: refuse it, as the native reader does.
     if not stat.S_ISREG(os.stat(path).st_mode):
@@ -127,12 +149,12 @@ def load(source: Source) -> Loaded:
                     f"not {type(source).__name__}")
 
 
-def cut_entries(entries: List[Tuple[int, int, Optional[str]]], end: int,
-                cut: str) -> List[Tuple[int, int, Optional[str]]]:
+def cut_entries(scanned: Iterable[MessageEntry], end: int, cut: str) -> List[MessageEntry]:
     """The messages that scan found, with the cut as the bad message it leaves: the truncated
     message it ends in, or one of no bytes after the last message."""
+    entries = list(scanned)
     if entries:
-        offset, length, error = entries[-1]
-        if error is not None and offset + length == end:
-            return entries[:-1] + [(offset, length, f"{error}: {cut}")]
-    return entries + [(end, 0, cut)]
+        last = entries[-1]
+        if last.error is not None and last.offset + last.length == end:
+            return entries[:-1] + [last._replace(error=f"{last.error}: {cut}")]
+    return entries + [MessageEntry(len(entries), end, 0, cut)]

@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Dict, List, NamedTuple, Optional, Sequence, Tu
 import _corvane
 
 from . import _core
+from ._records import TableLayer
 
 if TYPE_CHECKING:
     from ._file import Message
@@ -22,7 +23,7 @@ _ARCHIVE = pathlib.Path(__file__).resolve().parent / "data" / "bufr_tables.bin"
 _ARCHIVE_MAGIC = b"CVTABLES"
 #: Directories of extra tables for every process that names no tables itself.
 ENVIRONMENT = "CORVANE_TABLES"
-_Layers = Tuple[Tuple[str, str], ...]
+_Layers = Tuple[TableLayer, ...]
 _default_native: Dict[_Layers, _core.Tables] = {}
 _default_lock = threading.Lock()
 
@@ -104,25 +105,39 @@ class Tables:
     message from its section 1 (master table version, centre, sub-centre, local table version)
     as an ecCodes definitions root chooses them. A message of a newer master version than any
     at hand is decoded with the newest (each version keeps the entries of those before it):
-    see :attr:`Message.tables_fallback`. A path is told apart by what it holds:
+    see :attr:`Message.tables_fallback`. Each table choice is loaded once, when a message first
+    needs it, and kept, so one ``Tables`` can serve many files.
 
-    - an ecCodes definitions root (a directory with ``bufr/tables/``): chosen per message;
-    - an ecCodes table directory (with ``element.table``): one set for every message;
-    - a WMO BUFR4 directory (with ``BUFRCREX_TableB_en_*.csv``): one set for every message;
-    - a packed table archive file, as the package ships.
+    Parameters
+    ----------
+    source : str, os.PathLike or _corvane.TableSet, optional
+        A path, told apart by what it holds: an ecCodes definitions root (a directory with
+        ``bufr/tables/``), chosen per message; an ecCodes table directory (with
+        ``element.table``) or a WMO BUFR4 directory (with ``BUFRCREX_TableB_en_*.csv``), one set
+        for every message; or a packed table archive file, as the package ships. A
+        ``_corvane.TableSet`` is used for every message.
+    extra : sequence of str or os.PathLike, optional
+        Directories whose definitions come before those of ``source`` for every message, the
+        first directory first: ecCodes files (``element.table``, ``sequence.def``,
+        ``codetables/``, any of them) or WMO BUFR4 CSV files, such as the local tables of a
+        centre that no release has. With neither argument, the directories of the
+        ``CORVANE_TABLES`` environment variable (separated by ``os.pathsep``) are the extra ones.
 
-    A ``_corvane.TableSet`` is used for every message. ``extra`` names directories whose
-    definitions come before those of ``source`` for every message, the first directory first:
-    ecCodes files (``element.table``, ``sequence.def``, ``codetables/``, any of them) or WMO
-    BUFR4 CSV files, such as the local tables of a centre that no release has. With neither
-    argument, the directories of the ``CORVANE_TABLES`` environment variable (separated by
-    ``os.pathsep``) are the extra ones. Each table choice is loaded once, when a message first
-    needs it, and kept, so one ``Tables`` can serve many files:
+    Raises
+    ------
+    FileNotFoundError
+        For a path that does not exist.
+    ValueError
+        For a path that holds no tables corvane knows, or tables that cannot be read.
+    TypeError
+        For a source of another type, or ``extra`` given as one string.
 
-    >>> tables = corvane.Tables(extra=["my-centre-tables"])   # holds an element.table
-    >>> for path in paths:
-    ...     for message in corvane.open(path, tables=tables):
-    ...         ...
+    Examples
+    --------
+    >>> tables = corvane.Tables()
+    >>> for path in [corvane.sample_path()]:
+    ...     print(sum(message.subsets for message in corvane.open(path, tables=tables)))
+    1031
     """
 
     __slots__ = ("_native", "kind", "path", "extra", "_source", "_used")
@@ -137,7 +152,7 @@ class Tables:
             raise TypeError("extra takes a list of directories, such as extra=['my-tables']")
         self.extra = [os.fspath(path) for path in (_environment_extra() if from_environment else extra or [])]
         origin = ENVIRONMENT if from_environment else "extra"
-        layers = tuple((_layout_of_extra(pathlib.Path(path), origin), path) for path in self.extra)
+        layers = tuple(TableLayer(_layout_of_extra(pathlib.Path(path), origin), path) for path in self.extra)
         if source is None:
             self.kind = "packed"
             self.path = str(_ARCHIVE)
@@ -162,8 +177,14 @@ class Tables:
     def describe(self) -> str:
         """Where the tables come from, in one line.
 
-        >>> corvane.Tables(extra=["local"]).describe()
-        'packed tables: ecCodes 2.28 and 2.50 BUFR tables (...) (.../bufr_tables.bin), extra tables first: local'
+        Returns
+        -------
+        str
+
+        Examples
+        --------
+        >>> corvane.Tables().describe()
+        'packed tables: ecCodes 2.28 and 2.50 BUFR tables (...) (.../bufr_tables.bin)'
         """
         text = _DESCRIPTIONS[self.kind]
         if self._native.label:
@@ -175,27 +196,55 @@ class Tables:
     def sources(self) -> Optional[str]:
         """For the packed tables, where each master version and the local tables come from.
 
+        Returns
+        -------
+        str or None
+            One line per version; None for tables that are not packed.
+
+        Examples
+        --------
         >>> print(corvane.Tables().sources())
         master table 0:
-          ...
+          version 0: Table B and D: ecCodes 2.50; code and flag tables: none
+        ...
         """
         return self._native.sources
 
     def newest_master_version(self) -> Optional[int]:
-        """The newest version of WMO master table 0 at hand, which newer messages are decoded with;
-        None for one set for every message.
+        """The newest version of WMO master table 0 at hand, which newer messages are decoded with.
 
+        Returns
+        -------
+        int or None
+            None for one set for every message.
+
+        Examples
+        --------
         >>> corvane.Tables().newest_master_version()
         46
         """
         chosen = self._native.chosen(0, 255, 0, 0, 0)
-        return chosen[1] if chosen and chosen[0] else None
+        return chosen.master_version if chosen and chosen.master_found else None
 
     def used(self, message: "Message") -> TablesUsed:
         """What a message is decoded with, and whether that is a fallback to the newest version.
 
-        >>> corvane.Tables().used(message)
-        TablesUsed(text='WMO 46 (message says 50), local centre 98 subcentre 0 version 2', fallback=True, master_version=46)
+        Parameters
+        ----------
+        message : Message
+            A message of a file opened with these tables.
+
+        Returns
+        -------
+        TablesUsed
+            ``text`` (as :attr:`Message.tables` gives it), ``fallback`` (as
+            :attr:`Message.tables_fallback`) and ``master_version``, the version used.
+
+        Examples
+        --------
+        >>> tables = corvane.Tables()
+        >>> tables.used(corvane.open(corvane.sample_path(), tables=tables)[0])
+        TablesUsed(text='WMO 18', fallback=False, master_version=18)
         """
         if message.master_version is None:
             return TablesUsed(None, False, None)
@@ -211,17 +260,17 @@ class Tables:
         chosen = self._native.chosen(master_table, version, centre, subcentre, local_version)
         if chosen is None:
             return TablesUsed(self.describe(), False, None)
-        master_found, used, local_found = chosen
+        used = chosen.master_version
         absent = "not packed" if self.kind == "packed" else "not in the definitions root"
         text = f"WMO {used}" if master_table == 0 else f"master table {master_table} version {used}"
-        if not master_found:
+        if not chosen.master_found:
             return TablesUsed(f"{text} {absent}", False, None)
         fallback = used != version
         if fallback:
             text += f" (message says {version})"
         if local_version:
             text += f", local centre {centre} subcentre {subcentre} version {local_version}"
-            text += "" if local_found else f" {absent}"
+            text += "" if chosen.local_found else f" {absent}"
         if self.extra:
             text += f", extra tables first: {', '.join(self.extra)}"
         return TablesUsed(text, fallback, used)

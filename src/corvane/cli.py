@@ -218,14 +218,14 @@ def command_get(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
         out.write(" ".join(name.rjust(width) for name, width in zip(header, widths)) + "\n")
         emit = lambda row: out.write(" ".join(
             _cell(cell).rjust(width) for cell, width in zip(row, widths)) + "\n")
-    count = len(bufr._entries)
+    count = len(bufr)  # errors='keep': every message counts
     failed = 0
     progress = Progress(count)
     try:
         for start in range(0, count, _GET_BLOCK):
-            table = bufr._columns(keys=keys, messages=range(start, min(start + _GET_BLOCK, count)))
-            for index, offset, reason in table.errors:
-                print(f"corvane: message {index} at byte {offset}: {reason}", file=sys.stderr)
+            table = bufr.table(keys, messages=range(start, min(start + _GET_BLOCK, count)))
+            for error in table.errors:
+                print(f"corvane: message {error.index} at byte {error.offset}: {error.reason}", file=sys.stderr)
             failed += len(table.errors)
             present = set(table.names)
             columns = [table.array("message").tolist(), table.array("subset").tolist()]

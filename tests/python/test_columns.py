@@ -9,6 +9,7 @@ import pytest
 
 import corvane
 from corvane import _core
+from corvane._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
 from conftest import DATA, read_bufr
 
 np = pytest.importorskip("numpy")
@@ -42,8 +43,8 @@ def cell(array, row):
 def test_columns_hold_what_the_values_hold(name):
     data = read_bufr(name)
     # Three messages of a large file are enough.
-    offset, length, _ = corvane.open(data)._entries[:3][-1]
-    bufr = corvane.open(data[:offset + length])
+    last = corvane.open(data)[:3][-1]
+    bufr = corvane.open(data[:last.offset + last.length])
     expected = rows_from_values(bufr)
     arrays = bufr.to_numpy()
     assert list(arrays)[:2] == ["message", "subset"]
@@ -72,7 +73,7 @@ def test_columns_fail_as_the_values_fail_for_every_test_file_and_its_mutations()
         for data in mutations(path.read_bytes()):
             bufr = corvane.open(data, errors="keep")
             failed = [(m.index, m.offset, m.error) for m in bufr if m.error is not None]
-            assert bufr._columns().errors == failed, path.name
+            assert bufr.table().errors == failed, path.name
             raising = corvane.open(data)
             if failed:
                 with pytest.raises(corvane.BufrError) as by_values:
@@ -95,8 +96,8 @@ def test_keys_messages_and_filters_choose_columns_and_rows():
     for name, array in one.items():
         np.testing.assert_array_equal(array, chosen[name][chosen["message"] == 5])
 
-    table = bufr._columns(["stationNumber"], [("airTemperature", [], [], 284.0, 288.0, True),
-                                              ("stationType", [0.0, 2.0], [], None, None, False)], messages=[5, 30, 31])
+    table = bufr.table(["stationNumber"], filters={"airTemperature": slice(284.0, 288.0), "stationType": [0, 2]},
+                       messages=[5, 30, 31])
     temperature, kind = everything["airTemperature"], everything["stationType"]
     kept = np.isin(everything["message"], [5, 30, 31]) & (temperature >= 284) & (temperature <= 288) & np.isin(kind, [0, 2])
     assert 0 < kept.sum() < np.isin(everything["message"], [5, 30, 31]).sum()
@@ -124,7 +125,7 @@ def test_arrow_holds_the_numpy_values_and_outlives_the_file():
                           (None if values[row] == _core.MISSING_CODE else int(values[row]))
                           for row in range(len(values))], name
     np.testing.assert_array_equal(array, arrays["airTemperature"])
-    nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr"))._columns(filters=[("day", [], [], 40.0, None, True)])
+    nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr")).table(filters={"day": slice(40.0, None)})
     assert pa.table(nothing).num_rows == 0
 
 
@@ -149,8 +150,8 @@ def test_numpy_cannot_write_the_memory_that_arrow_shares():
 def test_ctrl_c_stops_a_long_decode_quickly():
     bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
     # The same messages again and again, every row filtered out: minutes of work, no memory.
-    entries = bufr._entries * 100000
-    nothing = [("latitude", [], [], 1000.0, None, True)]
+    entries = list(bufr._entries) * 100000
+    nothing = [ColumnFilter("latitude", [], [], 1000.0, None, True)]
     timer = threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT))
     start = time.monotonic()
     timer.start()
@@ -160,3 +161,23 @@ def test_ctrl_c_stops_a_long_decode_quickly():
     finally:
         timer.cancel()
     assert time.monotonic() - start < 5
+
+
+def test_the_native_module_speaks_in_records_and_columns_may_be_called_keys():
+    data = read_bufr("dwd-synop-44msgs.bufr")
+    entries = _core.scan(data)
+    second = entries[1]
+    assert isinstance(second, MessageEntry) and second.index == 1 and second.error is None
+    assert [entry[:3] for entry in entries] == [(m.index, m.offset, m.length) for m in corvane.open(data)]
+    metadata = _core.parse(data, second.offset, second.length)
+    assert isinstance(metadata, MessageMetadata)
+    assert (metadata.edition, metadata.data_category, metadata.subsets) == (4, 0, corvane.open(data)[1].subsets)
+    broken = corvane.open(data[:second.offset + second.length // 2], errors="keep")
+    assert broken.table().errors == [MessageError(1, second.offset, broken[1].error)]
+    message = broken[0]
+    np.testing.assert_array_equal(message.to_numpy(keys=["airTemperature"])["airTemperature"],
+                                  message.to_numpy(columns=["airTemperature"])["airTemperature"])
+    with pytest.raises(TypeError, match="not both"):
+        message.to_numpy(columns=["airTemperature"], keys=["airTemperature"])
+    with pytest.raises(TypeError, match="not both"):
+        broken.to_arrow(columns=["airTemperature"], keys=["airTemperature"])

@@ -1,43 +1,22 @@
-// ColumnTable, the columns of many messages, and decode_columns, which fills one with the
-// interpreter released. NumPy and Arrow read the columns' memory without a copy.
+// ColumnTable, the columns of many messages, which decode_columns() makes. NumPy and Arrow
+// read the columns' memory without a copy.
 #include <bit>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bindings/corvane/column_table.hpp"
+#include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "columns/arrow_stream.hpp"
-#include "columns/columns.hpp"
 
 namespace corvane::py::core {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "NumPy type strings below are little-endian");
-
-// A decode gives the interpreter back this often, so that signals are seen and other threads run.
-constexpr auto kSlice = std::chrono::milliseconds(20);
-
-// A table and its columns by name, shared by the ColumnTable object, the arrays made from it and
-// the Arrow streams it exported.
-struct SharedTable {
-    explicit SharedTable(ColumnTable decoded) : table(std::move(decoded)) {
-        for (std::size_t i = 0; i < table.columns.size(); ++i) by_name.emplace(table.columns[i].info.name, i);
-    }
-    ColumnTable table;
-    std::unordered_map<std::string_view, std::size_t> by_name;
-};
-
-// Arrow takes the buffers it is given as immutable: a table lends its memory to Arrow, or to
-// NumPy for writing (a table that corvane.read alone holds), never to both.
-struct TableState {
-    std::shared_ptr<SharedTable> shared;
-    bool lent_to_arrow = false;
-    bool lent_for_writing = false;
-};
 
 // The memory of one numeric column, as NumPy's array interface describes it.
 struct ColumnMemory {
@@ -227,8 +206,9 @@ PyObject* get_errors(PyObject* self, void*) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(errors.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        PyObject* item = Py_BuildValue("(nnN)", static_cast<Py_ssize_t>(errors[i].index),
-                                       static_cast<Py_ssize_t>(errors[i].offset), new_str(errors[i].text));
+        PyObject* item = new_record(records().message_error,
+                                    {to_python(std::uint64_t{errors[i].index}), to_python(std::uint64_t{errors[i].offset}),
+                                     new_str(errors[i].text)});
         if (item == nullptr) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
     }
@@ -257,7 +237,7 @@ PyMethodDef table_methods[] = {
 PyGetSetDef table_getset[] = {
     {"names", guarded<get_names>, nullptr, "The column names: 'message', 'subset', then key occurrences.", nullptr},
     {"rows", guarded<get_rows>, nullptr, "The number of rows, one per subset kept.", nullptr},
-    {"errors", guarded<get_errors>, nullptr, "(index, offset, text) of every message that gave no rows.", nullptr},
+    {"errors", guarded<get_errors>, nullptr, "A MessageError for every message that gave no rows.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -270,189 +250,9 @@ PyType_Slot table_slots[] = {
     {0, nullptr},
 };
 
-// Calls `each` with every item of `iterable` (borrowed for the call); false on the first failure.
-template <class Each>
-bool for_each_item(PyObject* iterable, Each each) {
-    Ref iterator(PyObject_GetIter(iterable));
-    if (!iterator) return false;
-    while (PyObject* item = PyIter_Next(iterator.get())) {
-        const Ref owned(item);
-        if (!each(item)) return false;
-    }
-    return !PyErr_Occurred();
-}
-
-bool to_text(PyObject* object, const char* what, std::string& out) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_Check(object) ? PyUnicode_AsUTF8AndSize(object, &size) : nullptr;
-    if (text == nullptr) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_TypeError, "%s must be str", what);
-        return false;
-    }
-    out.assign(text, static_cast<std::size_t>(size));
-    return true;
-}
-
-bool is_none(PyObject* object) {
-    const Ref none(new_none());
-    return object == nullptr || object == none.get();
-}
-
-bool to_optional_number(PyObject* object, std::optional<double>& out) {
-    if (is_none(object)) return true;
-    const double value = PyFloat_AsDouble(object);
-    if (value == -1.0 && PyErr_Occurred()) return false;
-    out = value;
-    return true;
-}
-
-// (column, numbers, texts, low, high, is_range), as ColumnFilter holds them.
-bool to_filter(PyObject* item, ColumnFilter& out) {
-    PyObject* column;
-    PyObject* numbers;
-    PyObject* texts;
-    PyObject* low;
-    PyObject* high;
-    int range = 0;
-    // No '#' formats: wheels built with newer headers would ask 3.10 for the old length type.
-    if (!PyTuple_Check(item) || !PyArg_ParseTuple(item, "OOOOOp", &column, &numbers, &texts, &low, &high, &range)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a filter is a (column, numbers, texts, low, high, is_range) tuple");
-        return false;
-    }
-    if (!to_text(column, "a filter column", out.column)) return false;
-    out.range = range != 0;
-    return for_each_item(numbers,
-                         [&](PyObject* number) {
-                             const double value = PyFloat_AsDouble(number);
-                             if (value == -1.0 && PyErr_Occurred()) return false;
-                             out.numbers.push_back(value);
-                             return true;
-                         }) &&
-           for_each_item(texts,
-                         [&](PyObject* text) {
-                             std::string value;
-                             if (!to_text(text, "a filter text", value)) return false;
-                             out.texts.push_back(std::move(value));
-                             return true;
-                         }) &&
-           to_optional_number(low, out.low) && to_optional_number(high, out.high);
-}
-
-bool to_request(PyObject* keys, PyObject* filters, ColumnRequest& out) {
-    if (!is_none(keys)) {
-        out.keys.emplace();
-        if (!for_each_item(keys, [&](PyObject* key) {
-                std::string name;
-                if (!to_text(key, "a key", name)) return false;
-                out.keys->push_back(std::move(name));
-                return true;
-            })) {
-            return false;
-        }
-    }
-    if (is_none(filters)) return true;
-    return for_each_item(filters, [&](PyObject* item) {
-        ColumnFilter filter;
-        if (!to_filter(item, filter)) return false;
-        out.filters.push_back(std::move(filter));
-        return true;
-    });
-}
-
-// A message of the buffer as scan() found it, with its index in the file.
-struct Entry {
-    std::size_t index = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    std::optional<std::string> error;
-};
-
-// (offset, length, error) as scan() gives them, the index being the position in `entries`, or
-// (index, offset, length, error) for a part of a file.
-bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& out) {
-    return for_each_item(entries, [&](PyObject* item) {
-        Entry entry;
-        entry.index = out.size();
-        PyObject* error;
-        unsigned long long offset = 0, length = 0;
-        Py_ssize_t index = 0;
-        const Py_ssize_t size = PyTuple_Check(item) ? PyTuple_Size(item) : -1;
-        const bool parsed = size == 3   ? PyArg_ParseTuple(item, "KKO", &offset, &length, &error) != 0
-                            : size == 4 ? PyArg_ParseTuple(item, "nKKO", &index, &offset, &length, &error) != 0
-                                        : false;
-        if (!parsed) {
-            if (!PyErr_Occurred()) {
-                PyErr_SetString(PyExc_TypeError, "an entry is (offset, length, error) or (index, offset, length, error)");
-            }
-            return false;
-        }
-        if (size == 4) {
-            if (index < 0) {
-                PyErr_SetString(PyExc_ValueError, "a message index must not be negative");
-                return false;
-            }
-            entry.index = static_cast<std::size_t>(index);
-        }
-        if (offset > buffer_size || length > buffer_size - offset) {
-            PyErr_SetString(PyExc_ValueError, "the message range lies outside the data");
-            return false;
-        }
-        entry.offset = offset;
-        entry.length = length;
-        if (!is_none(error)) {
-            entry.error.emplace();
-            if (!to_text(error, "an entry's error", *entry.error)) return false;
-        }
-        out.push_back(std::move(entry));
-        return true;
-    });
-}
-
 }  // namespace
 
-PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[5];
-    std::span<const std::uint8_t> data;
-    std::vector<Entry> entries;
-    ColumnRequest request;
-    if (!parse_arguments({"decode_columns()", {"data", "entries", "tables", "keys", "filters"}, 2}, args, kwargs,
-                         argv) ||
-        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
-        !to_entries(argv[1], data.size(), entries) || !to_request(argv[3], argv[4], request)) {
-        return nullptr;
-    }
-    Result<ColumnBuilder> created = ColumnBuilder::create(request, kPackageDecodeOptions);
-    if (!created) return raise_error(created.error());
-    ColumnBuilder builder = std::move(created).value();
-    builder.expect_messages(entries.size());
-    // The bytes object and the tables stay alive with the call's arguments; nothing below
-    // touches a Python object while the interpreter is released.
-    const TableProvider& tables = unbox<TablesState>(argv[2]).provider;
-    std::optional<BufrError> failure;
-    std::size_t next = 0;
-    while (next < entries.size() && !failure) {
-        {
-            const WithoutGil unlocked;
-            const auto until = std::chrono::steady_clock::now() + kSlice;
-            do {
-                const Entry& entry = entries[next++];
-                if (entry.error) {
-                    builder.add_error(entry.index, entry.offset, *entry.error);
-                } else if (Status added = builder.add_message(entry.index, entry.offset,
-                                                              data.subspan(entry.offset, entry.length), tables);
-                           !added) {
-                    failure.emplace(std::move(added).error());
-                }
-            } while (next < entries.size() && !failure && std::chrono::steady_clock::now() < until);
-        }
-        if (PyErr_CheckSignals() != 0) return nullptr;
-    }
-    if (failure) return raise_error(*failure);
-    std::shared_ptr<SharedTable> shared;
-    {
-        const WithoutGil unlocked;
-        shared = std::make_shared<SharedTable>(std::move(builder).finish());
-    }
+PyObject* new_column_table(std::shared_ptr<SharedTable> shared) {
     return box(types().column_table, TableState{std::move(shared)});
 }
 

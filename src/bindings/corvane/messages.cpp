@@ -1,6 +1,7 @@
 // The module functions: finding messages, reading their sections and decoding their data.
 #include <optional>
 
+#include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "data/decoder.hpp"
@@ -27,16 +28,16 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
     return true;
 }
 
-// The section metadata that the package's Message reads, as one tuple.
-PyObject* metadata_tuple(const BufrMessage& m) {
-    Ref descriptors(to_python(m.unexpanded_descriptors));
-    if (!descriptors) return nullptr;
-    return Py_BuildValue("(iiiiiiiiiNOiiiiii)", m.edition, m.master_table_number, m.originating_centre,
-                         m.originating_subcentre, m.master_tables_version_number, m.local_tables_version_number,
-                         m.data_category, m.number_of_subsets, static_cast<int>(m.observed_data),
-                         PyBool_FromLong(m.compressed_data ? 1 : 0), descriptors.get(),
-                         m.typical_year, m.typical_month, m.typical_day, m.typical_hour, m.typical_minute,
-                         m.typical_second);
+// The section metadata that the package's Message reads, as one MessageMetadata.
+PyObject* metadata_record(const BufrMessage& m) {
+    return new_record(records().message_metadata,
+                      {to_python(m.edition), to_python(m.master_table_number), to_python(m.originating_centre),
+                       to_python(m.originating_subcentre), to_python(m.master_tables_version_number),
+                       to_python(m.local_tables_version_number), to_python(m.data_category),
+                       to_python(m.number_of_subsets), to_python(m.observed_data), to_python(m.compressed_data),
+                       to_python(m.unexpanded_descriptors), to_python(m.typical_year), to_python(m.typical_month),
+                       to_python(m.typical_day), to_python(m.typical_hour), to_python(m.typical_minute),
+                       to_python(m.typical_second)});
 }
 
 }  // namespace
@@ -48,18 +49,14 @@ PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const std::vector<ScannedMessage> found = scan_messages(data);
-    Ref list(PyList_New(static_cast<Py_ssize_t>(found.size())));
-    if (!list) return nullptr;
+    std::vector<Entry> entries(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
-        const ScannedMessage& entry = found[i];
-        Ref error(entry.error ? new_str(entry.error->render()) : new_none());
-        if (!error) return nullptr;
-        PyObject* item = Py_BuildValue("(KKO)", static_cast<unsigned long long>(entry.range.offset),
-                                       static_cast<unsigned long long>(entry.range.length), error.get());
-        if (item == nullptr) return nullptr;
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+        entries[i].index = i;
+        entries[i].offset = found[i].range.offset;
+        entries[i].length = found[i].range.length;
+        if (found[i].error) entries[i].error = found[i].error->render();
     }
-    return list.release();
+    return new_message_entries(std::move(entries));
 }
 
 PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -68,7 +65,7 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!message_argument("parse()", args, kwargs, argv, {"data", "offset", "length"}, bytes)) return nullptr;
     Result<BufrMessage> parsed = parse_any_edition(bytes);
     if (!parsed) return raise_error(parsed.error());
-    return metadata_tuple(*parsed);
+    return metadata_record(*parsed);
 }
 
 PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -95,7 +92,7 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
         values.emplace(decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackageDecodeOptions));
     }
     if (!*values) return raise_error(provider.explain(choice, values->error()));
-    PyObject* metadata = metadata_tuple(*parsed);
+    PyObject* metadata = metadata_record(*parsed);
     if (metadata == nullptr) return nullptr;
     return new_decoded(metadata, std::move(*values).value(), argv[3], **tables);
 }

@@ -1,4 +1,5 @@
 // Module entry of corvane._core.
+#include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "columns/columns.hpp"
@@ -8,17 +9,17 @@ namespace {
 
 PyMethodDef module_functions[] = {
     method<scan>("scan", kKeywordCall,
-                 "scan(data)\n--\n\nEvery message marker of data as (offset, length, error or None)."),
+                 "scan(data)\n--\n\nEvery message marker of data, as MessageEntries."),
     method<parse>("parse", kKeywordCall,
-                  "parse(data, offset, length)\n--\n\nThe section metadata of one message of edition 2, 3 or 4."),
+                  "parse(data, offset, length)\n--\n\nThe MessageMetadata of one message of edition 2, 3 or 4."),
     method<decode>("decode", kKeywordCall,
                    "decode(data, offset, length, tables)\n--\n\nThe decoded data of one message, as Decoded."),
     method<decode_columns>(
         "decode_columns", kKeywordCall,
         "decode_columns(data, entries, tables, keys=None, filters=None)\n--\n\n"
-        "The messages of `entries` (as scan() gives them, or (index, offset, length, error)) as one ColumnTable: "
+        "The messages of `entries` (what scan() gives, or MessageEntry records) as one ColumnTable: "
         "`keys` selects key occurrences ('key' every one, '#n#key' the n-th), `filters` keeps rows that pass "
-        "every (column, numbers, texts, low, high, is_range)."),
+        "every ColumnFilter."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -34,9 +35,10 @@ PyObject* init_module() {
                               {decoded_spec, "Decoded", cache.decoded},
                               {value_spec, "Value", cache.value},
                               {column_table_spec, "ColumnTable", cache.column_table},
-                              {column_memory_spec, "ColumnMemory", cache.column_memory}},
+                              {column_memory_spec, "ColumnMemory", cache.column_memory},
+                              {message_entries_spec, "MessageEntries", cache.message_entries}},
                              module_functions));
-    if (!module) return nullptr;
+    if (!module || !import_records()) return nullptr;
     Ref missing(to_python(kMissingCode));
     if (!missing || PyModule_AddObjectRef(module.get(), "MISSING_CODE", missing.get()) != 0) return nullptr;
     return module.release();

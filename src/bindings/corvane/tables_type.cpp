@@ -1,6 +1,7 @@
 // Tables: where a file's tables come from, each table choice loaded once.
 #include <string>
 
+#include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "tables/bufr4_loader.hpp"
@@ -41,7 +42,8 @@ PyObject* new_tables(Result<TableProvider> provider) {
     return box(types().tables, TablesState(std::move(provider).value()));
 }
 
-// `extra`: absent, or a list of (layout, path) tuples whose layout is "eccodes" or "bufr4".
+// `extra`: absent, or a list of TableLayer records (or (layout, path) tuples) whose layout is
+// "eccodes" or "bufr4".
 bool to_table_directories(PyObject* extra, std::vector<TableDirectory>& out) {
     if (extra == nullptr) return true;
     if (!PyList_Check(extra)) {
@@ -152,7 +154,7 @@ PyObject* from_table_set(PyObject*, PyObject* args, PyObject* kwargs) {
     return new_tables(std::move(*provider));
 }
 
-// (master_found, master version loaded, local_found) for one choice, or None for a fixed set.
+// The ChosenTables of one choice, or None for a fixed set.
 PyObject* chosen(PyObject* self, PyObject* args, PyObject* kwargs) {
     TableChoice choice;
     if (!choice_arguments("Tables.chosen()", args, kwargs, choice)) return nullptr;
@@ -162,11 +164,12 @@ PyObject* chosen(PyObject* self, PyObject* args, PyObject* kwargs) {
         found = unbox<TablesState>(self).provider.chosen(choice);
     }
     if (!found) return new_none();
-    return Py_BuildValue("(NiN)", to_python(found->master_found), found->loaded.master_tables_version_number,
-                         to_python(found->local_found));
+    return new_record(records().chosen_tables, {to_python(found->master_found),
+                                                to_python(found->loaded.master_tables_version_number),
+                                                to_python(found->local_found)});
 }
 
-// The counts of the set for one choice, loading it if need be: what a message of that choice
+// The TableCounts of the set for one choice, loading it if need be: what a message of that choice
 // would be decoded with.
 PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
     TableChoice choice;
@@ -178,9 +181,9 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
         tables = &provider.get(choice);
     }
     if (!*tables) return raise_error(tables->error());
-    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>((*tables)->elements.size()),
-                         static_cast<Py_ssize_t>((*tables)->sequences.size()),
-                         static_cast<Py_ssize_t>((*tables)->code_tables.size()));
+    return new_record(records().table_counts, {to_python(std::uint64_t{(*tables)->elements.size()}),
+                                               to_python(std::uint64_t{(*tables)->sequences.size()}),
+                                               to_python(std::uint64_t{(*tables)->code_tables.size()})});
 }
 
 PyObject* get_fixed(PyObject* self, void*) { return to_python(unbox<TablesState>(self).provider.is_fixed()); }
@@ -212,10 +215,10 @@ PyMethodDef tables_methods[] = {
                           "from_table_set(tables, extra=[])\n--\n\nA copy of a _corvane.TableSet for every message."),
     method<chosen>("chosen", kKeywordCall,
                    "chosen($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
-                   "(master found, master version used, local tables found) for one choice; None for a fixed set."),
+                   "The ChosenTables of one choice; None for a fixed set."),
     method<load>("load", kKeywordCall,
                  "load($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
-                 "(elements, sequences, code tables) of the set for one choice; ValueError when it cannot load."),
+                 "The TableCounts of the set for one choice; ValueError when it cannot load."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "bindings/support/pointer_table.hpp"
 #include "bindings/support/python.hpp"
@@ -20,6 +22,7 @@ struct Types {
     PyTypeObject* value = nullptr;
     PyTypeObject* column_table = nullptr;
     PyTypeObject* column_memory = nullptr;
+    PyTypeObject* message_entries = nullptr;
 };
 Types& types();
 
@@ -31,6 +34,21 @@ extern PyType_Spec decoded_spec;
 extern PyType_Spec value_spec;
 extern PyType_Spec column_table_spec;
 extern PyType_Spec column_memory_spec;
+extern PyType_Spec message_entries_spec;
+
+// A message of a buffer as scan() found it, with its index in the file.
+struct Entry {
+    std::size_t index = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::optional<std::string> error;
+};
+
+// What scan() returns: a sequence of MessageEntry records, each made when it is asked for, so
+// that counting the messages of a file makes no object per message.
+PyObject* new_message_entries(std::vector<Entry> entries);
+// The entries that `object` holds when it is what scan() returned, else null.
+const std::vector<Entry>* scanned_entries(PyObject* object);
 
 // What a Tables object holds: a provider and the texts of the elements its sets have shown.
 struct TablesState {

@@ -90,8 +90,36 @@ PyGetSetDef value_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+constexpr const char* kValueDoc = R"(One decoded value of a message; made by Message.values().
+
+Attributes
+----------
+subset : int
+    The subset (report) of the message, from 1.
+code : int
+    The descriptor code, such as 12101 for 0-12-101 (999999 for an associated field).
+key : str
+    The ecCodes key name, such as "airTemperature".
+name : str
+    The element name of Table B.
+unit : str or None
+    The unit of Table B.
+value : float, str or None
+    The value; None when missing.
+meaning : str or None
+    The code or flag table text of the value.
+
+Examples
+--------
+>>> value = corvane.open(corvane.sample_path())[0].values()[0]
+>>> value
+Value(subset=1, code=001001, key='blockNumber', value=10.0, unit='Numeric')
+>>> print(value.code, value.name, value.meaning)
+1001 WMO BLOCK NUMBER None
+)";
+
 PyType_Slot value_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One decoded value of a message; made by Message.values().")},
+    {Py_tp_doc, const_cast<char*>(kValueDoc)},
     {Py_tp_dealloc, reinterpret_cast<void*>(value_dealloc)},
     {Py_tp_repr, slot_function<value_repr>()},
     {Py_tp_getset, value_getset},

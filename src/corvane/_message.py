@@ -1,0 +1,198 @@
+"""One message of a BUFR file: its section metadata, values and arrays."""
+from __future__ import annotations
+
+import datetime
+from typing import TYPE_CHECKING, Dict, Iterable, List, Optional
+
+from . import _core
+from ._filedata import arrays, chosen_columns
+from ._records import MessageMetadata
+
+if TYPE_CHECKING:
+    import numpy
+
+    from ._file import BufrFile
+
+__all__ = ["Message", "Value"]
+
+Value = _core.Value
+
+
+class Message:
+    """One BUFR message: its section metadata, and its values through :meth:`values`.
+
+    Messages come from a :class:`BufrFile`, by iteration, index or :meth:`BufrFile.headers`.
+
+    Attributes
+    ----------
+    index : int
+        The message's position in its file, from 0, bad messages included.
+    offset, length : int
+        Where the message lies in the file's bytes.
+    edition, master_table, centre, subcentre, master_version, local_version, data_category, subsets : int
+        What sections 1 and 3 say; None for a kept bad message whose sections cannot be read.
+    compressed : bool
+        Whether the subsets are compressed together.
+    descriptors : list of int
+        The unexpanded descriptors of section 3, as six-digit codes (309052 for 3-09-052).
+    time : datetime.datetime or None
+        The typical time of section 1; None when it is no valid date.
+    error : str or None
+        None for a good message; with ``errors="keep"`` a bad one carries its reason here.
+
+    Examples
+    --------
+    >>> message = corvane.open(corvane.sample_path())[0]
+    >>> message
+    <Message 0 at byte 41: edition 4, centre 78, category 0, 2021-05-16 12:00:00, 25 subsets>
+    >>> print(message.edition, message.centre, message.subsets, message.descriptors[:2])
+    4 78 25 [307086, 1023]
+    """
+
+    __slots__ = ("index", "offset", "length", "edition", "master_table", "centre", "subcentre",
+                 "master_version", "local_version", "data_category", "subsets", "compressed",
+                 "descriptors", "time", "error", "_file", "_decoded")
+
+    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[MessageMetadata],
+                 error: Optional[str]) -> None:
+        self._file = file
+        self._decoded: Optional[_core.Decoded] = None
+        self.index = index
+        self.offset = offset
+        self.length = length
+        self.error = error
+        self.time: Optional[datetime.datetime] = None
+        if metadata is None:
+            self.edition = self.master_table = self.centre = self.subcentre = None
+            self.master_version = self.local_version = self.data_category = self.subsets = None
+            self.compressed = self.descriptors = None
+            return
+        self.edition = metadata.edition
+        self.master_table = metadata.master_table
+        self.centre = metadata.centre
+        self.subcentre = metadata.subcentre
+        self.master_version = metadata.master_version
+        self.local_version = metadata.local_version
+        self.data_category = metadata.data_category
+        self.subsets = metadata.subsets
+        self.compressed = metadata.compressed
+        self.descriptors = metadata.descriptors
+        try:
+            self.time = datetime.datetime(metadata.year, metadata.month, metadata.day, metadata.hour,
+                                          metadata.minute, metadata.second)
+        except ValueError:
+            pass
+
+    @property
+    def tables(self) -> Optional[str]:
+        """What the message is decoded with; None when its section 1 could not be read.
+
+        Returns
+        -------
+        str or None
+            The master version used (and the one the message names, when they differ), the local
+            tables and the extra tables.
+
+        Examples
+        --------
+        >>> corvane.open(corvane.sample_path())[0].tables
+        'WMO 18'
+        """
+        return self._file.tables.used(self).text
+
+    @property
+    def tables_fallback(self) -> bool:
+        """Whether the message is decoded with an older master version than it names.
+
+        Returns
+        -------
+        bool
+            True only when the message names a master version newer than any at hand, so that it is
+            decoded with the newest one (whose entries include those of every earlier one).
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> print(message.master_version, message.tables_fallback)
+        18 False
+        """
+        return self._file.tables.used(self).fallback
+
+    def values(self) -> List[Value]:
+        """Every value of the message, subset after subset.
+
+        Texts lose trailing NULs and blanks; a text of NUL and 0xFF bytes only is None. Operator
+        descriptors carry no data and are left out, as are the new reference values of a 203YYY
+        definition; associated fields (204YYY) are listed with code 999999 and key
+        ``"associatedField"`` before the element they qualify.
+
+        Returns
+        -------
+        list of Value
+            One :class:`Value` per value, in the order of the message.
+
+        Raises
+        ------
+        BufrError
+            For a bad message.
+        ValueError
+            When the file is closed.
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> [(v.key, v.value, v.unit) for v in message.values()][:2]
+        [('blockNumber', 10.0, 'Numeric'), ('stationNumber', 33.0, 'Numeric')]
+        """
+        if self.error is not None:
+            raise self._file._error(self.index, self.offset, self.error)
+        decoded, self._decoded = self._decoded, None
+        # A closed file decodes nothing, whether or not this message was decoded before.
+        if decoded is None or self._file.closed:
+            decoded = self._file._decode(self.index, self.offset, self.length)
+        return decoded.values()
+
+    def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
+                 keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+        """The values of the message as NumPy arrays, one row per subset.
+
+        Parameters
+        ----------
+        columns : iterable of str, optional
+            The columns to decode, as :meth:`BufrFile.to_numpy` takes them; None decodes every key.
+        keys : iterable of str, optional
+            The same as ``columns``, under its earlier name; give one of the two.
+
+        Returns
+        -------
+        dict of str to numpy.ndarray
+            As :meth:`BufrFile.to_numpy` gives them, for this message alone.
+
+        Raises
+        ------
+        BufrError
+            For a bad message.
+        TypeError
+            When both ``columns`` and ``keys`` are given.
+
+        Examples
+        --------
+        >>> arrays = corvane.open(corvane.sample_path())[0].to_numpy(["airTemperature"])
+        >>> print(arrays["subset"][:3], arrays["airTemperature"][:3])
+        [1 2 3] [   nan 286.65 285.05]
+        """
+        if self.error is not None:
+            raise self._file._error(self.index, self.offset, self.error)
+        chosen = chosen_columns(columns, keys)
+        table = self._file._decode_columns(chosen, None, [self.index])
+        if table.errors:
+            raise self._file._failure(table.errors[0])
+        return arrays(table, chosen)
+
+    def __repr__(self) -> str:
+        if self.error is not None:
+            return f"<Message {self.index} at byte {self.offset}: error {self.error!r}>"
+        time = self.time.isoformat(sep=" ") if self.time else "no valid time"
+        return (f"<Message {self.index} at byte {self.offset}: edition {self.edition}, centre {self.centre}, "
+                f"category {self.data_category}, {time}, {self.subsets} subsets>")
+
