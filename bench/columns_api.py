@@ -12,6 +12,7 @@ FILE defaults to tests/data/bufr/hirs-metop-compressed.bufr. Three figures:
 - threads: two threads each decoding the file at once, against one thread decoding it twice.
 ecCodes is never a dependency of the project.
 """
+
 import argparse
 import os
 import pathlib
@@ -23,9 +24,9 @@ import threading
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy  # noqa: E402
+from decode_api import best_of  # noqa: E402
 
 import corvane  # noqa: E402
-from decode_api import best_of  # noqa: E402
 
 DEFAULT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr" / "hirs-metop-compressed.bufr"
 
@@ -49,13 +50,14 @@ def corvane_run(bufr):
     def run():
         arrays = bufr.to_numpy()
         return sum(a.size for name, a in arrays.items() if name not in ("message", "subset") and a.dtype != object)
+
     return run
 
 
 def eccodes_run(data, bufr):
     import eccodes
 
-    messages = [data[entry.offset:entry.offset + entry.length] for entry in bufr._entries if entry.error is None]
+    messages = [data[entry.offset : entry.offset + entry.length] for entry in bufr._entries if entry.error is None]
 
     def run():
         arrays = []
@@ -67,6 +69,7 @@ def eccodes_run(data, bufr):
             finally:
                 eccodes.codes_release(handle)
         return numpy.concatenate(arrays).size
+
     return run
 
 
@@ -79,6 +82,7 @@ def threads_run(paths):
             worker.start()
         for worker in workers:
             worker.join()
+
     return run
 
 
@@ -95,16 +99,24 @@ def main():
     print(f"  corvane to_numpy()        {ours * 1e3:8.1f} ms  {values:,} values  {values / ours / 1e6:8.1f} M values/s")
     try:
         theirs, count = best_of(args.repeat, eccodes_run(data, bufr))
-        print(f"  ecCodes numericValues     {theirs * 1e3:8.1f} ms  {count:,} values  "
-              f"{count / theirs / 1e6:8.1f} M values/s")
+        print(
+            f"  ecCodes numericValues     {theirs * 1e3:8.1f} ms  {count:,} values  "
+            f"{count / theirs / 1e6:8.1f} M values/s"
+        )
         print(f"  corvane is {theirs / ours:.1f}x ecCodes")
     except ImportError:
         print("  ecCodes is not importable: corvane alone")
 
-    peak, output = map(int, subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(args.file)], check=True,
-                                           capture_output=True, text=True).stdout.split())
-    print(f"  peak memory of a decode   {peak / 2**20:8.1f} MiB for {output / 2**20:.1f} MiB of arrays: "
-          f"{peak / output:.2f}x")
+    peak, output = map(
+        int,
+        subprocess.run(
+            [sys.executable, "-c", MEMORY_PROBE, str(args.file)], check=True, capture_output=True, text=True
+        ).stdout.split(),
+    )
+    print(
+        f"  peak memory of a decode   {peak / 2**20:8.1f} MiB for {output / 2**20:.1f} MiB of arrays: "
+        f"{peak / output:.2f}x"
+    )
 
     one, _ = best_of(args.repeat, threads_run([args.file]))
     two, _ = best_of(args.repeat, threads_run([args.file, args.file]))

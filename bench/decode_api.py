@@ -8,6 +8,7 @@ then the numericValues and stringValues arrays (every value, as the object list 
 unpack, then numericValues alone as one NumPy array. Each side decodes every message once before
 timing starts, so tables are loaded once on both. ecCodes is never a dependency of the project.
 """
+
 import argparse
 import pathlib
 import resource
@@ -25,7 +26,7 @@ def messages_of(path):
     out, start = [], 0
     for message in _corvane.parse_all_bytes(data):
         start = data.index(b"BUFR", start)
-        out.append(data[start:start + message.total_length])
+        out.append(data[start : start + message.total_length])
         start += message.total_length
     return out
 
@@ -45,8 +46,13 @@ def tables_for(messages):
     cache, chosen = {}, []
     for raw in messages:
         m = _corvane.parse_bytes(raw)
-        key = (m.master_table_number, m.master_tables_version_number, m.local_tables_version_number,
-               m.originating_centre, m.originating_subcentre)
+        key = (
+            m.master_table_number,
+            m.master_tables_version_number,
+            m.local_tables_version_number,
+            m.originating_centre,
+            m.originating_subcentre,
+        )
         if key not in cache:
             cache[key] = _corvane.TableSet.from_definitions(str(ROOT), m)
         chosen.append(cache[key])
@@ -57,6 +63,7 @@ def corvane_run(messages, tables):
     def run():
         decode = _corvane.decode_values_with_tables
         return sum(len(decode(raw, table_set)) for raw, table_set in zip(messages, tables))
+
     return run
 
 
@@ -78,6 +85,7 @@ def eccodes_run(messages, with_strings):
             finally:
                 eccodes.codes_release(handle)
         return count
+
     return run
 
 
@@ -106,15 +114,22 @@ def main():
         tables = tables_for(messages)
         seconds, values = best_of(args.repeat, corvane_run(messages, tables))
         print(f"{name}: {len(messages)} messages, {values:,} values")
-        print(f"  {'corvane decode_values_with_tables':38} {seconds * 1e3:9.1f} ms"
-              f"  {len(messages) / seconds:10,.0f} msg/s  {values / seconds / 1e6:7.2f} M values/s")
+        print(
+            f"  {'corvane decode_values_with_tables':38} {seconds * 1e3:9.1f} ms"
+            f"  {len(messages) / seconds:10,.0f} msg/s  {values / seconds / 1e6:7.2f} M values/s"
+        )
         if have_eccodes:
             for label, with_strings in ECCODES_WAYS:
                 theirs, their_values = best_of(args.repeat, eccodes_run(messages, with_strings))
-                verdict = (f"corvane {theirs / seconds:.1f}x faster" if theirs >= seconds
-                           else f"corvane {seconds / theirs:.1f}x slower")
-                print(f"  {label:38} {theirs * 1e3:9.1f} ms  {len(messages) / theirs:10,.0f} msg/s"
-                      f"  {their_values / theirs / 1e6:7.2f} M values/s  ({verdict})")
+                verdict = (
+                    f"corvane {theirs / seconds:.1f}x faster"
+                    if theirs >= seconds
+                    else f"corvane {seconds / theirs:.1f}x slower"
+                )
+                print(
+                    f"  {label:38} {theirs * 1e3:9.1f} ms  {len(messages) / theirs:10,.0f} msg/s"
+                    f"  {their_values / theirs / 1e6:7.2f} M values/s  ({verdict})"
+                )
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
     print(f"peak resident memory of this process: {peak:.0f} MiB")
 

@@ -7,10 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include "columns/columns.hpp"
-#include "data/value_sinks.hpp"
 #include "data/decoder.hpp"
-#include "message/message.hpp"
+#include "data/value_sinks.hpp"
 #include "files/files.hpp"
+#include "message/message.hpp"
 #include "tables/definitions_loader.hpp"
 
 namespace {
@@ -92,7 +92,7 @@ void decode_all(benchmark::State& state, const std::string& file) {
     for (auto _ : state) {
         for (std::size_t i = 0; i < workload.messages.size(); ++i) {
             auto decoded = decode_uncompressed_values(workload.messages[i], workload.tables[workload.tables_of[i]],
-                                                       workload.sections[i]);
+                                                      workload.sections[i]);
             if (!decoded) {
                 state.SkipWithError(decoded.error().render().c_str());
                 return;
@@ -117,8 +117,8 @@ void BM_ColumnWalkHirsCompressed(benchmark::State& state) {
     for (auto _ : state) {
         for (std::size_t i = 0; i < workload.messages.size(); ++i) {
             BitReader reader(workload.sections[i]);
-            auto columns =
-                detail::read_compressed_columns(workload.messages[i], workload.tables[workload.tables_of[i]], reader);
+            auto columns = detail::read_compressed_columns(workload.messages[i], workload.tables[workload.tables_of[i]],
+                                                           reader);
             if (!columns) {
                 state.SkipWithError(columns.error().render().c_str());
                 return;

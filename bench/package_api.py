@@ -9,11 +9,13 @@ each the best of N runs, with tables loaded before timing:
 - ecCodes, when importable: unpack, then the numericValues and stringValues arrays.
 ecCodes is never a dependency of the project.
 """
+
 import argparse
 import pathlib
 
-import corvane
 from decode_api import DATA, best_of, corvane_run, eccodes_importable, eccodes_run, tables_for
+
+import corvane
 
 WORKLOADS = [DATA / "bufr" / "dwd-synop-44msgs.bufr", DATA / "bufr" / "hirs-metop-compressed.bufr"]
 
@@ -25,12 +27,13 @@ def package_run(path):
             values += len(message.values())
             messages += 1
         return messages, values
+
     return run
 
 
 def message_bytes(path):
     data = path.read_bytes()
-    return [data[m.offset:m.offset + m.length] for m in corvane.open(data)]
+    return [data[m.offset : m.offset + m.length] for m in corvane.open(data)]
 
 
 def module_run(messages):
@@ -43,8 +46,10 @@ def module_run(messages):
 
 
 def report(label, seconds, messages, values):
-    print(f"  {label:<9}{seconds * 1e3:9.1f} ms  {messages / seconds:12,.0f} msg/s  "
-          f"{values / seconds / 1e6:8.2f} M values/s")
+    print(
+        f"  {label:<9}{seconds * 1e3:9.1f} ms  {messages / seconds:12,.0f} msg/s  "
+        f"{values / seconds / 1e6:8.2f} M values/s"
+    )
 
 
 def main():

@@ -11,6 +11,7 @@ figure is the best of N runs; pdbufr (optional, never a dependency) runs once, b
 3. corvane.read and pdbufr.read_bufr with the same columns; the rows both give must hold the
    same values (every pdbufr row is looked up among corvane's).
 """
+
 import argparse
 import collections
 import os
@@ -24,14 +25,20 @@ import time
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
+from decode_api import best_of  # noqa: E402
 
 import corvane  # noqa: E402
-from decode_api import best_of  # noqa: E402
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr"
 COLUMNS = {
     "dwd-synop-44msgs.bufr": ["stationNumber", "latitude", "longitude", "airTemperature", "dewpointTemperature"],
-    "pdbufr-perf_synop.bufr": ["blockNumber", "stationNumber", "latitude", "longitude", "pressureReducedToMeanSeaLevel"],
+    "pdbufr-perf_synop.bufr": [
+        "blockNumber",
+        "stationNumber",
+        "latitude",
+        "longitude",
+        "pressureReducedToMeanSeaLevel",
+    ],
 }
 
 
@@ -71,16 +78,20 @@ def versus_pdbufr(path, columns, repeat):
         return
     theirs_seconds, theirs = once(lambda: pdbufr.read_bufr(str(path), columns=columns))
     found = agreement(frame, theirs, columns)
-    print(f"{line}   pdbufr {theirs_seconds * 1e3:9.1f} ms {len(theirs):6} rows   "
-          f"{theirs_seconds / seconds:6.1f}x   pdbufr rows with equal values in corvane's: {found}/{len(theirs)}")
+    print(
+        f"{line}   pdbufr {theirs_seconds * 1e3:9.1f} ms {len(theirs):6} rows   "
+        f"{theirs_seconds / seconds:6.1f}x   pdbufr rows with equal values in corvane's: {found}/{len(theirs)}"
+    )
 
 
 def threads(label, sources, columns, repeat):
     one, frame = best_of(repeat, lambda: corvane.read(sources, columns=columns, workers=1))
     two, other = best_of(repeat, lambda: corvane.read(sources, columns=columns, workers=2))
     assert frame.equals(other), "workers=2 gave other rows"
-    print(f"{label:40} workers=1 {one * 1e3:8.1f} ms  workers=2 {two * 1e3:8.1f} ms  {one / two:4.2f}x  "
-          f"({len(frame)} rows)")
+    print(
+        f"{label:40} workers=1 {one * 1e3:8.1f} ms  workers=2 {two * 1e3:8.1f} ms  {one / two:4.2f}x  "
+        f"({len(frame)} rows)"
+    )
 
 
 def on_cluster(paths, columns, workers, repeat):
@@ -88,8 +99,10 @@ def on_cluster(paths, columns, workers, repeat):
 
     import corvane.dask
 
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            Client(cluster):
+    with (
+        LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster,
+        Client(cluster),
+    ):
         return best_of(repeat, lambda: corvane.dask.read(paths, columns=columns).compute())
 
 
@@ -99,8 +112,9 @@ def main():
     parser.add_argument("--copies", type=int, default=8)
     parser.add_argument("--synop", type=pathlib.Path, default=DATA / "dwd-synop-44msgs.bufr")
     folder = os.environ.get("CORVANE_BENCH_DATA")
-    parser.add_argument("--perf", type=pathlib.Path,
-                        default=pathlib.Path(folder) / "pdbufr-perf_synop.bufr" if folder else None)
+    parser.add_argument(
+        "--perf", type=pathlib.Path, default=pathlib.Path(folder) / "pdbufr-perf_synop.bufr" if folder else None
+    )
     parser.add_argument("--no-dask", action="store_true")
     args = parser.parse_args()
     files = [path for path in (args.synop, args.perf) if path is not None and path.exists()]
@@ -139,8 +153,10 @@ def on_copies(files, shared, args):
         one, frame = on_cluster(paths, shared, 1, args.repeat)
         two, other = on_cluster(paths, shared, 2, args.repeat)
         assert frame.reset_index(drop=True).equals(other.reset_index(drop=True)), "two workers gave other rows"
-        print(f"== Dask LocalCluster over {len(paths)} files ({len(frame)} rows): 1 worker {one * 1e3:.1f} ms, "
-              f"2 workers {two * 1e3:.1f} ms, {one / two:.2f}x")
+        print(
+            f"== Dask LocalCluster over {len(paths)} files ({len(frame)} rows): 1 worker {one * 1e3:.1f} ms, "
+            f"2 workers {two * 1e3:.1f} ms, {one / two:.2f}x"
+        )
 
 
 if __name__ == "__main__":

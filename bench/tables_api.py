@@ -5,11 +5,13 @@
 The packed archives (by default the one the package ships; name several to compare them in one
 run) are timed opening, and opening then loading one table choice, through corvane._core.
 """
+
 import argparse
 import pathlib
 import time
 
 import _corvane
+
 from corvane import _core, _tables
 
 DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data"
@@ -50,8 +52,10 @@ def main():
         opened = best_ms(lambda: _core.Tables.from_archive(path))
         print(f"{path}: open {opened:.2f} ms")
         for label, version, centre, local in choices:
+
             def run():
                 _core.Tables.from_archive(path).load(0, version, centre, 0, local)
+
             try:
                 run()
             except ValueError:

@@ -4,6 +4,7 @@
 
 Without an argument it decodes the shipped 44-message SYNOP sample of the DWD.
 """
+
 import pathlib
 import sys
 
@@ -20,8 +21,10 @@ def main():
         decoded = message.values()
         messages += 1
         values += len(decoded)
-        print(f"#{message.index} edition {message.edition}, centre {message.centre}, {message.time}, "
-              f"{message.subsets} subsets, {len(decoded)} values")
+        print(
+            f"#{message.index} edition {message.edition}, centre {message.centre}, {message.time}, "
+            f"{message.subsets} subsets, {len(decoded)} values"
+        )
         first = [v for v in decoded if v.subset == 1 and v.key in SHOWN]
         for value in first:
             unit = f" {value.unit}" if value.unit not in (None, "CCITT IA5") else ""

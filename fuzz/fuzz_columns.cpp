@@ -12,7 +12,8 @@ namespace {
 
 const corvane::TableProvider& tables() {
     static const corvane::TableProvider provider = [] {
-        auto set = corvane::from_eccodes_dir(std::string(CORVANE_TEST_DATA) + "/tables/definitions/bufr/tables/0/wmo/39");
+        auto set = corvane::from_eccodes_dir(std::string(CORVANE_TEST_DATA) +
+                                             "/tables/definitions/bufr/tables/0/wmo/39");
         if (!set.ok()) __builtin_trap();
         return corvane::TableProvider::fixed(std::move(set).value());
     }();

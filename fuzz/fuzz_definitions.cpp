@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "data/decoder.hpp"
-#include "scratch_dir.hpp"
 #include "message/message.hpp"
+#include "scratch_dir.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/expand.hpp"
 

@@ -7,6 +7,7 @@ Messages use master version 39 of the test tables. Values that only a later read
 (bitmap-driven values after a bitmap without 236000, a code table under 201YYY, an element the
 tables lack after 206YYY) stand at the end, so each seed decodes whichever reading applies.
 """
+
 import pathlib
 import sys
 
@@ -136,10 +137,14 @@ def width_scale_text(f):
 
 
 MESSAGE_SEEDS = {
-    "bitmap-222": ([T, T, T, 222000, 236000, 101003, 31031, 1031, 1032, 101002, 33007,
-                    222000, 237000, 1031, 1032, 101002, 33007], bitmap_222),
-    "bitmap-223": ([T, T, T, 223000, 236000, 101003, 31031, 223255, 223255,
-                    223000, 237000, 223255, 223255, 237255], bitmap_223),
+    "bitmap-222": (
+        [T, T, T, 222000, 236000, 101003, 31031, 1031, 1032, 101002, 33007, 222000, 237000, 1031, 1032, 101002, 33007],
+        bitmap_222,
+    ),
+    "bitmap-223": (
+        [T, T, T, 223000, 236000, 101003, 31031, 223255, 223255, 223000, 237000, 223255, 223255, 237255],
+        bitmap_223,
+    ),
     "bitmap-224": ([T, T, T, 224000, 101000, 31001, 31031, 8023, 224255, 224255], bitmap_224),
     "bitmap-225": ([T, T, T, 225000, 236000, 101003, 31031, 8024, 225255, 225255], bitmap_225),
     "bitmap-232": ([T, T, T, 232000, 101003, 31031, 232255, 232255], bitmap_232),
@@ -148,8 +153,10 @@ MESSAGE_SEEDS = {
     "op-205": ([205004, T, 205001], character_data),
     "op-206": ([206012, T, T], local_width),
     "op-206-unknown": ([206020, 63192, T], unknown_local_element),
-    "op-201-202-207-208": ([201130, 202129, T, 201000, 202000, 207001, T, 207000,
-                            208004, 1015, 208000, 1015, 201129, 20011], width_scale_text),
+    "op-201-202-207-208": (
+        [201130, 202129, T, 201000, 202000, 207001, T, 207000, 208004, 1015, 208000, 1015, 201129, 20011],
+        width_scale_text,
+    ),
 }
 
 
@@ -157,14 +164,16 @@ def element_line(code, name, unit, scale, reference, width):
     return f"{code:06d}|{name}|long|{name.upper()}|{unit}|{scale}|{reference}|{width}|{unit}|0|0\n"
 
 
-ELEMENTS = "".join([
-    element_line(1001, "blockNumber", "Numeric", 0, 0, 7),
-    element_line(1002, "stationNumber", "Numeric", 0, 0, 10),
-    element_line(1015, "stationName", "CCITT IA5", 0, 0, 32),
-    element_line(12101, "airTemperature", "K", 2, 0, 16),
-    element_line(20011, "cloudAmount", "CODE TABLE", 0, 0, 4),
-    element_line(31001, "delayedReplicationFactor", "Numeric", 0, 0, 8),
-])
+ELEMENTS = "".join(
+    [
+        element_line(1001, "blockNumber", "Numeric", 0, 0, 7),
+        element_line(1002, "stationNumber", "Numeric", 0, 0, 10),
+        element_line(1015, "stationName", "CCITT IA5", 0, 0, 32),
+        element_line(12101, "airTemperature", "K", 2, 0, 16),
+        element_line(20011, "cloudAmount", "CODE TABLE", 0, 0, 4),
+        element_line(31001, "delayedReplicationFactor", "Numeric", 0, 0, 8),
+    ]
+)
 SEQUENCES = '"301001" = [ 001001, 001002 ]\n"301002" = [ 301001, 101000, 031001, 012101 ]\n'
 LOCAL_ELEMENTS = element_line(12101, "airTemperature", "K", 1, -1000, 12)
 LOCAL_SEQUENCES = '"301001" = [ 001001, 001015 ]\n'
@@ -188,44 +197,69 @@ def message_over(descriptors, fill, compressed, **section1):
 
 DEFINITIONS_SEEDS = {
     # Master version 38 is an alias of 39; no local tables.
-    "alias": definitions_input("0 38 0 98 0", [
-        ("bufr/tables/0/wmo/38", "39\n"),
-        ("bufr/tables/0/wmo/39/element.table", ELEMENTS),
-        ("bufr/tables/0/wmo/39/sequence.def", SEQUENCES),
-        ("bufr/tables/0/wmo/39/codetables/20011.table", CODE_TABLE),
-    ], message_over([301002, 20011], lambda f: f.num(7, 6).num(10, 123).num(8, 2).num(16, 27315)
-                    .num(16, 27320, 27330).num(4, 8), False, master_version=38)),
+    "alias": definitions_input(
+        "0 38 0 98 0",
+        [
+            ("bufr/tables/0/wmo/38", "39\n"),
+            ("bufr/tables/0/wmo/39/element.table", ELEMENTS),
+            ("bufr/tables/0/wmo/39/sequence.def", SEQUENCES),
+            ("bufr/tables/0/wmo/39/codetables/20011.table", CODE_TABLE),
+        ],
+        message_over(
+            [301002, 20011],
+            lambda f: f.num(7, 6).num(10, 123).num(8, 2).num(16, 27315).num(16, 27320, 27330).num(4, 8),
+            False,
+            master_version=38,
+        ),
+    ),
     # Master version 19 names its local level "19-1"; the local tables replace master entries.
-    "local-19": definitions_input("0 19 1 98 0", [
-        ("bufr/tables/0/wmo/19/element.table", ELEMENTS),
-        ("bufr/tables/0/wmo/19/sequence.def", SEQUENCES),
-        ("bufr/tables/0/local/19-1/98/0/element.table", LOCAL_ELEMENTS),
-        ("bufr/tables/0/local/19-1/98/0/sequence.def", LOCAL_SEQUENCES),
-        ("bufr/tables/0/local/19-1/98/0/codetables/20011.table", CODE_TABLE),
-    ], message_over([301001, T, 20011], lambda f: f.num(7, 6).text(32, "ABCD", "EFGH").num(12, 1300, 1310)
-                    .num(4, 0, 8), True, master_version=19, local_version=1)),
+    "local-19": definitions_input(
+        "0 19 1 98 0",
+        [
+            ("bufr/tables/0/wmo/19/element.table", ELEMENTS),
+            ("bufr/tables/0/wmo/19/sequence.def", SEQUENCES),
+            ("bufr/tables/0/local/19-1/98/0/element.table", LOCAL_ELEMENTS),
+            ("bufr/tables/0/local/19-1/98/0/sequence.def", LOCAL_SEQUENCES),
+            ("bufr/tables/0/local/19-1/98/0/codetables/20011.table", CODE_TABLE),
+        ],
+        message_over(
+            [301001, T, 20011],
+            lambda f: f.num(7, 6).text(32, "ABCD", "EFGH").num(12, 1300, 1310).num(4, 0, 8),
+            True,
+            master_version=19,
+            local_version=1,
+        ),
+    ),
     # An alias chain 30 -> 31 -> 32, a local directory with code tables only.
-    "alias-chain": definitions_input("0 30 2 7 0", [
-        ("bufr/tables/0/wmo/30", "31"),
-        ("bufr/tables/0/wmo/31", " 32 \n"),
-        ("bufr/tables/0/wmo/32/element.table", ELEMENTS),
-        ("bufr/tables/0/wmo/32/sequence.def", SEQUENCES),
-        ("bufr/tables/0/local/2/7/0/codetables/20011.table", CODE_TABLE),
-    ], message_over([20011, T], lambda f: f.num(4, 8).num(16, 27315), False, master_version=30,
-                    local_version=2, centre=7)),
+    "alias-chain": definitions_input(
+        "0 30 2 7 0",
+        [
+            ("bufr/tables/0/wmo/30", "31"),
+            ("bufr/tables/0/wmo/31", " 32 \n"),
+            ("bufr/tables/0/wmo/32/element.table", ELEMENTS),
+            ("bufr/tables/0/wmo/32/sequence.def", SEQUENCES),
+            ("bufr/tables/0/local/2/7/0/codetables/20011.table", CODE_TABLE),
+        ],
+        message_over(
+            [20011, T], lambda f: f.num(4, 8).num(16, 27315), False, master_version=30, local_version=2, centre=7
+        ),
+    ),
     # Aliases that go round in a circle, and one that names a path: both refused.
-    "alias-loop": definitions_input("0 6 0 0 0", [
-        ("bufr/tables/0/wmo/6", "7"),
-        ("bufr/tables/0/wmo/7", "6"),
-        ("bufr/tables/0/wmo/8", "../wmo/6"),
-        ("bufr/tables/0/local/", ""),
-    ]),
+    "alias-loop": definitions_input(
+        "0 6 0 0 0",
+        [
+            ("bufr/tables/0/wmo/6", "7"),
+            ("bufr/tables/0/wmo/7", "6"),
+            ("bufr/tables/0/wmo/8", "../wmo/6"),
+            ("bufr/tables/0/local/", ""),
+        ],
+    ),
 }
 
 # Replications inside sequences, for the table-file target (every file holds the same bytes).
 TABLE_SEEDS = {
     "replication": b'"301001" = [ 101002, 001001, 102000, 031001, 001002, 001003 ]\n'
-                   b'"301002" = [ 301001, 103000, 031002, 201130, 301001, 222000 ]\n',
+    b'"301002" = [ 301001, 103000, 031002, 201130, 301001, 222000 ]\n',
 }
 
 

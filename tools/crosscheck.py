@@ -11,6 +11,7 @@ difference; exits 1 when any. For example, on tests/data:
 
     python tools/crosscheck.py tests/data/bufr tests/data/reference-current --twins v46- v50-
 """
+
 import argparse
 import json
 import pathlib
@@ -18,8 +19,9 @@ import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "python"))
 
-import corvane  # noqa: E402
 from crosscheck import compare_package_file  # noqa: E402
+
+import corvane  # noqa: E402
 
 
 def check_references(bufr_dir, reference_dir, tables):
@@ -28,7 +30,7 @@ def check_references(bufr_dir, reference_dir, tables):
     for reference_path in sorted(reference_dir.glob("*.json")):
         reference = json.loads(reference_path.read_text())
         compared += sum(entry["ok"] for entry in reference["messages"])
-        name = reference_path.name[:-len(".json")]
+        name = reference_path.name[: -len(".json")]
         bufr = corvane.open(bufr_dir / name, tables=tables, errors="keep")
         differences += [(name, index, problems) for index, problems in compare_package_file(bufr, reference)]
     return compared, differences
@@ -43,7 +45,7 @@ def check_twins(bufr_dir, tables, old, new):
     """(copies compared, [(file, problem)]): each `new` copy against its `old` twin."""
     copies, differences = 0, []
     for path in sorted(bufr_dir.glob(f"{new}*")):
-        twin = bufr_dir / (old + path.name[len(new):])
+        twin = bufr_dir / (old + path.name[len(new) :])
         copies += 1
         mine = list(corvane.open(path, tables=tables, errors="keep"))
         theirs = list(corvane.open(twin, tables=tables, errors="keep"))
@@ -71,8 +73,10 @@ def main():
         copies, twin_differences = check_twins(args.bufr_dir, tables, *args.twins)
         for name, problem in twin_differences:
             print(f"{name}: {problem}")
-        print(f"{copies - len(twin_differences)} of {copies} {args.twins[1]} copies decode as their "
-              f"{args.twins[0]} twins, with tables_fallback True")
+        print(
+            f"{copies - len(twin_differences)} of {copies} {args.twins[1]} copies decode as their "
+            f"{args.twins[0]} twins, with tables_fallback True"
+        )
         differences += twin_differences
     return 1 if differences else 0
 

@@ -168,7 +168,7 @@ def add_wmo_code_tables(tables, directory, release):
             continue
         newest = max(with_codes)
         prefix = f"{table}/{newest}/codetables/"
-        inherited = {p[len(prefix):]: p for p in files if p.startswith(prefix)}
+        inherited = {p[len(prefix) :]: p for p in files if p.startswith(prefix)}
         for version in versions:
             if version <= newest or f"{table}/{version}" in links:
                 continue
@@ -180,15 +180,17 @@ def add_wmo_code_tables(tables, directory, release):
             for code, content in wmo.items():
                 files[f"{target}{code}.table"] = content
                 origins[f"{target}{code}.table"] = [f"WMO {release}"]
-            print(f"{table}/{version}: {len(wmo)} code tables of WMO {release}, "
-                  f"{sum(int(n.split('.')[0]) not in wmo for n in inherited)} of version {newest}")
+            print(
+                f"{table}/{version}: {len(wmo)} code tables of WMO {release}, "
+                f"{sum(int(n.split('.')[0]) not in wmo for n in inherited)} of version {newest}"
+            )
 
 
 def origin_text(origins):
     """'ecCodes 2.28 and 2.50 (the same)' for a file that both releases hold alike."""
     unique = list(dict.fromkeys(origins))
     if len(unique) > 1 and all(o.startswith("ecCodes ") for o in unique):
-        return f"ecCodes {' and '.join(o[len('ecCodes '):] for o in unique)} (the same)"
+        return f"ecCodes {' and '.join(o[len('ecCodes ') :] for o in unique)} (the same)"
     return " and ".join(unique)
 
 
@@ -223,8 +225,12 @@ def describe_sources(files, links, origins):
                 continue
             mains = [p for p in (f"{path}/element.table", f"{path}/sequence.def") if p in files]
             codes = [p for p in files if p.startswith(f"{path}/codetables/")]
-            described.append((version, f"Table B and D: {sources_of(mains, origins)}; "
-                                       f"code and flag tables: {sources_of(codes, origins)}"))
+            described.append(
+                (
+                    version,
+                    f"Table B and D: {sources_of(mains, origins)}; code and flag tables: {sources_of(codes, origins)}",
+                )
+            )
         groups = collections.defaultdict(list)
         for version, text in described:
             groups[text].append(version)
@@ -232,18 +238,27 @@ def describe_sources(files, links, origins):
             lines.append(f"  {'version' if len(members) == 1 else 'versions'} {version_ranges(members)}: {text}")
     local = [p for p in files if re.match(r"bufr/tables/\d+/local/", p)]
     centres = sorted({int(p.split("/")[5]) for p in local if p.split("/")[5].isdigit()})
-    lines.append(f"local tables of centres {', '.join(map(str, centres))}: "
-                 f"Table B and D: {sources_of([p for p in local if '/codetables/' not in p], origins)}; "
-                 f"code and flag tables: {sources_of([p for p in local if '/codetables/' in p], origins)}")
+    lines.append(
+        f"local tables of centres {', '.join(map(str, centres))}: "
+        f"Table B and D: {sources_of([p for p in local if '/codetables/' not in p], origins)}; "
+        f"code and flag tables: {sources_of([p for p in local if '/codetables/' in p], origins)}"
+    )
     return ("\n".join(lines) + "\n").encode("utf-8")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output", help="the archive to write")
-    parser.add_argument("--eccodes", action="append", required=True, metavar="TARBALL",
-                        help="ecCodes BUFR tables, e.g. eccodes-bufr-tables-2.28.tar.xz; later ones replace earlier files")
-    parser.add_argument("--wmo", metavar="DIR", help="a WMO BUFR4 release: code and flag tables for the newest versions")
+    parser.add_argument(
+        "--eccodes",
+        action="append",
+        required=True,
+        metavar="TARBALL",
+        help="ecCodes BUFR tables, e.g. eccodes-bufr-tables-2.28.tar.xz; later ones replace earlier files",
+    )
+    parser.add_argument(
+        "--wmo", metavar="DIR", help="a WMO BUFR4 release: code and flag tables for the newest versions"
+    )
     parser.add_argument("--wmo-release", metavar="TEXT", help='the WMO release, e.g. "BUFR4 v45 (2025-11-25)"')
     parser.add_argument("--label", help="where the tables come from (default: the releases)")
     args = parser.parse_args()
@@ -256,10 +271,14 @@ def main():
     if args.wmo:
         add_wmo_code_tables(tables, args.wmo, args.wmo_release)
     files, links, origins = tables
-    releases = [release_of(t)[len("ecCodes "):] if release_of(t).startswith("ecCodes ") else release_of(t)
-                for t in args.eccodes]
-    label = args.label or (f"ecCodes {' and '.join(releases)} BUFR tables (ECMWF, Apache-2.0)" +
-                           (f", code and flag tables of WMO {args.wmo_release}" if args.wmo else ""))
+    releases = [
+        release_of(t)[len("ecCodes ") :] if release_of(t).startswith("ecCodes ") else release_of(t)
+        for t in args.eccodes
+    ]
+    label = args.label or (
+        f"ecCodes {' and '.join(releases)} BUFR tables (ECMWF, Apache-2.0)"
+        + (f", code and flag tables of WMO {args.wmo_release}" if args.wmo else "")
+    )
     files[SOURCES] = describe_sources(files, links, origins)
     root = build_tree(files, links)
     data, line_count, file_count = pack(root, label)
@@ -268,8 +287,10 @@ def main():
     with open(args.output, "wb") as out:
         out.write(data)
     sys.stdout.write(files[SOURCES].decode("utf-8"))
-    print(f"{args.output}: {len(data)} bytes, {len(files)} files and {len(links)} links, "
-          f"{file_count} distinct files, {line_count} distinct lines")
+    print(
+        f"{args.output}: {len(data)} bytes, {len(files)} files and {len(links)} links, "
+        f"{file_count} distinct files, {line_count} distinct lines"
+    )
 
 
 if __name__ == "__main__":

@@ -132,7 +132,7 @@ def unpack(data):
         nonlocal position
         length = number()
         position += length
-        return data[position - length:position]
+        return data[position - length : position]
 
     assert data[:position] == MAGIC and number() == FORMAT
     label = text().decode("utf-8")
@@ -140,7 +140,7 @@ def unpack(data):
     lengths = [number() for _ in range(number())]
     lines = []
     for length in lengths:
-        lines.append(data[position:position + length])
+        lines.append(data[position : position + length])
         position += length
     files = []
     for _ in range(number()):

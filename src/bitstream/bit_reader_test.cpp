@@ -39,7 +39,8 @@ TEST(BitReaderTest, ReadBytesFailureNamesTheFailingChunk) {
     ASSERT_TRUE(tail.read_u64(6).ok());
     auto partial = tail.read_bytes(11);  // one whole byte fits, the 3-bit tail does not
     ASSERT_FALSE(partial.ok());
-    EXPECT_EQ(partial.error().text(), "not enough bits while reading section 4 at bit 14 for width 3 (16 bits available)");
+    EXPECT_EQ(partial.error().text(),
+              "not enough bits while reading section 4 at bit 14 for width 3 (16 bits available)");
 }
 
 TEST(BitReaderTest, ErrorsLeavePositionAlone) {
@@ -47,7 +48,8 @@ TEST(BitReaderTest, ErrorsLeavePositionAlone) {
     ASSERT_TRUE(reader.read_u64(12).ok());
     auto value = reader.read_u64(8);
     ASSERT_FALSE(value.ok());
-    EXPECT_EQ(value.error().text(), "not enough bits while reading section 4 at bit 12 for width 8 (16 bits available)");
+    EXPECT_EQ(value.error().text(),
+              "not enough bits while reading section 4 at bit 12 for width 8 (16 bits available)");
     EXPECT_EQ(reader.position(), 12u);
     auto wide = reader.read_u64(65);
     ASSERT_FALSE(wide.ok());

@@ -59,8 +59,14 @@ void fill_schema(const ColumnTable& table, ArrowSchema* out) {
     try {
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
             auto child = std::make_unique<ChildSchema>(ChildSchema{table.columns[i].info.name});
-            owned->children[i] = ArrowSchema{format_of(table.columns[i].info.type), child->name.c_str(), nullptr,
-                                             ARROW_FLAG_NULLABLE, 0, nullptr, nullptr, release_owned<ChildSchema>,
+            owned->children[i] = ArrowSchema{format_of(table.columns[i].info.type),
+                                             child->name.c_str(),
+                                             nullptr,
+                                             ARROW_FLAG_NULLABLE,
+                                             0,
+                                             nullptr,
+                                             nullptr,
+                                             release_owned<ChildSchema>,
                                              child.release()};
             owned->pointers.push_back(&owned->children[i]);
         }
@@ -70,8 +76,15 @@ void fill_schema(const ColumnTable& table, ArrowSchema* out) {
         }
         throw;
     }
-    *out = ArrowSchema{"+s", "", nullptr, 0, static_cast<std::int64_t>(table.columns.size()), owned->pointers.data(),
-                       nullptr, release_struct<StructSchema>, owned.get()};
+    *out = ArrowSchema{"+s",
+                       "",
+                       nullptr,
+                       0,
+                       static_cast<std::int64_t>(table.columns.size()),
+                       owned->pointers.data(),
+                       nullptr,
+                       release_struct<StructSchema>,
+                       owned.get()};
     owned.release();
 }
 
@@ -110,19 +123,22 @@ ArrowArray column_array(const std::shared_ptr<const ColumnTable>& table, const C
     switch (column.info.type) {
         case ColumnType::Float64: {
             const double* values = column.floats().data();
-            nulls = fill_validity(rows, [values](std::size_t r) { return !std::isnan(values[r]); }, owned->validity);
+            nulls = fill_validity(
+                rows, [values](std::size_t r) { return !std::isnan(values[r]); }, owned->validity);
             owned->buffers[1] = present_or_empty(values);
             break;
         }
         case ColumnType::Int64: {
             const std::int64_t* values = column.integers().data();
-            nulls = fill_validity(rows, [values](std::size_t r) { return values[r] != kMissingCode; }, owned->validity);
+            nulls = fill_validity(
+                rows, [values](std::size_t r) { return values[r] != kMissingCode; }, owned->validity);
             owned->buffers[1] = present_or_empty(values);
             break;
         }
         case ColumnType::Text: {
             const std::uint8_t* missing = column.missing().data();
-            nulls = fill_validity(rows, [missing](std::size_t r) { return missing[r] == 0; }, owned->validity);
+            nulls = fill_validity(
+                rows, [missing](std::size_t r) { return missing[r] == 0; }, owned->validity);
             owned->buffers[1] = column.offsets().data();
             owned->buffers[2] = present_or_empty(column.chars().data());
             buffers = 3;
@@ -130,8 +146,8 @@ ArrowArray column_array(const std::shared_ptr<const ColumnTable>& table, const C
         }
     }
     owned->buffers[0] = owned->validity.empty() ? nullptr : owned->validity.data();
-    const ArrowArray array{static_cast<std::int64_t>(rows), nulls, 0, buffers, 0, owned->buffers, nullptr, nullptr,
-                           release_owned<ChildArray>, owned.get()};
+    const ArrowArray array{static_cast<std::int64_t>(rows), nulls,      0, buffers, 0, owned->buffers, nullptr, nullptr,
+                           release_owned<ChildArray>,       owned.get()};
     owned.release();
     return array;
 }
@@ -147,8 +163,16 @@ void fill_array(const std::shared_ptr<const ColumnTable>& table, ArrowArray* out
         throw;
     }
     for (ArrowArray& child : owned->children) owned->pointers.push_back(&child);
-    *out = ArrowArray{static_cast<std::int64_t>(table->rows), 0, 0, 1, static_cast<std::int64_t>(table->columns.size()),
-                      owned->buffers, owned->pointers.data(), nullptr, release_struct<StructArray>, owned.get()};
+    *out = ArrowArray{static_cast<std::int64_t>(table->rows),
+                      0,
+                      0,
+                      1,
+                      static_cast<std::int64_t>(table->columns.size()),
+                      owned->buffers,
+                      owned->pointers.data(),
+                      nullptr,
+                      release_struct<StructArray>,
+                      owned.get()};
     owned.release();
 }
 

@@ -77,8 +77,7 @@ void ColumnArena::release(void* block, std::size_t bytes) {
 }
 
 void ColumnArena::map_more(std::size_t bytes) {
-    const std::size_t size =
-        round_up(std::max(bytes, std::clamp(mapped_, kFirstMapping, kLargestMapping)), kHugePage);
+    const std::size_t size = round_up(std::max(bytes, std::clamp(mapped_, kFirstMapping, kLargestMapping)), kHugePage);
     void* base = map(size);
     mappings_.push_back({base, size});
     mapped_ += size;

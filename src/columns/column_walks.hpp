@@ -4,10 +4,10 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "columns/table_builder.hpp"
-#include "walk/walk.hpp"
 #include "error/error.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
+#include "walk/walk.hpp"
 
 namespace corvane::detail {
 

@@ -130,9 +130,7 @@ public:
     // Text columns: row r is chars()[offsets()[r], offsets()[r + 1]); missing()[r] is 1 when it
     // has no text.
     std::span<const std::int64_t> offsets() const { return {offsets_.data(), size_ + 1}; }
-    std::span<const char> chars() const {
-        return {chars_.data(), static_cast<std::size_t>(offsets_.data()[size_])};
-    }
+    std::span<const char> chars() const { return {chars_.data(), static_cast<std::size_t>(offsets_.data()[size_])}; }
     std::span<const std::uint8_t> missing() const { return {missing_.data(), size_}; }
 
     std::optional<std::string_view> text(std::size_t row) const;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -20,8 +20,8 @@
 namespace corvane {
 namespace {
 
-using testing::BitWriter;
 using testing::basic_tables;
+using testing::BitWriter;
 using testing::make_message;
 
 const std::string kData = CORVANE_TEST_DATA;
@@ -110,7 +110,9 @@ void expect_same_cells(const ColumnTable& table, Cells expected, const std::stri
     ASSERT_EQ(table.rows, expected.rows) << label;
     for (const Column& column : table.columns) {
         const auto found = expected.columns.find(column.info.name);
-        if (found != expected.columns.end()) EXPECT_EQ(cells_of(column), found->second) << label << " " << column.info.name;
+        if (found != expected.columns.end()) {
+            EXPECT_EQ(cells_of(column), found->second) << label << " " << column.info.name;
+        }
     }
 }
 
@@ -120,7 +122,9 @@ Cells decode_by_values(std::span<const std::uint8_t> buffer) {
     const std::vector<ScannedMessage> found = scan_messages(buffer);
     for (std::size_t index = 0; index < found.size(); ++index) {
         const ScannedMessage& entry = found[index];
-        const auto fail = [&](const BufrError& error) { out.errors.push_back({index, entry.range.offset, error.render()}); };
+        const auto fail = [&](const BufrError& error) {
+            out.errors.push_back({index, entry.range.offset, error.render()});
+        };
         if (entry.error) {
             fail(*entry.error);
             continue;
@@ -136,7 +140,8 @@ Cells decode_by_values(std::span<const std::uint8_t> buffer) {
             fail(tables.error());
             continue;
         }
-        Result<DecodedValues> values = decode_uncompressed_values(*message, *tables, message->section4_data(bytes), kPackageDecodeOptions);
+        Result<DecodedValues> values = decode_uncompressed_values(*message, *tables, message->section4_data(bytes),
+                                                                  kPackageDecodeOptions);
         if (!values) {
             fail(packed_tables().explain(TableChoice::of(*message), values.error()));
             continue;
@@ -217,7 +222,9 @@ TEST(Columns, AlignSubsetsOfDifferentReplicationsByOccurrence) {
     BitWriter bits;
     const auto subset = [&](unsigned repetitions) {
         bits.bits(5 + repetitions, 10).bits(repetitions, 8);
-        for (unsigned r = 0; r < repetitions; ++r) bits.bits(r + 1, 7).text(r == 0 ? std::string("AB ") : std::string("C\0\0", 3));
+        for (unsigned r = 0; r < repetitions; ++r) {
+            bits.bits(r + 1, 7).text(r == 0 ? std::string("AB ") : std::string("C\0\0", 3));
+        }
     };
     subset(2);
     subset(1);
@@ -263,9 +270,10 @@ TEST(Columns, SelectKeysAndOccurrencesAndFilterRowsBeforeKeepingThem) {
     EXPECT_EQ(names_of(chosen), wanted);
 
     // A range, a list of codes and a list of texts; a missing value never passes.
-    request.filters = {{"airTemperature", true, {}, {}, 284.0, 288.0},
-                       {"stationType", false, {0.0, 1.0}, {}, {}, {}},
-                       {"#1#stationOrSiteName", false, {}, {"GLUECKSBURG-MEIERWIK", "SCHLESWIG-JAGEL", "Fehmarn", "Hof"}, {}, {}}};
+    request.filters = {
+        {"airTemperature", true, {}, {}, 284.0, 288.0},
+        {"stationType", false, {0.0, 1.0}, {}, {}, {}},
+        {"#1#stationOrSiteName", false, {}, {"GLUECKSBURG-MEIERWIK", "SCHLESWIG-JAGEL", "Fehmarn", "Hof"}, {}, {}}};
     const ColumnTable filtered = decode_columns(bytes, packed_tables(), request).value();
     const std::vector<Cell> temperature = cells_of(*all.find("airTemperature"));
     const std::vector<Cell> type = cells_of(*all.find("stationType"));

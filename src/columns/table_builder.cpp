@@ -38,7 +38,7 @@ Result<ColumnName> parse_column_name(std::string_view name) {
         !parse_unsigned(name.substr(1, second - 1), std::numeric_limits<std::uint32_t>::max(), rank, failure) ||
         rank == 0) {
         return BufrError::bad_argument("bad column name " + quote_text(name) +
-                                ": write \"key\" for every occurrence or \"#n#key\" for the n-th, n from 1");
+                                       ": write \"key\" for every occurrence or \"#n#key\" for the n-th, n from 1");
     }
     return ColumnName{std::string(name.substr(second + 1)), static_cast<std::uint32_t>(rank)};
 }
@@ -218,7 +218,9 @@ Status TableBuilder::end_message(std::size_t index) {
         if (kept != end_ - base_) {
             Cells::keep_rows(message_, ColumnType::Int64, base_, kept_.data());
             Cells::keep_rows(subset_, ColumnType::Int64, base_, kept_.data());
-            for (std::size_t i = 0; i < columns_.size(); ++i) Cells::keep_rows(columns_[i], types_[i], base_, kept_.data());
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                Cells::keep_rows(columns_[i], types_[i], base_, kept_.data());
+            }
         }
     }
     rows_ = base_ + kept;

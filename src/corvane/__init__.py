@@ -18,6 +18,7 @@ package (every WMO master version to 46 and the local tables of ecCodes, chosen 
 :class:`BufrError` unless ``errors="skip"`` or ``errors="keep"``. The command line is ``corvane``
 (or ``python -m corvane``). :func:`sample_path` names a BUFR file that ships with the package.
 """
+
 from ._errors import BufrError
 from ._file import BufrFile, Message, Value, open
 from ._read import read

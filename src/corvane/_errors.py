@@ -1,4 +1,5 @@
 """The package's one exception type."""
+
 from __future__ import annotations
 
 

@@ -1,4 +1,5 @@
 """Opening BUFR files and reading their messages."""
+
 from __future__ import annotations
 
 from typing import Iterator, List, Optional, Union, overload
@@ -69,7 +70,6 @@ def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise
     return BufrFile(loaded.data, tables=chosen, errors=errors, name=loaded.name, cut=loaded.cut)
 
 
-
 class BufrFile(FileData):
     """The messages of one BUFR file, in order; made by :func:`open`.
 
@@ -93,7 +93,6 @@ class BufrFile(FileData):
     >>> print(len(bufr), bufr[0].edition, bufr[-1].time)
     44 4 2021-05-16 11:50:00
     """
-
 
     def headers(self) -> Iterator[Message]:
         """Every message with what sections 0 to 3 say, section 4 unread: listing a file costs no
@@ -206,4 +205,3 @@ class BufrFile(FileData):
     def __repr__(self) -> str:
         held = "closed" if self._held is None else f"{len(self._held[1])} messages"
         return f"<BufrFile {self.name or 'from bytes'}: {held}>"
-

@@ -1,4 +1,5 @@
 """The bytes of a BUFR file, where its messages lie in them, and their decode into columns."""
+
 from __future__ import annotations
 
 from typing import TYPE_CHECKING, Dict, Iterable, List, Literal, Mapping, Optional, Tuple, TypeVar, Union
@@ -24,8 +25,15 @@ _Self = TypeVar("_Self", bound="FileData")
 class FileData:
     """What :class:`corvane.BufrFile` reads its messages from, and its columnar decode."""
 
-    def __init__(self, data: bytes, *, tables: Tables, errors: Errors = "raise", name: Optional[str] = None,
-                 cut: Optional[str] = None) -> None:
+    def __init__(
+        self,
+        data: bytes,
+        *,
+        tables: Tables,
+        errors: Errors = "raise",
+        name: Optional[str] = None,
+        cut: Optional[str] = None,
+    ) -> None:
         self.name = name
         self.tables = tables
         self.errors = errors
@@ -85,8 +93,9 @@ class FileData:
 
     def _contents(self) -> Tuple[bytes, Entries]:
         if self._held is None:
-            raise ValueError(f"{self.name or 'the BufrFile'} is closed: read it inside its with block, "
-                             "or open it again")
+            raise ValueError(
+                f"{self.name or 'the BufrFile'} is closed: read it inside its with block, or open it again"
+            )
         return self._held
 
     def __enter__(self: _Self) -> _Self:
@@ -109,21 +118,28 @@ class FileData:
         except ValueError as error:
             raise self._error(index, offset, str(error)) from None
 
-    def _decode_columns(self, keys: Optional[List[str]], filters: Optional[List[ColumnFilter]],
-                        messages: Optional[Iterable[int]]) -> _core.ColumnTable:
+    def _decode_columns(
+        self, keys: Optional[List[str]], filters: Optional[List[ColumnFilter]], messages: Optional[Iterable[int]]
+    ) -> _core.ColumnTable:
         data, held = self._contents()
         entries = held if messages is None else [self._entry(held, index) for index in messages]
         return _core.decode_columns(data, entries, self.tables._native, keys, filters)
 
     def _entry(self, entries: Entries, index: int) -> MessageEntry:
         if not isinstance(index, int) or not 0 <= index < len(entries):
-            raise IndexError(f"messages: {index!r} is no message index of a file of {len(entries)} messages "
-                             f"(0 to {len(entries) - 1})")
+            raise IndexError(
+                f"messages: {index!r} is no message index of a file of {len(entries)} messages "
+                f"(0 to {len(entries) - 1})"
+            )
         return entries[index]
 
-    def table(self, columns: Optional[Iterable[str]] = None, *,
-              filters: Optional[Mapping[str, FilterValue]] = None,
-              messages: Optional[Iterable[int]] = None) -> _core.ColumnTable:
+    def table(
+        self,
+        columns: Optional[Iterable[str]] = None,
+        *,
+        filters: Optional[Mapping[str, FilterValue]] = None,
+        messages: Optional[Iterable[int]] = None,
+    ) -> _core.ColumnTable:
         """The messages decoded into one column table, the memory behind :meth:`to_numpy` and
         :meth:`to_arrow`.
 
@@ -173,8 +189,9 @@ class FileData:
             raise self._failure(table.errors[0], HINT)
         return table
 
-    def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
-                 keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+    def to_numpy(
+        self, columns: Optional[Iterable[str]] = None, *, keys: Optional[Iterable[str]] = None
+    ) -> Dict[str, numpy.ndarray]:
         """Every value of the file as NumPy arrays: one row per subset, one array per key occurrence.
 
         The arrays are ``"message"`` (the message index) and ``"subset"`` (from 1), then
@@ -220,8 +237,9 @@ class FileData:
         chosen = chosen_columns(columns, keys)
         return arrays(self.table(chosen), chosen)
 
-    def to_arrow(self, columns: Optional[Iterable[str]] = None, *,
-                 keys: Optional[Iterable[str]] = None) -> _core.ColumnTable:
+    def to_arrow(
+        self, columns: Optional[Iterable[str]] = None, *, keys: Optional[Iterable[str]] = None
+    ) -> _core.ColumnTable:
         """The columns of :meth:`to_numpy` for Arrow: an object with ``__arrow_c_stream__``.
 
         pyarrow, polars, pandas and DuckDB take it without copying the values; missing values are
@@ -256,7 +274,6 @@ class FileData:
         return self.table(chosen_columns(columns, keys))
 
 
-
 def chosen_columns(columns: Optional[Iterable[str]], keys: Optional[Iterable[str]]) -> Optional[List[str]]:
     """The columns of to_numpy and to_arrow, named ``columns`` or, as before, ``keys``."""
     if columns is not None and keys is not None:
@@ -276,4 +293,3 @@ def arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[s
         if f"#1#{name}" in asked:
             found[f"#1#{name}"] = array
     return found
-

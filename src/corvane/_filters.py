@@ -1,5 +1,6 @@
 """The row filters of :func:`corvane.read` and :meth:`corvane.BufrFile.table`, and the computed
 columns that they may name."""
+
 from __future__ import annotations
 
 from dataclasses import dataclass
@@ -15,13 +16,13 @@ FilterValue = Union[Any, Sequence[Any], slice, Callable[[Any], bool]]
 
 # Columns made from other keys, and the keys each needs.
 _DATETIME_KEYS = ("year", "month", "day", "hour", "minute", "second")
-_WIGOS_KEYS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNumber",
-               "wigosLocalIdentifierCharacter")
+_WIGOS_KEYS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNumber", "wigosLocalIdentifierCharacter")
 COMPUTED: Dict[str, Tuple[str, ...]] = {
     "WMO_station_id": ("blockNumber", "stationNumber"),
     "WIGOS_station_id": _WIGOS_KEYS,
     "data_datetime": _DATETIME_KEYS,
 }
+
 
 @dataclass
 class Filter:
@@ -97,7 +98,9 @@ def native_filters(filters: Optional[Mapping[str, FilterValue]]) -> Optional[Lis
     for column, test in filters.items():
         native = Filter(column, test).native()
         if native is None or (isinstance(test, slice) and test.step is not None):
-            raise ValueError(f"filters[{column!r}]: the decoder tests a value, a list of values or a slice of "
-                             "numbers without a step; corvane.read applies callables and computed columns")
+            raise ValueError(
+                f"filters[{column!r}]: the decoder tests a value, a list of values or a slice of "
+                "numbers without a step; corvane.read applies callables and computed columns"
+            )
         natives.append(native)
     return natives

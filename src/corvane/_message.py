@@ -1,4 +1,5 @@
 """One message of a BUFR file: its section metadata, values and arrays."""
+
 from __future__ import annotations
 
 import datetime
@@ -49,12 +50,35 @@ class Message:
     4 78 25 [307086, 1023]
     """
 
-    __slots__ = ("index", "offset", "length", "edition", "master_table", "centre", "subcentre",
-                 "master_version", "local_version", "data_category", "subsets", "compressed",
-                 "descriptors", "time", "error", "_file", "_decoded")
+    __slots__ = (
+        "index",
+        "offset",
+        "length",
+        "edition",
+        "master_table",
+        "centre",
+        "subcentre",
+        "master_version",
+        "local_version",
+        "data_category",
+        "subsets",
+        "compressed",
+        "descriptors",
+        "time",
+        "error",
+        "_file",
+        "_decoded",
+    )
 
-    def __init__(self, file: BufrFile, index: int, offset: int, length: int, metadata: Optional[MessageMetadata],
-                 error: Optional[str]) -> None:
+    def __init__(
+        self,
+        file: BufrFile,
+        index: int,
+        offset: int,
+        length: int,
+        metadata: Optional[MessageMetadata],
+        error: Optional[str],
+    ) -> None:
         self._file = file
         self._decoded: Optional[_core.Decoded] = None
         self.index = index
@@ -78,8 +102,9 @@ class Message:
         self.compressed = metadata.compressed
         self.descriptors = metadata.descriptors
         try:
-            self.time = datetime.datetime(metadata.year, metadata.month, metadata.day, metadata.hour,
-                                          metadata.minute, metadata.second)
+            self.time = datetime.datetime(
+                metadata.year, metadata.month, metadata.day, metadata.hour, metadata.minute, metadata.second
+            )
         except ValueError:
             pass
 
@@ -152,8 +177,9 @@ class Message:
             decoded = self._file._decode(self.index, self.offset, self.length)
         return decoded.values()
 
-    def to_numpy(self, columns: Optional[Iterable[str]] = None, *,
-                 keys: Optional[Iterable[str]] = None) -> Dict[str, numpy.ndarray]:
+    def to_numpy(
+        self, columns: Optional[Iterable[str]] = None, *, keys: Optional[Iterable[str]] = None
+    ) -> Dict[str, numpy.ndarray]:
         """The values of the message as NumPy arrays, one row per subset.
 
         Parameters
@@ -193,6 +219,7 @@ class Message:
         if self.error is not None:
             return f"<Message {self.index} at byte {self.offset}: error {self.error!r}>"
         time = self.time.isoformat(sep=" ") if self.time else "no valid time"
-        return (f"<Message {self.index} at byte {self.offset}: edition {self.edition}, centre {self.centre}, "
-                f"category {self.data_category}, {time}, {self.subsets} subsets>")
-
+        return (
+            f"<Message {self.index} at byte {self.offset}: edition {self.edition}, centre {self.centre}, "
+            f"category {self.data_category}, {time}, {self.subsets} subsets>"
+        )

@@ -1,4 +1,5 @@
 """BUFR files into pandas DataFrames, built from the columnar decode."""
+
 from __future__ import annotations
 
 import concurrent.futures
@@ -36,10 +37,17 @@ def pandas_module() -> Any:
     return pandas
 
 
-def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequence[str], None] = None,
-         filters: Optional[Mapping[str, FilterValue]] = None, flat: bool = False,
-         tables: TablesSource = None, errors: Errors = "raise", workers: Optional[int] = None,
-         messages: Optional[Iterable[int]] = None) -> "pandas.DataFrame":
+def read(
+    source: Union[Source, Sequence[Source]],
+    *,
+    columns: Union[str, Sequence[str], None] = None,
+    filters: Optional[Mapping[str, FilterValue]] = None,
+    flat: bool = False,
+    tables: TablesSource = None,
+    errors: Errors = "raise",
+    workers: Optional[int] = None,
+    messages: Optional[Iterable[int]] = None,
+) -> "pandas.DataFrame":
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
     A key that occurs once per subset gives one row per subset. When chosen keys repeat inside a
@@ -122,8 +130,7 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
         # Threads start only for work they can share: one small file stays on this one.
         with concurrent.futures.ThreadPoolExecutor(threads) as pool:
             files = list(pool.map(open_source, sources)) if len(sources) != 1 else [open_source(sources[0])]
-            blocks = [(bufr, block) for bufr in files
-                      for block in message_blocks(bufr, threads, len(files), chosen)]
+            blocks = [(bufr, block) for bufr in files for block in message_blocks(bufr, threads, len(files), chosen)]
             if len(blocks) == 1:
                 parts = [plan.frame(pandas, *blocks[0])]
             else:
@@ -131,8 +138,9 @@ def read(source: Union[Source, Sequence[Source]], *, columns: Union[str, Sequenc
     return concat(pandas, parts)
 
 
-def message_blocks(bufr: BufrFile, threads: int, files: int,
-                   messages: Optional[Sequence[int]]) -> List[Optional[Sequence[int]]]:
+def message_blocks(
+    bufr: BufrFile, threads: int, files: int, messages: Optional[Sequence[int]]
+) -> List[Optional[Sequence[int]]]:
     """The blocks of `messages` (None: all) that threads take from one file of `files`; None is
     all of it."""
     every: Sequence[int] = range(len(bufr._entries)) if messages is None else messages
@@ -140,7 +148,7 @@ def message_blocks(bufr: BufrFile, threads: int, files: int,
     if files >= threads * _BLOCKS_PER_WORKER or count == 0:
         return [messages]
     size = max(MIN_BLOCK, math.ceil(count * files / (threads * _BLOCKS_PER_WORKER)))
-    return [every[start:start + size] for start in range(0, count, size)]
+    return [every[start : start + size] for start in range(0, count, size)]
 
 
 def concat(pandas: Any, parts: List[Any]) -> Any:
@@ -173,8 +181,9 @@ class Plan:
     keys: Optional[List[str]] = field(default=None)
 
     @staticmethod
-    def make(columns: Union[str, Sequence[str], None], filters: Optional[Mapping[str, FilterValue]],
-             flat: bool) -> Plan:
+    def make(
+        columns: Union[str, Sequence[str], None], filters: Optional[Mapping[str, FilterValue]], flat: bool
+    ) -> Plan:
         chosen = [columns] if isinstance(columns, str) else None if columns is None else list(columns)
         if chosen is not None:
             for name in chosen:
@@ -207,11 +216,20 @@ class Plan:
         native = {test.column: test.native() for test in self.filters}
         pushed = {column for column, record in native.items() if record is not None}
         while True:
-            table = bufr.table(self.keys, filters={test.column: test.test for test in self.filters
-                                                   if test.column in pushed} or None, messages=messages)
-            repeated = set() if self.flat else {column for column in pushed
-                                                 if OCCURRENCE.fullmatch(column) is None
-                                                 and f"#2#{column}" in table.names}
+            table = bufr.table(
+                self.keys,
+                filters={test.column: test.test for test in self.filters if test.column in pushed} or None,
+                messages=messages,
+            )
+            repeated = (
+                set()
+                if self.flat
+                else {
+                    column
+                    for column in pushed
+                    if OCCURRENCE.fullmatch(column) is None and f"#2#{column}" in table.names
+                }
+            )
             if not repeated:
                 return table, [test for test in self.filters if test.column not in pushed]
             pushed -= repeated
@@ -226,8 +244,7 @@ class Plan:
         else:
             wanted = self.keys if self.keys is not None else columns.keys()
             keys = [key for key in wanted if key not in COMPUTED]
-            rows = Rows(table, columns, keys,
-                        lambda index: list(bufr.table(self.keys, messages=[index]).names))
+            rows = Rows(table, columns, keys, lambda index: list(bufr.table(self.keys, messages=[index]).names))
             names = self.columns if self.columns is not None else keys
             values = {key: rows.key(key) for key in keys}
 
@@ -247,8 +264,13 @@ class Plan:
         data.update((name, value(name)) for name in names if name not in data)
         if keep is not None:
             data = {name: array[keep] for name, array in data.items()}
-        return pandas.DataFrame({name: array if name in ("message", "subset") else as_pandas(pandas, array)
-                                 for name, array in data.items()}, copy=False)
+        return pandas.DataFrame(
+            {
+                name: array if name in ("message", "subset") else as_pandas(pandas, array)
+                for name, array in data.items()
+            },
+            copy=False,
+        )
 
 
 def as_pandas(pandas: Any, array: Any) -> Any:
@@ -280,8 +302,9 @@ def compute(pandas: Any, name: str, parts: List[np.ndarray]) -> Any:
     if name == "data_datetime":
         year, month, day, hour, minute, second = (_numbers(part) for part in parts)
         second = np.where(np.isnan(second), 0.0, second)
-        moments = pandas.DataFrame({"year": year, "month": month, "day": day, "hour": hour,
-                                    "minute": minute, "second": second})
+        moments = pandas.DataFrame(
+            {"year": year, "month": month, "day": day, "hour": hour, "minute": minute, "second": second}
+        )
         return pandas.to_datetime(moments, errors="coerce").to_numpy()
     return _wigos_ids(parts)
 

@@ -3,12 +3,21 @@
 ``_core`` imports this module once, when it is first imported, and builds and reads these
 classes by name; a field added or renamed here must be added or renamed there too.
 """
+
 from __future__ import annotations
 
 from typing import List, Literal, NamedTuple, Optional, Sequence, TypedDict
 
-__all__ = ["MessageEntry", "MessageMetadata", "MessageError", "ColumnFilter", "ChosenTables", "TableCounts",
-           "TableLayer", "ColumnInfo"]
+__all__ = [
+    "MessageEntry",
+    "MessageMetadata",
+    "MessageError",
+    "ColumnFilter",
+    "ChosenTables",
+    "TableCounts",
+    "TableLayer",
+    "ColumnInfo",
+]
 
 
 class MessageEntry(NamedTuple):

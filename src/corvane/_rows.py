@@ -1,4 +1,5 @@
 """The rows of corvane.read: a row per subset, or per occurrence of a repeated group of keys."""
+
 from __future__ import annotations
 
 import re
@@ -66,8 +67,13 @@ class Rows:
     them, so `order` gives the columns of one message in its own order.
     """
 
-    def __init__(self, table: Any, columns: Optional[Columns], keys: List[str],
-                 order: Callable[[int], List[str]] = lambda index: []) -> None:
+    def __init__(
+        self,
+        table: Any,
+        columns: Optional[Columns],
+        keys: List[str],
+        order: Callable[[int], List[str]] = lambda index: [],
+    ) -> None:
         self.table = table
         self.message = column_of(table, "message")
         self.subset = column_of(table, "subset")
@@ -91,8 +97,12 @@ class Rows:
         first_of_kind = np.unique(kind_of_message.reshape(-1), return_index=True)[1]
         for kind, found in enumerate(kinds):
             held = {name for name, there in zip(names, found) if there}
-            walk = Walk(in_message_order(names, order(int(self.message[starts[first_of_kind[kind]]]))), held,
-                        owner, np.flatnonzero(kind_of_row == kind))
+            walk = Walk(
+                in_message_order(names, order(int(self.message[starts[first_of_kind[kind]]]))),
+                held,
+                owner,
+                np.flatnonzero(kind_of_row == kind),
+            )
             walk.plan_rows(table)
             self.groups.append(walk)
             positions.append(np.repeat(walk.rows, len(walk.steps))[walk.keep])
@@ -106,11 +116,16 @@ class Rows:
         if not self.groups:
             name = self.single.get(key)
             return column_of(self.table, name) if name is not None else _absent(self.table.rows)
-        arrays = {name: column_of(self.table, name) for walk in self.groups for step in walk.steps
-                  for name in step.get(key, [])}
+        arrays = {
+            name: column_of(self.table, name)
+            for walk in self.groups
+            for step in walk.steps
+            for name in step.get(key, [])
+        }
         kinds = {array.dtype for array in arrays.values()}
-        dtype = (kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds
-                 else np.dtype(np.float64))
+        dtype = (
+            kinds.pop() if len(kinds) == 1 else np.dtype(object) if np.dtype(object) in kinds else np.dtype(np.float64)
+        )
         parts = [walk.values(key, arrays, dtype) for walk in self.groups]
         return np.concatenate(parts)[self.order]
 

@@ -1,9 +1,10 @@
 """The bytes of a source: a path, bytes or a binary file object, decompressed when they are gzip,
 bzip2 or xz data, whatever the name says."""
+
 from __future__ import annotations
 
-import bz2
 import builtins
+import bz2
 import lzma
 import os
 import pathlib
@@ -52,9 +53,11 @@ class _Gzip:
         return self._stream.unused_data
 
 
-_FORMATS = (("gzip", lambda data: data[:2] == b"\x1f\x8b", _Gzip),
-            ("bzip2", lambda data: data[:3] == b"BZh" and data[3:4].isdigit(), bz2.BZ2Decompressor),
-            ("xz", lambda data: data[:6] == b"\xfd7zXZ\x00", lzma.LZMADecompressor))
+_FORMATS = (
+    ("gzip", lambda data: data[:2] == b"\x1f\x8b", _Gzip),
+    ("bzip2", lambda data: data[:3] == b"BZh" and data[3:4].isdigit(), bz2.BZ2Decompressor),
+    ("xz", lambda data: data[:6] == b"\xfd7zXZ\x00", lzma.LZMADecompressor),
+)
 
 
 def decompressed(data: bytes, name: Optional[str]) -> Loaded:
@@ -84,9 +87,11 @@ def decompressed(data: bytes, name: Optional[str]) -> Loaded:
                 size += len(chunk)
                 if size > limit:
                     where = f"{name}: " if name else ""
-                    raise MemoryError(f"{where}the {kind} data grows past {limit:,} bytes, {limit // len(data):,} "
-                                      f"times its size: refused as a decompression bomb (decompress it yourself "
-                                      f"to read it anyway)")
+                    raise MemoryError(
+                        f"{where}the {kind} data grows past {limit:,} bytes, {limit // len(data):,} "
+                        f"times its size: refused as a decompression bomb (decompress it yourself "
+                        f"to read it anyway)"
+                    )
                 parts.append(chunk)
                 if stream.eof:
                     break
@@ -145,8 +150,7 @@ def load(source: Source) -> Loaded:
             raise TypeError("the file object gave text, not bytes: open it in binary mode ('rb')")
         name = getattr(source, "name", None)
         return decompressed(bytes(data), name if isinstance(name, str) else None)
-    raise TypeError(f"source must be a path, a bytes-like object or a binary file object, "
-                    f"not {type(source).__name__}")
+    raise TypeError(f"source must be a path, a bytes-like object or a binary file object, not {type(source).__name__}")
 
 
 def cut_entries(scanned: Iterable[MessageEntry], end: int, cut: str) -> List[MessageEntry]:

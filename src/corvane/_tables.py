@@ -1,4 +1,5 @@
 """Where the decoder finds BUFR tables: the packed tables by default, or a path, with extra ones first."""
+
 from __future__ import annotations
 
 import os
@@ -52,7 +53,8 @@ def _layout_of_extra(path: pathlib.Path, origin: str) -> str:
     raise ValueError(
         f"{origin} {str(path)!r} holds no BUFR tables that corvane knows: expected an ecCodes "
         "element.table, sequence.def or codetables/, or WMO BUFR4 CSV files (BUFRCREX_TableB_en_*.csv, "
-        "BUFR_TableD_en_*.csv, BUFRCREX_CodeFlag_en_*.csv)")
+        "BUFR_TableD_en_*.csv, BUFRCREX_CodeFlag_en_*.csv)"
+    )
 
 
 def _kind_of(path: pathlib.Path) -> str:
@@ -61,8 +63,10 @@ def _kind_of(path: pathlib.Path) -> str:
         with path.open("rb") as file:
             if file.read(len(_ARCHIVE_MAGIC)) == _ARCHIVE_MAGIC:
                 return "packed"
-        raise ValueError(f"tables={str(path)!r} is a file but not a packed table archive; "
-                         "name a table directory or a definitions root instead")
+        raise ValueError(
+            f"tables={str(path)!r} is a file but not a packed table archive; "
+            "name a table directory or a definitions root instead"
+        )
     if not path.is_dir():
         raise FileNotFoundError(f"tables={str(path)!r}: no such file or directory")
     if (path / "bufr" / "tables").is_dir():
@@ -74,7 +78,8 @@ def _kind_of(path: pathlib.Path) -> str:
     raise ValueError(
         f"tables={str(path)!r} holds no BUFR tables that corvane knows: expected an ecCodes "
         "definitions root (with bufr/tables/), an ecCodes table directory (with element.table) "
-        "or a WMO BUFR4 directory (with BUFRCREX_TableB_en_*.csv)")
+        "or a WMO BUFR4 directory (with BUFRCREX_TableB_en_*.csv)"
+    )
 
 
 _DESCRIPTIONS = {
@@ -142,8 +147,12 @@ class Tables:
 
     __slots__ = ("_native", "kind", "path", "extra", "_source", "_used")
 
-    def __init__(self, source: str | os.PathLike[str] | _corvane.TableSet | None = None, *,
-                 extra: Optional[Sequence[str | os.PathLike[str]]] = None) -> None:
+    def __init__(
+        self,
+        source: str | os.PathLike[str] | _corvane.TableSet | None = None,
+        *,
+        extra: Optional[Sequence[str | os.PathLike[str]]] = None,
+    ) -> None:
         self.path: Optional[str] = None
         self._source = source
         self._used: Dict[Tuple[int, ...], TablesUsed] = {}
@@ -248,15 +257,21 @@ class Tables:
         """
         if message.master_version is None:
             return TablesUsed(None, False, None)
-        choice = (message.master_table, message.master_version, message.centre, message.subcentre,
-                  message.local_version)
+        choice = (
+            message.master_table,
+            message.master_version,
+            message.centre,
+            message.subcentre,
+            message.local_version,
+        )
         found = self._used.get(choice)
         if found is None:
             found = self._used[choice] = self._describe_choice(*choice)
         return found
 
-    def _describe_choice(self, master_table: int, version: int, centre: int, subcentre: int,
-                         local_version: int) -> TablesUsed:
+    def _describe_choice(
+        self, master_table: int, version: int, centre: int, subcentre: int, local_version: int
+    ) -> TablesUsed:
         chosen = self._native.chosen(master_table, version, centre, subcentre, local_version)
         if chosen is None:
             return TablesUsed(self.describe(), False, None)

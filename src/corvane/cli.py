@@ -11,6 +11,7 @@ Exit status: 0 when every message decoded (for `ls`: was read), 1 when some did 
 goes to stderr) or the data could not be read at all, 2 for a usage error (including a file or
 table path that cannot be read). Every failure is one line on stderr.
 """
+
 from __future__ import annotations
 
 import argparse
@@ -20,12 +21,15 @@ import math
 import os
 import sys
 import time
-from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import TYPE_CHECKING, Callable, Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple
 
 from . import BufrFile, Message, Tables, Value
+from . import open as open_bufr
 from ._core import MISSING_CODE
 from ._tables import ENVIRONMENT
-from . import open as open_bufr
+
+if TYPE_CHECKING:
+    import numpy
 
 DATA_ERROR = 1
 USAGE_ERROR = 2
@@ -90,8 +94,9 @@ class Failures:
         return 0
 
 
-def _messages(bufr: BufrFile, failures: Failures,
-              messages: Optional[Iterable[Message]] = None) -> Iterator[Tuple[Message, bool]]:
+def _messages(
+    bufr: BufrFile, failures: Failures, messages: Optional[Iterable[Message]] = None
+) -> Iterator[Tuple[Message, bool]]:
     progress = Progress(len(bufr))
     try:
         for done, message in enumerate(bufr if messages is None else messages, 1):
@@ -118,17 +123,31 @@ def _json_value(value: Value) -> Dict[str, object]:
     number = value.value
     if isinstance(number, float) and not math.isfinite(number):
         number = None
-    return {"code": f"{value.code:06d}", "key": value.key, "value": number, "unit": value.unit,
-            "meaning": value.meaning}
+    return {
+        "code": f"{value.code:06d}",
+        "key": value.key,
+        "value": number,
+        "unit": value.unit,
+        "meaning": value.meaning,
+    }
 
 
 def _message_header(message: Message) -> Dict[str, object]:
-    return {"index": message.index, "offset": message.offset, "length": message.length,
-            "edition": message.edition, "centre": message.centre, "subcentre": message.subcentre,
-            "master_version": message.master_version, "local_version": message.local_version,
-            "data_category": message.data_category, "subsets": message.subsets,
-            "compressed": message.compressed,
-            "time": message.time.isoformat() if message.time else None, "error": message.error}
+    return {
+        "index": message.index,
+        "offset": message.offset,
+        "length": message.length,
+        "edition": message.edition,
+        "centre": message.centre,
+        "subcentre": message.subcentre,
+        "master_version": message.master_version,
+        "local_version": message.local_version,
+        "data_category": message.data_category,
+        "subsets": message.subsets,
+        "compressed": message.compressed,
+        "time": message.time.isoformat() if message.time else None,
+        "error": message.error,
+    }
 
 
 def _by_subset(values: List[Value]) -> Dict[int, List[Value]]:
@@ -140,16 +159,20 @@ def _by_subset(values: List[Value]) -> Dict[int, List[Value]]:
 
 def command_ls(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures()
-    out.write(f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'cat':>4} {'time':<19} "
-              f"{'subsets':>7} compressed master\n")
+    out.write(
+        f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'cat':>4} {'time':<19} "
+        f"{'subsets':>7} compressed master\n"
+    )
     for message, _ in _messages(bufr, failures, bufr.headers()):
         if message.edition is None:
             out.write(f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n")
             continue
         moment = message.time.isoformat(sep=" ") if message.time else "invalid"
-        out.write(f"{message.index:>6} {message.offset:>10} {message.edition:>3} {message.centre:>6} "
-                  f"{message.data_category:>4} {moment:<19} {message.subsets:>7} "
-                  f"{'yes' if message.compressed else 'no':<10} {_master(bufr, message)}\n")
+        out.write(
+            f"{message.index:>6} {message.offset:>10} {message.edition:>3} {message.centre:>6} "
+            f"{message.data_category:>4} {moment:<19} {message.subsets:>7} "
+            f"{'yes' if message.compressed else 'no':<10} {_master(bufr, message)}\n"
+        )
     return failures.exit_status()
 
 
@@ -188,8 +211,7 @@ def command_dump(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
     return failures.exit_status()
 
 
-def _chosen_messages(bufr: BufrFile, index: Optional[int],
-                     failures: Failures) -> Iterator[Tuple[Message, bool]]:
+def _chosen_messages(bufr: BufrFile, index: Optional[int], failures: Failures) -> Iterator[Tuple[Message, bool]]:
     if index is None:
         yield from _messages(bufr, failures)
         return
@@ -212,12 +234,12 @@ def command_get(bufr: BufrFile, args: argparse.Namespace, out: TextIO) -> int:
         writer = csv.writer(out, lineterminator="\n")
         writer.writerow(header)
         emit: Callable[[Sequence[object]], None] = lambda row: writer.writerow(
-            ["" if cell is None else _cell(cell) for cell in row])
+            ["" if cell is None else _cell(cell) for cell in row]
+        )
     else:
         widths = [max(len(name), 8) for name in header]
         out.write(" ".join(name.rjust(width) for name, width in zip(header, widths)) + "\n")
-        emit = lambda row: out.write(" ".join(
-            _cell(cell).rjust(width) for cell, width in zip(row, widths)) + "\n")
+        emit = lambda row: out.write(" ".join(_cell(cell).rjust(width) for cell, width in zip(row, widths)) + "\n")
     count = len(bufr)  # errors='keep': every message counts
     failed = 0
     progress = Progress(count)
@@ -264,12 +286,19 @@ class _UsageError(Exception):
 
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="corvane", description="Read BUFR weather data files.")
-    parser.add_argument("--tables", metavar="PATH",
-                        help="an ecCodes definitions root, ecCodes table directory or WMO BUFR4 "
-                             "directory (default: the tables that ship with corvane)")
-    parser.add_argument("--extra-tables", metavar="DIR", action="append",
-                        help="a directory of ecCodes table files or WMO BUFR4 CSV files whose definitions "
-                             f"come first, such as local tables; may be repeated (default: ${ENVIRONMENT})")
+    parser.add_argument(
+        "--tables",
+        metavar="PATH",
+        help="an ecCodes definitions root, ecCodes table directory or WMO BUFR4 "
+        "directory (default: the tables that ship with corvane)",
+    )
+    parser.add_argument(
+        "--extra-tables",
+        metavar="DIR",
+        action="append",
+        help="a directory of ecCodes table files or WMO BUFR4 CSV files whose definitions "
+        f"come first, such as local tables; may be repeated (default: ${ENVIRONMENT})",
+    )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     ls = commands.add_parser("ls", help="one line per message")
     ls.add_argument("file", metavar="FILE")
@@ -279,8 +308,13 @@ def _parser() -> argparse.ArgumentParser:
     dump.add_argument("--json", action="store_true", help="JSON, one object per message")
     get = commands.add_parser("get", help="chosen keys, one row per subset")
     get.add_argument("file", metavar="FILE")
-    get.add_argument("-k", "--keys", required=True, metavar="KEY,KEY",
-                     help='keys such as stationNumber,airTemperature; "#2#key" is the second occurrence')
+    get.add_argument(
+        "-k",
+        "--keys",
+        required=True,
+        metavar="KEY,KEY",
+        help='keys such as stationNumber,airTemperature; "#2#key" is the second occurrence',
+    )
     get.add_argument("--csv", action="store_true", help="comma-separated values")
     commands.add_parser("tables", help="where the tables come from")
     return parser

@@ -9,6 +9,7 @@ workers of a ``distributed`` cluster when a ``Client`` is active. Needs ``pip in
 >>> print(frame.groupby("WMO_station_id").airTemperature.mean().compute().loc[10037])
 286.65
 """
+
 from __future__ import annotations
 
 import glob
@@ -34,10 +35,14 @@ __all__ = ["read"]
 Part = Tuple[str, Optional[range]]
 
 
-def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]],
-         columns: Union[str, Sequence[str], None] = None, filters: Optional[Mapping[str, FilterValue]] = None,
-         tables: TablesSource = None, messages_per_partition: Optional[int] = None,
-         errors: Errors = "raise") -> "dask.dataframe.DataFrame":
+def read(
+    paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]],
+    columns: Union[str, Sequence[str], None] = None,
+    filters: Optional[Mapping[str, FilterValue]] = None,
+    tables: TablesSource = None,
+    messages_per_partition: Optional[int] = None,
+    errors: Errors = "raise",
+) -> "dask.dataframe.DataFrame":
     """A lazy Dask DataFrame of the rows :func:`corvane.read` gives for each file.
 
     The schema comes from reading the first partition at once. The result equals
@@ -82,18 +87,35 @@ def read(paths_or_glob: Union[str, "os.PathLike[str]", Iterable[Union[str, "os.P
     """
     if _dd is None:
         raise ImportError("corvane.dask needs dask: pip install 'corvane[dask]'")
-    if messages_per_partition is not None and (not isinstance(messages_per_partition, int) or messages_per_partition < 1):
+    if messages_per_partition is not None and (
+        not isinstance(messages_per_partition, int) or messages_per_partition < 1
+    ):
         raise ValueError(f"messages_per_partition={messages_per_partition!r}: use a positive number")
     paths = source_paths(paths_or_glob)
     parts = partitions(paths, tables, messages_per_partition)
     chosen = [columns] if isinstance(columns, str) else None if columns is None else list(columns)
     meta = read_partition(parts[0], chosen, filters, tables, errors, None).iloc[:0]
-    return _dd.from_map(read_partition, parts, columns=chosen, filters=filters, tables=tables, errors=errors,
-                        meta_frame=meta, meta=meta, enforce_metadata=False)
+    return _dd.from_map(
+        read_partition,
+        parts,
+        columns=chosen,
+        filters=filters,
+        tables=tables,
+        errors=errors,
+        meta_frame=meta,
+        meta=meta,
+        enforce_metadata=False,
+    )
 
 
-def read_partition(part: Part, columns: Optional[List[str]], filters: Optional[Mapping[str, FilterValue]],
-                   tables: TablesSource, errors: Errors, meta_frame: Any) -> Any:
+def read_partition(
+    part: Part,
+    columns: Optional[List[str]],
+    filters: Optional[Mapping[str, FilterValue]],
+    tables: TablesSource,
+    errors: Errors,
+    meta_frame: Any,
+) -> Any:
     """The rows of one partition, shaped as `meta_frame` when given."""
     path, messages = part
     frame = read_frame(path, columns=columns, filters=filters, tables=tables, errors=errors, messages=messages)

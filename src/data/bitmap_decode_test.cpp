@@ -56,7 +56,8 @@ TEST(OperatorDecode, BitmapsFollowEveryOperatorThatIntroducesOne) {
                                            x * 1000 + 200255, x * 1000 + 200255, x * 1000 + 200255}),
                              tables, writer.bytes());
         ASSERT_TRUE(result) << x << ": " << error_text(result);
-        EXPECT_EQ(codes_of(*result), (Codes{1001, 12001, 1002, x * 1000 + 200000, 31001, 31031, 31031, 31031, 1001, 1002}))
+        EXPECT_EQ(codes_of(*result),
+                  (Codes{1001, 12001, 1002, x * 1000 + 200000, 31001, 31031, 31031, 31031, 1001, 1002}))
             << x;
         EXPECT_EQ((*result)[8].raw_value(), 9.0) << x;
         EXPECT_DOUBLE_EQ((*result)[9].raw_value().value_or(0), 3.0) << x;
@@ -66,8 +67,9 @@ TEST(OperatorDecode, BitmapsFollowEveryOperatorThatIntroducesOne) {
 TEST(OperatorDecode, ABitmapIsTheRunOf031031RightAfterItsOperator) {
     const TableSet tables = basic_tables();
     // The run ends at 1001: the 031031 after it is an element, and the bitmap has two entries.
-    auto ended = decode(make_message({1001, 1002, 223000, 101002, 31031, 1001, 31031, 223255, 223255}), tables,
-                        BitWriter().bits(1, 7).bits(2, 10).bits(1, 1).bits(0, 1).bits(3, 7).bits(0, 1).bits(4, 10).bytes());
+    auto ended = decode(
+        make_message({1001, 1002, 223000, 101002, 31031, 1001, 31031, 223255, 223255}), tables,
+        BitWriter().bits(1, 7).bits(2, 10).bits(1, 1).bits(0, 1).bits(3, 7).bits(0, 1).bits(4, 10).bytes());
     ASSERT_TRUE(ended) << error_text(ended);
     EXPECT_EQ(codes_of(*ended), (Codes{1001, 1002, 223000, 31031, 31031, 1001, 31031, 1002}));
     EXPECT_DOUBLE_EQ(ended->back().raw_value().value_or(0), 0.4);
@@ -96,14 +98,14 @@ TEST(OperatorDecode, LaterBitmapsCountBackFromWhereTheFirstDidUntil235000) {
     writer.bits(41, 10);
     // After 235000 a bitmap counts back from its own operator: the last two elements.
     writer.bits(6, 7).bits(1, 1).bits(0, 1).bits(50, 7);
-    auto result = decode(make_message({1001, 12001, 1002, 222000, 101003, 31031, 33007,
-                                       223000, 101000, 31001, 31031, 223255, 224000, 237000, 224255,
-                                       235000, 1001, 232000, 101002, 31031, 232255}),
-                         tables, writer.bytes());
+    auto result = decode(
+        make_message({1001,   12001,  1002,   222000, 101003, 31031, 33007,  223000, 101000, 31001, 31031,
+                      223255, 224000, 237000, 224255, 235000, 1001,  232000, 101002, 31031,  232255}),
+        tables, writer.bytes());
     ASSERT_TRUE(result) << error_text(result);
-    EXPECT_EQ(codes_of(*result), (Codes{1001, 12001, 1002, 222000, 31031, 31031, 31031, 33007, 223000, 31001, 31031,
-                                        31031, 31031, 1002, 224000, 237000, 1002, 235000, 1001, 232000, 31031, 31031,
-                                        1001}));
+    EXPECT_EQ(codes_of(*result),
+              (Codes{1001,  12001, 1002,   222000, 31031, 31031,  31031, 33007,  223000, 31001, 31031, 31031,
+                     31031, 1002,  224000, 237000, 1002,  235000, 1001,  232000, 31031,  31031, 1001}));
     EXPECT_DOUBLE_EQ((*result)[13].raw_value().value_or(0), 4.0);
     EXPECT_DOUBLE_EQ((*result)[16].raw_value().value_or(0), 4.1);
     EXPECT_EQ(result->back().raw_value(), 50.0);
@@ -116,8 +118,8 @@ TEST(OperatorDecode, Reuse237000PrefersTheBitmapMarkedBy236000) {
     writer.bits(0, 1).bits(1, 1).bits(1, 1).bits(90, 7);
     writer.bits(1, 1).bits(1, 1).bits(0, 1).bits(40, 10);
     writer.bits(9, 7);
-    auto result = decode(make_message({1001, 12001, 1002, 222000, 236000, 101003, 31031, 33007, 223000, 101003,
-                                       31031, 223255, 224000, 237000, 224255}),
+    auto result = decode(make_message({1001, 12001, 1002, 222000, 236000, 101003, 31031, 33007, 223000, 101003, 31031,
+                                       223255, 224000, 237000, 224255}),
                          tables, writer.bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(result->back().descriptor, 1001u);
@@ -129,9 +131,9 @@ TEST(OperatorDecode, AHugeBitmapOfAbsentEntriesCanBeReusedOften) {
     // 255 x 255 entries that cost no bits: 031031 reads 0 bits over a new reference of 1
     // ("not present"). Then 255 x 255 lookups, each after 237000 has rewound the bitmap: a
     // lookup that walked the absent entries took seconds here.
-    auto result = decode(make_message({203002, 31031, 203255, 236000, 103255, 102255, 206000, 31031, 103255, 102255,
-                                       237000, 223255}),
-                         tables, BitWriter().bits(1, 2).bytes());
+    auto result = decode(
+        make_message({203002, 31031, 203255, 236000, 103255, 102255, 206000, 31031, 103255, 102255, 237000, 223255}),
+        tables, BitWriter().bits(1, 2).bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(result->size(), 4u + 2u * 255u * 255u);
     EXPECT_EQ(result->back().descriptor, 237000u);

@@ -122,8 +122,8 @@ void write_value(const CompressedColumns& walk, const Column& column, std::uint6
 
 }  // namespace
 
-Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
-                                                  BitReader& reader, DecodeOptions options) {
+Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
+                                                  DecodeOptions options) {
     CompressedColumns out;
     out.subsets = message.number_of_subsets;
     ColumnValues sink{{}, tables, out};
@@ -144,8 +144,8 @@ DecodedValues regroup(CompressedColumns& walk) {
     return out;
 }
 
-Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
-                                               BitReader& reader, DecodeOptions options) {
+Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables, BitReader& reader,
+                                               DecodeOptions options) {
     auto columns = read_compressed_columns(message, tables, reader, options);
     if (!columns) return std::move(columns).error();
     return regroup(*columns);

@@ -33,9 +33,18 @@ TEST(CompressedDecode, MissingReferenceAndMissingIncrements) {
     const TableSet tables = compressed_tables();
     auto result = decode(make_message({2010, 2010, 20011}, 2, true), tables,
                          BitWriter()
-                             .ones(10).bits(3, 6).bits(1, 3).bits(2, 3)
-                             .bits(200, 10).bits(3, 6).bits(7, 3).bits(1, 3)
-                             .bits(0, 4).bits(3, 6).bits(7, 3).bits(3, 3)
+                             .ones(10)
+                             .bits(3, 6)
+                             .bits(1, 3)
+                             .bits(2, 3)
+                             .bits(200, 10)
+                             .bits(3, 6)
+                             .bits(7, 3)
+                             .bits(1, 3)
+                             .bits(0, 4)
+                             .bits(3, 6)
+                             .bits(7, 3)
+                             .bits(3, 3)
                              .bytes());
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
@@ -108,8 +117,14 @@ TEST(CompressedDecode, NulPaddedTextColumnsOnRequest) {
     const TableSet tables = compressed_tables();
     // A shared R0 of 0xFF and NULs, then subsets "B\0" and two NULs.
     const auto data = BitWriter()
-                          .bits(0xFF, 8).bits(0, 16).bits(0, 6)
-                          .bits(0, 24).bits(2, 6).text("B").bits(0, 8).bits(0, 16)
+                          .bits(0xFF, 8)
+                          .bits(0, 16)
+                          .bits(0, 6)
+                          .bits(0, 24)
+                          .bits(2, 6)
+                          .text("B")
+                          .bits(0, 8)
+                          .bits(0, 16)
                           .bytes();
     const auto message = make_message({1015, 1015}, 2, true);
     auto padded = decode(message, tables, data, {.nul_padded_texts = true});
@@ -137,14 +152,16 @@ TEST(CompressedDecode, TruncatedColumns) {
     EXPECT_EQ(error_text(decode(make_message({1001}, 2, true), tables, {0x00})),
               "data truncated: not enough bits while reading section 4 at bit 7 for width 6 (8 bits available)");
     // NBINC promises more increments than the data holds.
-    EXPECT_EQ(error_text(decode(make_message({1001}, 2, true), tables, BitWriter().bits(1, 7).bits(9, 6).bits(0, 9).bytes())),
-              "data truncated: not enough bits while reading section 4 at bit 22 for width 9 (24 bits available)");
+    EXPECT_EQ(
+        error_text(decode(make_message({1001}, 2, true), tables, BitWriter().bits(1, 7).bits(9, 6).bits(0, 9).bytes())),
+        "data truncated: not enough bits while reading section 4 at bit 22 for width 9 (24 bits available)");
 }
 
 TEST(CompressedDecode, DelayedReplicationNeedsOneFactor) {
     const TableSet tables = compressed_tables();
-    auto same = decode(make_message({101000, 31001, 1001}, 2, true), tables,
-                       BitWriter().bits(2, 8).bits(0, 6).bits(1, 7).bits(0, 6).bits(2, 7).bits(2, 6).bits(0, 2).bits(1, 2).bytes());
+    auto same = decode(
+        make_message({101000, 31001, 1001}, 2, true), tables,
+        BitWriter().bits(2, 8).bits(0, 6).bits(1, 7).bits(0, 6).bits(2, 7).bits(2, 6).bits(0, 2).bits(1, 2).bytes());
     ASSERT_TRUE(same) << error_text(same);
     EXPECT_EQ(codes_of(*same), (Codes{31001, 1001, 1001, 31001, 1001, 1001}));
     EXPECT_EQ(numbers_of(*same), (Numbers{2.0, 1.0, 2.0, 2.0, 1.0, 3.0}));
@@ -166,10 +183,16 @@ TEST(CompressedDecode, OperatorsMarkersAndAssociatedColumns) {
     const TableSet tables = compressed_tables();
     auto result = decode(make_message({204003, 1001, 31031, 204000, 222000, 201129, 1001}, 2, true), tables,
                          BitWriter()
-                             .bits(7, 3).bits(0, 6)
-                             .bits(5, 7).bits(0, 6)
-                             .bits(1, 1).bits(0, 6)
-                             .bits(100, 8).bits(2, 6).bits(0, 2).bits(1, 2)
+                             .bits(7, 3)
+                             .bits(0, 6)
+                             .bits(5, 7)
+                             .bits(0, 6)
+                             .bits(1, 1)
+                             .bits(0, 6)
+                             .bits(100, 8)
+                             .bits(2, 6)
+                             .bits(0, 2)
+                             .bits(1, 2)
                              .bytes());
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
@@ -191,7 +214,8 @@ TEST(CompressedDecode, BitmapFromTheFirstSubset) {
     auto result = decode(make_message({1001, 1001, 236000, 31031, 31031, 223255, 223255}, 2, true), tables,
                          writer.bytes());
     ASSERT_TRUE(result) << error_text(result);
-    EXPECT_EQ(codes_of(*result), (Codes{1001, 1001, 236000, 31031, 31031, 1001, 1001, 1001, 236000, 31031, 31031, 1001}));
+    EXPECT_EQ(codes_of(*result),
+              (Codes{1001, 1001, 236000, 31031, 31031, 1001, 1001, 1001, 236000, 31031, 31031, 1001}));
     EXPECT_EQ(result->back().raw_value(), 12.0);
 }
 
@@ -200,8 +224,8 @@ TEST(CompressedDecode, BitmapsFollowEveryOperatorThatIntroducesOne) {
     for (const std::uint32_t x : {22u, 23u, 24u, 25u, 32u}) {
         const bool wider = x == 25;
         // 222000 has no values of its own: 223000 and 237000 reuse its bitmap.
-        const std::vector<std::uint32_t> driven =
-            x == 22 ? std::vector<std::uint32_t>{223000, 237000, 223255} : std::vector{x * 1000 + 200255};
+        const std::vector<std::uint32_t> driven = x == 22 ? std::vector<std::uint32_t>{223000, 237000, 223255}
+                                                          : std::vector{x * 1000 + 200255};
         std::vector<std::uint32_t> descriptors{1001, 1002, x * 1000 + 200000, 101002, 31031};
         descriptors.insert(descriptors.end(), driven.begin(), driven.end());
         BitWriter writer;
@@ -246,8 +270,16 @@ TEST(CompressedDecode, CodeTablesAndUnknownLocalElements) {
     const TableSet tables = compressed_tables();
     // 201130 widens 12001 but not the code table 20011; 206012 gives 48001 its width.
     auto result = decode(make_message({201130, 20011, 12001, 206012, 48001}, 2, true), tables,
-                         BitWriter().bits(3, 4).bits(0, 6).bits(10000, 14).bits(0, 6)
-                             .bits(100, 12).bits(2, 6).bits(1, 2).bits(3, 2).bytes());
+                         BitWriter()
+                             .bits(3, 4)
+                             .bits(0, 6)
+                             .bits(10000, 14)
+                             .bits(0, 6)
+                             .bits(100, 12)
+                             .bits(2, 6)
+                             .bits(1, 2)
+                             .bits(3, 2)
+                             .bytes());
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{20011, 12001, 48001, 20011, 12001, 48001}));

@@ -203,9 +203,9 @@ struct DecodedValues {
 };
 
 // The labels of values that do not come from Table B.
-const std::string& operator_label();          // "operator"
-const std::string& associated_field_label();  // "associatedField"
-const std::string& character_data_label();    // "characterData"
+const std::string& operator_label();               // "operator"
+const std::string& associated_field_label();       // "associatedField"
+const std::string& character_data_label();         // "characterData"
 const std::string& unknown_local_element_label();  // "unknown local element"
 
 // The name a value of the walk points at: its definition's, or the label of what it is.

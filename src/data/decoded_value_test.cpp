@@ -10,8 +10,8 @@ TEST(ValueList, BlocksKeepTheOrderAndFreeOneAtATime) {
     constexpr std::size_t kCount = 4096 + 8192 + 5;  // into the third block
     for (std::size_t i = 0; i < kCount; ++i) list.append().descriptor = static_cast<std::uint32_t>(i);
     ASSERT_EQ(list.size(), kCount);
-    for (const std::size_t i : {std::size_t{0}, std::size_t{4095}, std::size_t{4096}, std::size_t{12287},
-                                std::size_t{12288}, kCount - 1}) {
+    for (const std::size_t i :
+         {std::size_t{0}, std::size_t{4095}, std::size_t{4096}, std::size_t{12287}, std::size_t{12288}, kCount - 1}) {
         EXPECT_EQ(list[i].descriptor, i);
     }
     ASSERT_EQ(list.block_count(), 3u);

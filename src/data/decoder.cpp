@@ -7,8 +7,7 @@ namespace corvane {
 
 // The one place that chooses between the uncompressed and the compressed layout.
 Result<DecodedValues> decode_uncompressed_values(const BufrMessage& message, const TableSet& tables,
-                                                 std::span<const std::uint8_t> section4_data,
-                                                 DecodeOptions options) {
+                                                 std::span<const std::uint8_t> section4_data, DecodeOptions options) {
     BitReader reader(section4_data);
     if (message.compressed_data) return detail::decode_compressed_values(message, tables, reader, options);
     return detail::decode_subset_values(message, tables, reader, options);

@@ -120,14 +120,9 @@ TEST(OperatorDecode, LocalWidthUnlikeTheTableWidthReadsPlainBitsOnRequest) {
 
 TEST(OperatorDecode, AssociatedFieldsPrecedeElementsOutsideClass31) {
     const TableSet tables = basic_tables();
-    auto result = decode(make_message({204008, 1001, 31021, 101000, 31001, 1002, 204000, 1001}), tables,
-                         BitWriter()
-                             .ones(8).bits(3, 7)
-                             .bits(4, 6)
-                             .bits(1, 8)
-                             .bits(9, 8).bits(100, 10)
-                             .bits(6, 7)
-                             .bytes());
+    auto result = decode(
+        make_message({204008, 1001, 31021, 101000, 31001, 1002, 204000, 1001}), tables,
+        BitWriter().ones(8).bits(3, 7).bits(4, 6).bits(1, 8).bits(9, 8).bits(100, 10).bits(6, 7).bytes());
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{999999, 1001, 31021, 31001, 999999, 1002, 1001}));
@@ -153,9 +148,9 @@ TEST(OperatorDecode, TextWidthChange) {
 
 TEST(OperatorDecode, MarkersAndOperatorsWithoutEffect) {
     const TableSet tables = basic_tables();
-    const Codes marked = {222000, 223000, 224000, 225000, 232000, 226000, 227000, 229000, 230000, 231000, 233000,
-                          234000, 235000, 235001, 236000, 237000, 237001, 238000, 239000, 240000, 241000, 242000,
-                          262000, 223254};
+    const Codes marked = {222000, 223000, 224000, 225000, 232000, 226000, 227000, 229000,
+                          230000, 231000, 233000, 234000, 235000, 235001, 236000, 237000,
+                          237001, 238000, 239000, 240000, 241000, 242000, 262000, 223254};
     const Codes silent = {222001, 236001, 262001, 209005, 221010, 243000, 263000, 223255};
     Codes all = marked;
     all.insert(all.end(), silent.begin(), silent.end());
@@ -232,8 +227,8 @@ TEST(OperatorDecode, CharacterData) {
 // Each value says what it is, in both layouts alike.
 TEST(OperatorDecode, ValuesSayTheirKind) {
     const TableSet tables = basic_tables();
-    const std::vector<std::uint32_t> descriptors{203010, 1001, 203255, 1001,   101000, 31001, 1002,  205002,
-                                                 206005, 1099, 204003, 1001,   204000, 223000, 31031, 223255};
+    const std::vector<std::uint32_t> descriptors{203010, 1001, 203255, 1001, 101000, 31001,  1002,  205002,
+                                                 206005, 1099, 204003, 1001, 204000, 223000, 31031, 223255};
     // Field widths in order; the 223255 value takes the 7 bits of the last 0-01-001.
     const std::vector<unsigned> widths{10, 7, 8, 10, 16, 5, 3, 7, 1, 7};
     const auto kinds_of = [&](bool compressed) {
@@ -249,9 +244,19 @@ TEST(OperatorDecode, ValuesSayTheirKind) {
         return kinds;
     };
     using enum ValueKind;
-    const std::vector<ValueKind> expected{Marker, ReferenceDefinition, Marker, Element, ReplicationFactor,
-                                          Element, CharacterData, UnknownLocalElement, AssociatedField, Element,
-                                          Marker, Element, BitmapAttached};
+    const std::vector<ValueKind> expected{Marker,
+                                          ReferenceDefinition,
+                                          Marker,
+                                          Element,
+                                          ReplicationFactor,
+                                          Element,
+                                          CharacterData,
+                                          UnknownLocalElement,
+                                          AssociatedField,
+                                          Element,
+                                          Marker,
+                                          Element,
+                                          BitmapAttached};
     EXPECT_EQ(kinds_of(false), expected);
     EXPECT_EQ(kinds_of(true), expected);
 }

@@ -15,10 +15,7 @@ using Codes = std::vector<std::uint32_t>;
 
 TEST(UncompressedDecode, SubsetsFollowEachOtherWithValuesMissingValuesAndText) {
     const TableSet tables = basic_tables();
-    const auto data = BitWriter()
-                          .bits(5, 7).bits(373, 12).text("AB ")
-                          .ones(7).ones(12).ones(24)
-                          .bytes();
+    const auto data = BitWriter().bits(5, 7).bits(373, 12).text("AB ").ones(7).ones(12).ones(24).bytes();
     auto result = decode(make_message({1001, 12001, 1015}, 2), tables, data);
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
@@ -58,11 +55,7 @@ TEST(UncompressedDecode, CodeTableMeaningsAndClass31NeverMissing) {
 TEST(UncompressedDecode, TextDecodingKeepsLeadingBlanksAndReplacesHighBytes) {
     TableSet tables = basic_tables();
     add_element(tables, 1019, "LONG", 0, 0, 44, "CCITT IA5");
-    const auto data = BitWriter()
-                          .bits(' ', 8).bits(0xE9, 8).bits(0, 8)
-                          .text("   ")
-                          .text("XYZ\t ").bits(0xA, 4)
-                          .bytes();
+    const auto data = BitWriter().bits(' ', 8).bits(0xE9, 8).bits(0, 8).text("   ").text("XYZ\t ").bits(0xA, 4).bytes();
     auto result = decode(make_message({1015, 1015, 1019}), tables, data);
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
@@ -77,10 +70,15 @@ TEST(UncompressedDecode, TextDecodingKeepsLeadingBlanksAndReplacesHighBytes) {
 TEST(UncompressedDecode, NulPaddedTextsOnRequest) {
     const TableSet tables = basic_tables();
     const auto data = BitWriter()
-                          .bits(0xFF, 8).bits(0, 16)
-                          .text("A").bits(0, 8).text(" ")
+                          .bits(0xFF, 8)
+                          .bits(0, 16)
+                          .text("A")
+                          .bits(0, 8)
+                          .text(" ")
                           .bits(0, 24)
-                          .bits(0, 8).text("A").bits(0, 8)
+                          .bits(0, 8)
+                          .text("A")
+                          .bits(0, 8)
                           .bits(0, 16)
                           .bytes();
     const auto message = make_message({1015, 1015, 1015, 1015, 205002});
@@ -105,14 +103,22 @@ TEST(UncompressedDecode, NulPaddedTextsOnRequest) {
 TEST(UncompressedDecode, BitmapDrivenValuesTakeTheFieldTheirElementWasReadWith) {
     const TableSet tables = basic_tables();
     const auto data = BitWriter()
-                          .bits(10000, 15).bits(12345, 14).text("ABCD")
-                          .bits(0, 3).bits(500, 15).bits(678, 14).text("WXYZ")
-                          .bits(0, 2).bits(1, 1).bits((1u << 15) - 30, 16).bits((1u << 14) + 250, 15)
+                          .bits(10000, 15)
+                          .bits(12345, 14)
+                          .text("ABCD")
+                          .bits(0, 3)
+                          .bits(500, 15)
+                          .bits(678, 14)
+                          .text("WXYZ")
+                          .bits(0, 2)
+                          .bits(1, 1)
+                          .bits((1u << 15) - 30, 16)
+                          .bits((1u << 14) + 250, 15)
                           .bytes();
-    auto result = decode(make_message({201131, 12001, 207001, 1002, 207000, 208004, 1015, 208000, 223000, 101003, 31031,
-                                       201129, 223255, 223255, 223255, 201000, 225000, 101003, 31031, 201129, 225255,
-                                       225255}),
-                         tables, data);
+    auto result = decode(
+        make_message({201131, 12001,  207001, 1002,   207000, 208004, 1015,   208000, 223000, 101003, 31031,
+                      201129, 223255, 223255, 223255, 201000, 225000, 101003, 31031,  201129, 225255, 225255}),
+        tables, data);
     ASSERT_TRUE(result) << error_text(result);
     const auto& v = *result;
     EXPECT_EQ(codes_of(v), (Codes{12001, 1002, 1015, 223000, 31031, 31031, 31031, 12001, 1002, 1015, 225000, 31031,
@@ -141,13 +147,13 @@ TEST(UncompressedDecode, ZeroSubsetsReadNothingAndManySubsetsReadOnePassEach) {
 
 TEST(UncompressedDecode, FixedAndDelayedReplication) {
     const TableSet tables = basic_tables();
-    auto fixed = decode(make_message({102002, 1001, 31021}),
-                        tables, BitWriter().bits(1, 7).bits(2, 6).bits(3, 7).bits(4, 6).bytes());
+    auto fixed = decode(make_message({102002, 1001, 31021}), tables,
+                        BitWriter().bits(1, 7).bits(2, 6).bits(3, 7).bits(4, 6).bytes());
     ASSERT_TRUE(fixed) << error_text(fixed);
     EXPECT_EQ(numbers_of(*fixed), (Numbers{1.0, 2.0, 3.0, 4.0}));
 
-    auto twice = decode(make_message({101000, 31001, 1001, 31021}),
-                        tables, BitWriter().bits(2, 8).bits(7, 7).bits(8, 7).bits(9, 6).bytes());
+    auto twice = decode(make_message({101000, 31001, 1001, 31021}), tables,
+                        BitWriter().bits(2, 8).bits(7, 7).bits(8, 7).bits(9, 6).bytes());
     ASSERT_TRUE(twice) << error_text(twice);
     EXPECT_EQ(codes_of(*twice), (Codes{31001, 1001, 1001, 31021}));
     EXPECT_EQ(numbers_of(*twice), (Numbers{2.0, 7.0, 8.0, 9.0}));
@@ -168,8 +174,8 @@ TEST(UncompressedDecode, TextOrScaledFactorsCount) {
     add_element(tables, 31003, "TEXT FACTOR", 0, 0, 8, "CCITT IA5");
     add_element(tables, 31004, "SCALED FACTOR", 1, -30, 8);
     // A text factor repeats nothing; (55 - 30) / 10 = 2.5 repeats twice.
-    auto result = decode(make_message({101000, 31003, 1001, 101000, 31004, 1001}),
-                         tables, BitWriter().bits('3', 8).bits(55, 8).bits(1, 7).bits(2, 7).bytes());
+    auto result = decode(make_message({101000, 31003, 1001, 101000, 31004, 1001}), tables,
+                         BitWriter().bits('3', 8).bits(55, 8).bits(1, 7).bits(2, 7).bytes());
     ASSERT_TRUE(result) << error_text(result);
     EXPECT_EQ(codes_of(*result), (Codes{31003, 31004, 1001, 1001}));
 }

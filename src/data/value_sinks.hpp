@@ -60,14 +60,14 @@ struct CompressedColumns {
 };
 
 // The column walk: reads all of section 4 once.
-Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables,
-                                                  BitReader& reader, DecodeOptions options = {});
+Result<CompressedColumns> read_compressed_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader,
+                                                  DecodeOptions options = {});
 
 // The values of the columns, subset after subset; the texts move out of `columns` with them.
 DecodedValues regroup(CompressedColumns& columns);
 
 // Both steps: all values of the message, subset after subset.
-Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables,
-                                               BitReader& reader, DecodeOptions options);
+Result<DecodedValues> decode_compressed_values(const BufrMessage& message, const TableSet& tables, BitReader& reader,
+                                               DecodeOptions options);
 
 }  // namespace corvane::detail

@@ -16,7 +16,9 @@ TEST(ParseCodeTest, AcceptsTableSpellings) {
     EXPECT_EQ(*parse_code("+12"), 12u);
     EXPECT_EQ(*parse_code("1"), 1u);
     EXPECT_EQ(*parse_code("\t301011\r\n"), 301011u);
-    EXPECT_EQ(*parse_code("\xC2\xA0" "7\xE3\x80\x80"), 7u);  // no-break and ideographic spaces
+    EXPECT_EQ(*parse_code("\xC2\xA0"
+                          "7\xE3\x80\x80"),
+              7u);  // no-break and ideographic spaces
     EXPECT_EQ(*parse_code("4294967295"), 4294967295u);
 }
 

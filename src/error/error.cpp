@@ -21,16 +21,12 @@ bool has_parse_prefix(ErrorKind kind) {
 
 }  // namespace
 
-BufrError BufrError::io_errno(int error_number) {
-    return BufrError(ErrorKind::Io, os_error_text(error_number));
-}
+BufrError BufrError::io_errno(int error_number) { return BufrError(ErrorKind::Io, os_error_text(error_number)); }
 
-BufrError BufrError::io_invalid_utf8() {
-    return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8");
-}
+BufrError BufrError::io_invalid_utf8() { return BufrError(ErrorKind::Io, "stream did not contain valid UTF-8"); }
 
 BufrError BufrError::tables_not_found(unsigned master_table, unsigned master_version, unsigned local_version,
-                                     unsigned centre, unsigned subcentre) {
+                                      unsigned centre, unsigned subcentre) {
     const auto n = [](unsigned v) { return std::to_string(v); };
     return BufrError(ErrorKind::TablesNotFound, "no BUFR tables for master table " + n(master_table) + " version " +
                                                     n(master_version) + " (local version " + n(local_version) +

@@ -64,18 +64,14 @@ public:
     }
     static BufrError bad_end_marker() { return BufrError(ErrorKind::BadEndMarker); }
     static BufrError odd_descriptor_area() { return BufrError(ErrorKind::OddDescriptorArea); }
-    static BufrError sequence_not_found(std::uint32_t code) {
-        return BufrError(ErrorKind::SequenceNotFound, code);
-    }
+    static BufrError sequence_not_found(std::uint32_t code) { return BufrError(ErrorKind::SequenceNotFound, code); }
     static BufrError incomplete_delayed_replication(std::uint32_t code) {
         return BufrError(ErrorKind::IncompleteDelayedReplication, code);
     }
     static BufrError unsupported_replication(std::uint32_t code) {
         return BufrError(ErrorKind::UnsupportedReplication, code);
     }
-    static BufrError element_not_found(std::uint32_t code) {
-        return BufrError(ErrorKind::ElementNotFound, code);
-    }
+    static BufrError element_not_found(std::uint32_t code) { return BufrError(ErrorKind::ElementNotFound, code); }
     static BufrError table_file(std::string text) { return BufrError(ErrorKind::TableFile, std::move(text)); }
     static BufrError data_truncated(std::string text) { return BufrError(ErrorKind::DataTruncated, std::move(text)); }
     static BufrError limit_exceeded(std::string text) { return BufrError(ErrorKind::LimitExceeded, std::move(text)); }

@@ -28,7 +28,8 @@ TEST(BufrErrorTest, KindsFromOneTextEachHaveAPrefixThatOneParsePrefixReplaces) {
         EXPECT_EQ(error.render(), by_kind);
         EXPECT_EQ(error.render(Wording::OneParsePrefix), "csv/table parse error: t") << by_kind;
     }
-    EXPECT_EQ(BufrError::io_invalid_utf8().render(Wording::OneParsePrefix), "io error: stream did not contain valid UTF-8");
+    EXPECT_EQ(BufrError::io_invalid_utf8().render(Wording::OneParsePrefix),
+              "io error: stream did not contain valid UTF-8");
 }
 
 }  // namespace

@@ -47,8 +47,7 @@ Status read_all(const std::filesystem::path& path, Bytes& out) {
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {

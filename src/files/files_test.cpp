@@ -12,8 +12,8 @@
 namespace corvane {
 namespace {
 
-using testing::TempDir;
 using testing::error_text;
+using testing::TempDir;
 
 TEST(FileHandleTest, RefusesFifosAndDevicesWithoutBlocking) {
     const TempDir dir;

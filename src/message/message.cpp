@@ -10,7 +10,7 @@ constexpr std::size_t kSection0Length = 8;
 constexpr std::size_t kFlagsEnd = 18;
 constexpr std::size_t kYearOffset = 23;
 constexpr std::size_t kYearEnd = 25;
-constexpr std::size_t kFixedSection1End = 30;  // the last fixed read is the second, at offset 29
+constexpr std::size_t kFixedSection1End = 30;     // the last fixed read is the second, at offset 29
 constexpr std::size_t kEdition3Section1End = 25;  // editions 2 and 3 end their fields with the minute
 
 bool has_marker(std::span<const std::uint8_t> buffer, std::size_t at, const char (&marker)[5]) {

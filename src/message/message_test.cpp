@@ -25,11 +25,11 @@ Bytes make_message(const std::vector<std::uint16_t>& descriptors, const Bytes& d
     Bytes m = {'B', 'U', 'F', 'R', 0, 0, 0, 4};
     Bytes s1(22, 0);
     put24(s1, 0, 22);
-    s1[3] = 0;          // master table
+    s1[3] = 0;              // master table
     s1[4] = 0, s1[5] = 98;  // centre
     s1[9] = section2 ? 0x80 : 0;
-    s1[10] = 2;         // category
-    s1[13] = 39;        // master version
+    s1[10] = 2;                    // category
+    s1[13] = 39;                   // master version
     s1[15] = 0x07, s1[16] = 0xE4;  // 2020
     s1[17] = 5, s1[18] = 6, s1[19] = 7, s1[20] = 8, s1[21] = 9;
     m.insert(m.end(), s1.begin(), s1.end());

@@ -46,8 +46,8 @@ Status for_each_row(const std::filesystem::path& file, OnRow&& on_row) {
 Status load_table_b(ElementMap& elements, const std::filesystem::path& file) {
     return for_each_row(file, [&](std::span<const std::string_view> fields) -> Status {
         if (fields.size() < kElementFields) return {};
-        Result<ElementDefinition> element = parse_element({fields[2], "", element_type_of(fields[4]), fields[3],
-                                                           fields[4], fields[5], fields[6], fields[7]});
+        Result<ElementDefinition> element = parse_element(
+            {fields[2], "", element_type_of(fields[4]), fields[3], fields[4], fields[5], fields[6], fields[7]});
         if (!element) return std::move(element).error();
         elements.insert_or_assign(element->code, std::move(element).value());
         return {};
@@ -68,7 +68,9 @@ Status load_table_d(SequenceMap& sequences, const std::filesystem::path& file,
     });
     if (!status) return status;
     // A later file's sequence replaces an earlier one whole; members are never joined across files.
-    for (auto& [code, members] : grouping) sequences.insert_or_assign(code, SequenceDefinition{code, std::move(members)});
+    for (auto& [code, members] : grouping) {
+        sequences.insert_or_assign(code, SequenceDefinition{code, std::move(members)});
+    }
     return {};
 }
 

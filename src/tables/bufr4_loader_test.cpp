@@ -136,7 +136,8 @@ namespace {
 TEST(Bufr4LoaderTest, CodeFlagFilesGiveTheEntriesWithNumberFigures) {
     TempDir dir;
     dir.write("BUFRCREX_TableB_en_01.csv", table_b("01,Id,001003,Region,Code table,0,0,3,\n"));
-    const std::string header = "FXY,ElementName_en,CodeFigure,EntryName_en,EntryName_sub1_en,EntryName_sub2_en,Note_en,noteIDs,Status\n";
+    const std::string header =
+        "FXY,ElementName_en,CodeFigure,EntryName_en,EntryName_sub1_en,EntryName_sub2_en,Note_en,noteIDs,Status\n";
     dir.write("BUFRCREX_CodeFlag_en_01.csv", header +
                                                  "001003,Region,0,\"  Antarctica,\n south \",,,,,Operational\n"
                                                  "001003,Region,1,Region I,sub,,,,Operational\n"
@@ -154,7 +155,8 @@ TEST(Bufr4LoaderTest, CodeFlagFilesGiveTheEntriesWithNumberFigures) {
     EXPECT_EQ(tables->code_tables.at(1003), (CodeTable{{0, "Antarctica, south"}, {1, "Region I"}}));
     EXPECT_EQ(tables->code_tables.at(2002), (CodeTable{{2, "In knots"}}));
     dir.write("BUFRCREX_CodeFlag_en_03.csv", header + "00100x,Bad,1,Bad code,,,,,Operational\n");
-    EXPECT_EQ(error_text(from_bufr4_dir(dir.path())), "table file error: bad descriptor code \"00100x\": invalid digit found in string");
+    EXPECT_EQ(error_text(from_bufr4_dir(dir.path())),
+              "table file error: bad descriptor code \"00100x\": invalid digit found in string");
 }
 
 }  // namespace

@@ -25,8 +25,9 @@ BufrMessage message_for(std::uint8_t master_version, std::uint8_t local_version,
 class DefinitionsRootTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_.write("bufr/tables/0/wmo/30/element.table", "001001|master|long|MASTER|U|0|0|7\n"
-                                                           "001002|master2|long|MASTER2|U|0|0|10\n");
+        root_.write("bufr/tables/0/wmo/30/element.table",
+                    "001001|master|long|MASTER|U|0|0|7\n"
+                    "001002|master2|long|MASTER2|U|0|0|10\n");
         root_.write("bufr/tables/0/wmo/30/sequence.def", "\"301001\" = [ 001001, 001002 ]\n");
         root_.write("bufr/tables/0/wmo/30/codetables/1001.table", "1 1 MASTER ONE\n2 2 MASTER TWO\n");
     }
@@ -102,8 +103,7 @@ TEST_F(DefinitionsRootTest, Failures) {
     root_.write("bufr/tables/0/wmo/33/element.table", "001001|m|long|M|U|0|0|7\n");
     EXPECT_EQ(error_text(load(message_for(33, 0, 98, 0))), "io error: No such file or directory (os error 2)");
     root_.write("bufr/tables/0/wmo/34/sequence.def", "");
-    EXPECT_EQ(error_text(load(message_for(34, 0, 98, 0))),
-              "table file error: No such file or directory (os error 2)");
+    EXPECT_EQ(error_text(load(message_for(34, 0, 98, 0))), "table file error: No such file or directory (os error 2)");
 }
 
 TEST(DefinitionsRealTablesTest, LocalTablesOfCentre98) {

@@ -90,11 +90,10 @@ Result<bool> DelimitedReader::end_record() {
     if (!expected_fields_) {
         expected_fields_ = count;
     } else if (count != *expected_fields_) {
-        return BufrError::table_file("CSV error: record " + std::to_string(position_.record) +
-                                     " (line: " + std::to_string(position_.line) +
-                                     ", byte: " + std::to_string(position_.byte) + "): found record with " +
-                                     std::to_string(count) + " fields, but the previous record has " +
-                                     std::to_string(*expected_fields_) + " fields");
+        return BufrError::table_file(
+            "CSV error: record " + std::to_string(position_.record) + " (line: " + std::to_string(position_.line) +
+            ", byte: " + std::to_string(position_.byte) + "): found record with " + std::to_string(count) +
+            " fields, but the previous record has " + std::to_string(*expected_fields_) + " fields");
     }
     return true;
 }

@@ -55,7 +55,8 @@ private:
     Status fill();
     bool at_end() const { return begin_ == window_.size(); }
     void consume_byte(char byte);
-    // Appends the run of ordinary bytes at the read point to the record; inside quotes only a quote or line end stops it.
+    // Appends the run of ordinary bytes at the read point to the record; inside quotes only a quote or line end stops
+    // it.
     void take_run(bool quoted);
     void end_field() { ends_.push_back(record_.size()); }
     Result<bool> end_record();

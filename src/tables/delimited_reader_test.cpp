@@ -52,7 +52,8 @@ using Fields = std::vector<std::string>;
 TEST(DelimitedReaderTest, QuotingFollowsTheDialect) {
     TempDir dir;
     std::vector<Record> records;
-    ASSERT_EQ(read_all(dir, "a,\"b,\"\"c\"\"\nd\",e\n\"ab\"cd,x\"y,\"\"\nq,r,\"open", {',', std::nullopt}, records), "");
+    ASSERT_EQ(read_all(dir, "a,\"b,\"\"c\"\"\nd\",e\n\"ab\"cd,x\"y,\"\"\nq,r,\"open", {',', std::nullopt}, records),
+              "");
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].fields, (Fields{"a", "b,\"c\"\nd", "e"}));
     EXPECT_EQ(records[1].fields, (Fields{"abcd", "x\"y", ""}));
@@ -121,8 +122,8 @@ TEST(DelimitedReaderTest, FieldCountIsFixedByTheFirstRecord) {
 
 TEST(DelimitedReaderTest, Utf8IsCheckedPerFieldAtTheGivenPosition) {
     TempDir dir;
-    Result<DelimitedReader> reader =
-        DelimitedReader::open(dir.write("u.csv", "ok,\xC3\xA9t\xC3\xA9\nab,c\xC3\n\xA9,x\xFFy\n"), {',', std::nullopt});
+    Result<DelimitedReader> reader = DelimitedReader::open(
+        dir.write("u.csv", "ok,\xC3\xA9t\xC3\xA9\nab,c\xC3\n\xA9,x\xFFy\n"), {',', std::nullopt});
     ASSERT_TRUE(reader.ok());
     ASSERT_TRUE(*reader->read_record());
     EXPECT_TRUE(reader->check_utf8(reader->position()).ok());

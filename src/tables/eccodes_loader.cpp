@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 
 #include "descriptor/descriptor.hpp"
-#include "text/text.hpp"
 #include "files/files.hpp"
 #include "tables/delimited_reader.hpp"
+#include "text/text.hpp"
 
 namespace corvane {
 namespace {
@@ -212,7 +212,8 @@ Status load_eccodes_sequence_def(const TableSource& source, SequenceMap& sequenc
     });
 }
 
-Status load_eccodes_code_tables(const TableSource& source, CodeTableMap& code_tables, const std::filesystem::path& dir) {
+Status load_eccodes_code_tables(const TableSource& source, CodeTableMap& code_tables,
+                                const std::filesystem::path& dir) {
     std::vector<std::string> names;
     if (Status s = source.list(dir, names); !s) return s;
     code_tables.reserve(code_tables.size() + names.size());

@@ -10,7 +10,8 @@ namespace {
 using testing::error_text;
 using testing::TempDir;
 
-constexpr std::string_view kHeader = "#code|abbreviation|type|name|unit|scale|reference|width|crex_unit|crex_scale|crex_width\n";
+constexpr std::string_view kHeader =
+    "#code|abbreviation|type|name|unit|scale|reference|width|crex_unit|crex_scale|crex_width\n";
 
 Result<ElementMap> load_elements(const TempDir& dir, std::string_view content) {
     ElementMap elements;
@@ -192,7 +193,9 @@ TEST(EccodesDirTest, CodeTablesAreOptionalTheOthersAreNot) {
 
 TEST(MatchingFilesTest, FiltersAndSortsByNameBytes) {
     TempDir dir;
-    for (const char* name : {"b_x.csv", "a_2.csv", "a_10.csv", "a_1.CSV", "a_\xC3\xA9.csv", "x_1.csv"}) dir.write(name, "");
+    for (const char* name : {"b_x.csv", "a_2.csv", "a_10.csv", "a_1.CSV", "a_\xC3\xA9.csv", "x_1.csv"}) {
+        dir.write(name, "");
+    }
     dir.mkdir("a_dir.csv");
     Result<std::vector<std::filesystem::path>> files = matching_files(dir.path(), "a_", ".csv");
     ASSERT_TRUE(files.ok()) << error_text(files);

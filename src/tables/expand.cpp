@@ -69,7 +69,8 @@ Result<std::size_t> expand_into(const TableSet& tables, std::span<const std::uin
                 if (!replication) return std::move(replication).error();
                 i += replication->taken.size();
                 if (replication->count != 0) {
-                    if (Status s = replicate(tables, replication->group, replication->count, out, state, depth + 1); !s) {
+                    if (Status s = replicate(tables, replication->group, replication->count, out, state, depth + 1);
+                        !s) {
                         return std::move(s).error();
                     }
                     break;

@@ -99,8 +99,7 @@ TEST(ExpandTest, NestingDepthLimit) {
         return tables;
     };
     EXPECT_EQ(expand(chain(64), {300000}), (Codes{1001}));
-    EXPECT_EQ(expand_error(chain(65), {300000}),
-              "limit exceeded: sequence expansion exceeded recursion depth");
+    EXPECT_EQ(expand_error(chain(65), {300000}), "limit exceeded: sequence expansion exceeded recursion depth");
 }
 
 TEST(ExpandTest, OutputLengthIsBoundedAndFailsFast) {

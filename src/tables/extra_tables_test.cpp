@@ -17,8 +17,9 @@ constexpr std::string_view kElementHeader =
 
 TEST(ExtraTablesTest, EarlierDirectoriesComeFirstAndEveryFileIsOptional) {
     TempDir dir;
-    dir.write("first/element.table", std::string(kElementHeader) +
-                                         "001194|reportMnemonic|string|REPORT MNEMONIC|CCITT IA5|0|0|128|Character|0|16\n");
+    dir.write("first/element.table",
+              std::string(kElementHeader) +
+                  "001194|reportMnemonic|string|REPORT MNEMONIC|CCITT IA5|0|0|128|Character|0|16\n");
     dir.write("second/element.table", std::string(kElementHeader) +
                                           "001194|other|long|OTHER|Numeric|0|0|8|Numeric|0|3\n"
                                           "007192|firstLevelType|long|LEVEL TYPE|CODE TABLE|0|0|10|Code table|0|4\n");
@@ -39,7 +40,8 @@ TEST(ExtraTablesTest, EarlierDirectoriesComeFirstAndEveryFileIsOptional) {
 
     dir.write("third/element.table", "001x94|bad|long|BAD|Numeric|0|0|8|Numeric|0|3\n");
     EXPECT_EQ(error_text(load_extra_tables(directories)),
-              "table file error: " + (dir / "third").string() + ": bad descriptor code \"001x94\": invalid digit found in string");
+              "table file error: " + (dir / "third").string() +
+                  ": bad descriptor code \"001x94\": invalid digit found in string");
 }
 
 }  // namespace

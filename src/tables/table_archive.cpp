@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "tables/eccodes_loader.hpp"
 #include "files/files.hpp"
+#include "tables/eccodes_loader.hpp"
 #include "tables/table_source.hpp"
 
 namespace corvane {
@@ -150,8 +150,9 @@ private:
 
     const Entry* lookup(std::uint32_t dir, std::string_view name) const {
         const auto entries = entries_of(dir);
-        const auto it = std::lower_bound(entries.begin(), entries.end(), name,
-                                         [&](const Entry& entry, std::string_view key) { return names_[entry.name] < key; });
+        const auto it = std::lower_bound(
+            entries.begin(), entries.end(), name,
+            [&](const Entry& entry, std::string_view key) { return names_[entry.name] < key; });
         return it != entries.end() && names_[it->name] == name ? &*it : nullptr;
     }
 

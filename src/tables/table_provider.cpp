@@ -9,8 +9,8 @@ constexpr std::size_t kRememberedChoices = 4096;
 
 std::uint64_t packed(const TableChoice& choice) {
     return std::uint64_t{choice.master_table_number} << 48 | std::uint64_t{choice.master_tables_version_number} << 40 |
-           std::uint64_t{choice.local_tables_version_number} << 32 |
-           std::uint64_t{choice.originating_centre} << 16 | choice.originating_subcentre;
+           std::uint64_t{choice.local_tables_version_number} << 32 | std::uint64_t{choice.originating_centre} << 16 |
+           choice.originating_subcentre;
 }
 
 }  // namespace
@@ -43,9 +43,7 @@ TableProvider TableProvider::from_definitions(std::filesystem::path root) {
     return {std::nullopt, std::move(root), std::nullopt};
 }
 
-TableProvider TableProvider::fixed(TableSet tables) {
-    return {std::nullopt, {}, Result<TableSet>(std::move(tables))};
-}
+TableProvider TableProvider::fixed(TableSet tables) { return {std::nullopt, {}, Result<TableSet>(std::move(tables))}; }
 
 std::optional<std::string_view> TableProvider::label() const {
     if (!archive_) return std::nullopt;
@@ -74,7 +72,9 @@ std::optional<ChosenTables> TableProvider::chosen(const TableChoice& choice) con
     chosen.master_found = true;
     chosen.local_found = choice.local_tables_version_number != 0 &&
                          files.kind(local_tables_path(root_, chosen.loaded)) != EntryKind::Missing;
-    if (!chosen.local_found) chosen.loaded = {choice.master_table_number, chosen.loaded.master_tables_version_number, 0, 0, 0};
+    if (!chosen.local_found) {
+        chosen.loaded = {choice.master_table_number, chosen.loaded.master_tables_version_number, 0, 0, 0};
+    }
     return chosen;
 }
 

@@ -131,7 +131,8 @@ TEST(TableProviderTest, ThreadsAskingAtOnceShareOneLoad) {
     std::vector<const Result<TableSet>*> seen(4);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back([&, i] { seen[i] = &provider.get(choice(static_cast<std::uint8_t>(30 + i % 2), 0, 98, 0)); });
+        threads.emplace_back(
+            [&, i] { seen[i] = &provider.get(choice(static_cast<std::uint8_t>(30 + i % 2), 0, 98, 0)); });
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(seen[0], seen[2]);

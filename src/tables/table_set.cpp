@@ -65,9 +65,15 @@ Result<ElementDefinition> parse_element(const ElementFields& fields) {
     if (!reference) return std::move(reference).error();
     Result<std::uint16_t> width = parse_u16(fields.width);
     if (!width) return std::move(width).error();
-    return ElementDefinition{*code,         std::string(fields.abbreviation), std::string(fields.element_type),
-                             std::string(fields.name), std::string(fields.unit), *scale,
-                             *reference,    *width, element_kind(fields.unit)};
+    return ElementDefinition{*code,
+                             std::string(fields.abbreviation),
+                             std::string(fields.element_type),
+                             std::string(fields.name),
+                             std::string(fields.unit),
+                             *scale,
+                             *reference,
+                             *width,
+                             element_kind(fields.unit)};
 }
 
 }  // namespace corvane

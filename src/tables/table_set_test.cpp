@@ -6,9 +6,9 @@ namespace corvane {
 namespace {
 
 TEST(ElementKind, CodeAndFlagTablesInEverySpellingTheTablesUse) {
-    for (const char* unit : {"CODE TABLE", "FLAG TABLE", "Code table", "Flag table", "Code Table", " Code table",
-                             "Common CODE TABLE C-1", "Common Code table C-11",
-                             "CODE TABLE defined by originating/generating centre"}) {
+    for (const char* unit :
+         {"CODE TABLE", "FLAG TABLE", "Code table", "Flag table", "Code Table", " Code table", "Common CODE TABLE C-1",
+          "Common Code table C-11", "CODE TABLE defined by originating/generating centre"}) {
         EXPECT_EQ(element_kind(unit), ElementKind::CodeOrFlag) << unit;
     }
     EXPECT_EQ(element_kind("CCITT IA5"), ElementKind::Text);

@@ -41,7 +41,10 @@ std::size_t decode_utf8(std::string_view s, std::size_t i, char32_t& cp) {
 bool is_printable(char32_t cp) {
     if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
     switch (cp) {
-        case 0xAD: case 0x2028: case 0x2029: case 0xFEFF:
+        case 0xAD:
+        case 0x2028:
+        case 0x2029:
+        case 0xFEFF:
             return false;
         default:
             break;
@@ -110,13 +113,26 @@ std::string quote_text(std::string_view text) {
         }
         i += length;
         switch (cp) {
-            case '"': out += "\\\""; continue;
-            case '\\': out += "\\\\"; continue;
-            case '\t': out += "\\t"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case 0: out += "\\0"; continue;
-            default: break;
+            case '"':
+                out += "\\\"";
+                continue;
+            case '\\':
+                out += "\\\\";
+                continue;
+            case '\t':
+                out += "\\t";
+                continue;
+            case '\r':
+                out += "\\r";
+                continue;
+            case '\n':
+                out += "\\n";
+                continue;
+            case 0:
+                out += "\\0";
+                continue;
+            default:
+                break;
         }
         if (is_printable(cp)) {
             append_utf8(out, cp);
@@ -138,10 +154,14 @@ std::string format_code(std::uint32_t code) {
 
 std::string_view int_parse_reason(IntParseFailure failure) {
     switch (failure) {
-        case IntParseFailure::Empty: return "cannot parse integer from empty string";
-        case IntParseFailure::InvalidDigit: return "invalid digit found in string";
-        case IntParseFailure::TooLarge: return "number too large to fit in target type";
-        case IntParseFailure::TooSmall: return "number too small to fit in target type";
+        case IntParseFailure::Empty:
+            return "cannot parse integer from empty string";
+        case IntParseFailure::InvalidDigit:
+            return "invalid digit found in string";
+        case IntParseFailure::TooLarge:
+            return "number too large to fit in target type";
+        case IntParseFailure::TooSmall:
+            return "number too small to fit in target type";
     }
     return {};
 }

@@ -185,8 +185,7 @@ Status read_text_column(ColumnWalk<Sink>& walk, const WalkValue& value, std::uin
 
 // One column of an element read as `value` says.
 template <class Sink>
-Result<FirstValue> read_element_column(ColumnWalk<Sink>& walk, const WalkValue& value, bool check_missing,
-                                       bool check) {
+Result<FirstValue> read_element_column(ColumnWalk<Sink>& walk, const WalkValue& value, bool check_missing, bool check) {
     if (value.element->is_text()) {
         const std::uint64_t position = walk.subsets * walk.state.numbering.text_column_counter++ + 1;
         if (Status read = read_text_column(walk, value, static_cast<std::uint16_t>(value.field->width), position);
@@ -240,9 +239,8 @@ Status decode_element(ColumnWalk<Sink>& walk, std::uint32_t code) {
     auto first = read_element_column(walk, value, missing_when_all_ones(code, walk.options), false);
     if (!first) return std::move(first).error();
     // The first subset decides the entry; a missing one gives 0.
-    end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
-        return first->value ? bitmap_entry(*first->value) : 0;
-    });
+    end_element(walk.state, *step.element, field,
+                [&]() -> std::optional<std::uint8_t> { return first->value ? bitmap_entry(*first->value) : 0; });
     count_column(walk);
     return {};
 }

@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <span>
 
-#include "walk/element_reading.hpp"
-#include "walk/walk_types.hpp"
-#include "walk/operators.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
 #include "tables/descriptor_list.hpp"
 #include "tables/table_set.hpp"
+#include "walk/element_reading.hpp"
+#include "walk/operators.hpp"
+#include "walk/walk_types.hpp"
 
 namespace corvane::detail {
 

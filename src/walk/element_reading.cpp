@@ -48,8 +48,11 @@ BufrError width_error(std::uint32_t width) {
 }
 
 double power_of_ten(std::int64_t exponent) {
-    if (exponent >= -kTabulated && exponent <= kTabulated) return kPowers[static_cast<std::size_t>(exponent + kTabulated)];
-    const std::uint64_t magnitude = exponent < 0 ? 0 - static_cast<std::uint64_t>(exponent) : static_cast<std::uint64_t>(exponent);
+    if (exponent >= -kTabulated && exponent <= kTabulated) {
+        return kPowers[static_cast<std::size_t>(exponent + kTabulated)];
+    }
+    const std::uint64_t magnitude = exponent < 0 ? 0 - static_cast<std::uint64_t>(exponent)
+                                                 : static_cast<std::uint64_t>(exponent);
     const double power = squaring_power(magnitude);
     return exponent < 0 ? 1.0 / power : power;
 }
@@ -75,9 +78,9 @@ NumericField element_field(const ElementDefinition& element, const OperatorState
     }
     field.reference = changed ? wrapping_mul(reference, operators.reference_multiplier) : reference;
     // Past the int32 range 10^scale is infinite or zero either way.
-    field.scale = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        std::int64_t{element.scale} + (changed ? operators.scale_delta : 0), std::numeric_limits<std::int32_t>::min(),
-        std::numeric_limits<std::int32_t>::max()));
+    field.scale = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(std::int64_t{element.scale} + (changed ? operators.scale_delta : 0),
+                                 std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
     field.divisor = power_of_ten(field.scale);
     return field;
 }
@@ -124,13 +127,17 @@ std::optional<std::string_view> decode_ia5_text(FieldScratch& field, std::size_t
     const std::size_t length =
         trim_ascii_space_end(std::string_view(reinterpret_cast<const char*>(bytes), size), nul_padded).size();
     if (!options.latin1_texts) {
-        std::replace_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }, std::uint8_t{'?'});
+        std::replace_if(
+            bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }, std::uint8_t{'?'});
         return std::string_view(reinterpret_cast<const char*>(bytes), length);
     }
     // Fill bytes padded with blanks are still no text, as ecCodes reads them.
-    if (length != 0 && std::all_of(bytes, bytes + length, [](std::uint8_t b) { return b == 0xFF; })) return std::nullopt;
+    if (length != 0 && std::all_of(bytes, bytes + length, [](std::uint8_t b) { return b == 0xFF; })) {
+        return std::nullopt;
+    }
     // From the end, so that no byte is overwritten before it is read.
-    const auto high = static_cast<std::size_t>(std::count_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }));
+    const auto high = static_cast<std::size_t>(
+        std::count_if(bytes, bytes + length, [](std::uint8_t b) { return b >= 0x80; }));
     std::size_t out = length + high;
     for (std::size_t in = length; out != in;) {
         const std::uint8_t b = bytes[--in];

@@ -10,11 +10,11 @@
 #include <string_view>
 
 #include "bitstream/bit_reader.hpp"
-#include "walk/coding_state.hpp"
-#include "walk/walk_types.hpp"
 #include "descriptor/descriptor.hpp"
 #include "error/error.hpp"
 #include "tables/table_set.hpp"
+#include "walk/coding_state.hpp"
+#include "walk/walk_types.hpp"
 
 namespace corvane::detail {
 

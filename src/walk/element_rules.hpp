@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "walk/coding_state.hpp"
-#include "walk/walk_types.hpp"
-#include "walk/element_reading.hpp"
 #include "descriptor/descriptor.hpp"
 #include "tables/table_set.hpp"
+#include "walk/coding_state.hpp"
+#include "walk/element_reading.hpp"
+#include "walk/walk_types.hpp"
 
 namespace corvane::detail {
 
@@ -44,8 +44,9 @@ inline ElementStep begin_element(const OperatorState& operators, const ElementDe
         return {ElementRead::NewReference, element, 0, operators.new_reference_width};
     }
     // Class 31 holds replication factors and bitmap bits: no associated field.
-    const std::uint8_t associated =
-        operators.associated_field_width != 0 && !is_class31(code) ? operators.associated_field_width : 0;
+    const std::uint8_t associated = operators.associated_field_width != 0 && !is_class31(code)
+                                        ? operators.associated_field_width
+                                        : 0;
     const bool mismatched_width = options.plain_mismatched_local_widths && operators.local_width_pending &&
                                   element != nullptr && operators.local_width != element->width;
     if (element != nullptr && !mismatched_width) return {ElementRead::Value, element, associated, 0};

@@ -57,7 +57,8 @@ Status read_plain_bits(SubsetWalk<Sink>& walk, const WalkValue& value, bool chec
 // as `value` says. Not a Result: one would pass every value through memory. Inlined where it
 // is called, so that `value` need not be built in memory for the sink either.
 template <class Sink>
-[[gnu::always_inline]] inline Status read_element(SubsetWalk<Sink>& walk, const WalkValue& value, bool check_missing, std::optional<double>& number) {
+[[gnu::always_inline]] inline Status read_element(SubsetWalk<Sink>& walk, const WalkValue& value, bool check_missing,
+                                                  std::optional<double>& number) {
     const NumericField& field = *value.field;
     if (value.element->is_text()) {
         const auto width = static_cast<std::uint16_t>(field.width);
@@ -123,7 +124,8 @@ Status read_character_data(SubsetWalk<Sink>& walk, std::uint32_t code) {
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_field_bytes(walk.reader, width, walk.field.data()); !read) return read;
     if (Status counted = count_value(walk); !counted) return counted;
-    walk.sink.text(walk.value(ValueKind::CharacterData, code), decode_ia5_text(walk.field, width / 8u, walk.options), 0);
+    walk.sink.text(walk.value(ValueKind::CharacterData, code), decode_ia5_text(walk.field, width / 8u, walk.options),
+                   0);
     return {};
 }
 
@@ -150,7 +152,9 @@ Result<std::uint64_t> read_replication_factor(SubsetWalk<Sink>& walk, const Elem
     const NumericField field = element_field(factor, walk.state.operators);
     std::optional<double> number;
     const WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
-    if (Status read = read_element(walk, value, !is_class31(factor.code), number); !read) return std::move(read).error();
+    if (Status read = read_element(walk, value, !is_class31(factor.code), number); !read) {
+        return std::move(read).error();
+    }
     end_replication_factor(walk.state, factor, field);
     return replication_count(number);
 }

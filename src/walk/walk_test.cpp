@@ -69,10 +69,21 @@ TEST(Walk, TellsReplicationsAndWhatABitmapAttachesTo) {
         EXPECT_TRUE(walked) << walked.error().render();
         return sink.events;
     };
-    std::vector<std::string> expected{"1001",         "replication 102002 x2", "repetition 0", "1002", "12001",
-                                      "end repetition 0", "repetition 1",       "1002",         "12001",
-                                      "end repetition 1", "end replication 102002", "marker 223000", "31031",
-                                      "31031",        "12001 attached to 4"};
+    std::vector<std::string> expected{"1001",
+                                      "replication 102002 x2",
+                                      "repetition 0",
+                                      "1002",
+                                      "12001",
+                                      "end repetition 0",
+                                      "repetition 1",
+                                      "1002",
+                                      "12001",
+                                      "end repetition 1",
+                                      "end replication 102002",
+                                      "marker 223000",
+                                      "31031",
+                                      "31031",
+                                      "12001 attached to 4"};
     EXPECT_EQ(events_of(true), expected);
     expected.push_back("end subset 0");
     EXPECT_EQ(events_of(false), expected);

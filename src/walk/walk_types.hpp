@@ -94,9 +94,7 @@ struct WalkValue {
     // The kind the value keeps: whatever stands within a definition is ReferenceDefinition.
     ValueKind kept_kind() const { return defining ? ValueKind::ReferenceDefinition : kind; }
     // Read as an element, so a code table may give its raw bits a meaning.
-    bool has_meaning() const {
-        return element != nullptr && kind != ValueKind::ReferenceDefinition;
-    }
+    bool has_meaning() const { return element != nullptr && kind != ValueKind::ReferenceDefinition; }
 };
 
 // Cell writers that a column sink may hand to the walk for columns it does not keep: the walk

@@ -5,8 +5,18 @@ def _u24(value):
     return value.to_bytes(3, "big")
 
 
-def make_message(descriptors=(), data=b"", subsets=1, compressed=False, section2=None,
-                 master_version=39, local_version=0, centre=98, subcentre=0, edition=4):
+def make_message(
+    descriptors=(),
+    data=b"",
+    subsets=1,
+    compressed=False,
+    section2=None,
+    master_version=39,
+    local_version=0,
+    centre=98,
+    subcentre=0,
+    edition=4,
+):
     section1 = bytearray(22)
     section1[0:3] = _u24(22)
     section1[4:6] = centre.to_bytes(2, "big")
@@ -19,9 +29,7 @@ def make_message(descriptors=(), data=b"", subsets=1, compressed=False, section2
     body = bytes(section1)
     if section2 is not None:
         body += _u24(3 + len(section2)) + section2
-    codes = b"".join(
-        bytes([(code // 100000) << 6 | (code % 100000) // 1000, code % 1000]) for code in descriptors
-    )
+    codes = b"".join(bytes([(code // 100000) << 6 | (code % 100000) // 1000, code % 1000]) for code in descriptors)
     flags = 0x80 | (0x40 if compressed else 0)
     body += _u24(7 + len(codes)) + b"\0" + subsets.to_bytes(2, "big") + bytes([flags]) + codes
     body += _u24(4 + len(data)) + b"\0" + data
@@ -49,6 +57,4 @@ class BitWriter:
 
     def bytes(self):
         padded = self.bits + [0] * (-len(self.bits) % 8)
-        return bytes(
-            int("".join(map(str, padded[i:i + 8])), 2) for i in range(0, len(padded), 8)
-        )
+        return bytes(int("".join(map(str, padded[i : i + 8])), 2) for i in range(0, len(padded), 8))

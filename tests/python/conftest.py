@@ -13,6 +13,7 @@ def data_dir():
 def read_bufr(name):
     return (DATA / "bufr" / name).read_bytes()
 
+
 DEFINITIONS = DATA / "tables" / "definitions"
 MASTER_39 = DEFINITIONS / "bufr" / "tables" / "0" / "wmo" / "39"
 WMO_BUFR4 = DATA / "tables" / "wmo-bufr4"

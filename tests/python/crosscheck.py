@@ -5,6 +5,7 @@ value per element for uncompressed data (subsets follow each other), and for com
 value shared by all subsets or a list with one value per subset. Both `_corvane` and the
 `corvane` package are compared with the same rules.
 """
+
 import difflib
 import json
 import math
@@ -81,17 +82,25 @@ def compare_values(mine, subsets, compressed, reference):
         columns = [[value] for value in mine]
         expected = [[want] for _, want in theirs]
     codes = [column[0][0] for column in columns]
-    bitmap_start = codes.index(BITMAP_ENTRY) if any(code == BITMAP_ENTRY for code, _ in theirs) and \
-        BITMAP_ENTRY in codes else len(codes)
+    bitmap_start = (
+        codes.index(BITMAP_ENTRY)
+        if any(code == BITMAP_ENTRY for code, _ in theirs) and BITMAP_ENTRY in codes
+        else len(codes)
+    )
     reference_codes = [code for code, _ in theirs]
     # difflib is quadratic on long satellite messages: align directly when the codes agree.
-    opcodes = [("equal", 0, len(codes), 0, len(theirs))] if codes == reference_codes else \
-        difflib.SequenceMatcher(None, codes, reference_codes, autojunk=False).get_opcodes()
+    opcodes = (
+        [("equal", 0, len(codes), 0, len(theirs))]
+        if codes == reference_codes
+        else difflib.SequenceMatcher(None, codes, reference_codes, autojunk=False).get_opcodes()
+    )
     problems = []
     for tag, mine_start, mine_end, theirs_start, theirs_end in opcodes:
         if tag != "equal" and (tag != "delete" or mine_start < bitmap_start):
-            problems.append(f"{tag}: ours #{mine_start}-{mine_end} {codes[mine_start:mine_start + 3]}, reference "
-                            f"#{theirs_start}-{theirs_end} ({theirs[theirs_start:theirs_end][:3]})")
+            problems.append(
+                f"{tag}: ours #{mine_start}-{mine_end} {codes[mine_start : mine_start + 3]}, reference "
+                f"#{theirs_start}-{theirs_end} ({theirs[theirs_start:theirs_end][:3]})"
+            )
         if tag != "equal":
             continue
         for offset in range(mine_end - mine_start):
@@ -111,11 +120,12 @@ def compare_file(bufr_path, reference_path, definitions_root):
     for entry in reference["messages"]:
         if not entry["ok"]:
             continue
-        raw = data[entry["offset"]:entry["offset"] + entry["length"]]
+        raw = data[entry["offset"] : entry["offset"] + entry["length"]]
         try:
             message = _corvane.parse_bytes(raw)
-            problems = compare_values(_corvane_values(raw, definitions_root), message.number_of_subsets,
-                                      message.compressed_data, entry)
+            problems = compare_values(
+                _corvane_values(raw, definitions_root), message.number_of_subsets, message.compressed_data, entry
+            )
         except ValueError as error:
             problems = [f"ValueError: {error}"]
         if problems:

@@ -1,4 +1,5 @@
 """The columnar decode: the same values and errors as Message.values(), to NumPy and Arrow."""
+
 import math
 import os
 import signal
@@ -6,11 +7,11 @@ import threading
 import time
 
 import pytest
+from conftest import DATA, read_bufr
 
 import corvane
 from corvane import _core
 from corvane._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
-from conftest import DATA, read_bufr
 
 np = pytest.importorskip("numpy")
 
@@ -38,13 +39,22 @@ def cell(array, row):
     return None if math.isnan(value) else float(value)
 
 
-@pytest.mark.parametrize("name", ["dwd-synop-44msgs.bufr", "pdbufr-temp_hires.bufr", "hirs-metop-compressed.bufr",
-                                  "atms1.bufr", "pybufrkit-g2to_206.bufr", "synop-cloudbelow.bufr"])
+@pytest.mark.parametrize(
+    "name",
+    [
+        "dwd-synop-44msgs.bufr",
+        "pdbufr-temp_hires.bufr",
+        "hirs-metop-compressed.bufr",
+        "atms1.bufr",
+        "pybufrkit-g2to_206.bufr",
+        "synop-cloudbelow.bufr",
+    ],
+)
 def test_columns_hold_what_the_values_hold(name):
     data = read_bufr(name)
     # Three messages of a large file are enough.
     last = corvane.open(data)[:3][-1]
-    bufr = corvane.open(data[:last.offset + last.length])
+    bufr = corvane.open(data[: last.offset + last.length])
     expected = rows_from_values(bufr)
     arrays = bufr.to_numpy()
     assert list(arrays)[:2] == ["message", "subset"]
@@ -96,15 +106,28 @@ def test_keys_messages_and_filters_choose_columns_and_rows():
     for name, array in one.items():
         np.testing.assert_array_equal(array, chosen[name][chosen["message"] == 5])
 
-    table = bufr.table(["stationNumber"], filters={"airTemperature": slice(284.0, 288.0), "stationType": [0, 2]},
-                       messages=[5, 30, 31])
+    table = bufr.table(
+        ["stationNumber"], filters={"airTemperature": slice(284.0, 288.0), "stationType": [0, 2]}, messages=[5, 30, 31]
+    )
     temperature, kind = everything["airTemperature"], everything["stationType"]
-    kept = np.isin(everything["message"], [5, 30, 31]) & (temperature >= 284) & (temperature <= 288) & np.isin(kind, [0, 2])
+    kept = (
+        np.isin(everything["message"], [5, 30, 31])
+        & (temperature >= 284)
+        & (temperature <= 288)
+        & np.isin(kind, [0, 2])
+    )
     assert 0 < kept.sum() < np.isin(everything["message"], [5, 30, 31]).sum()
     np.testing.assert_array_equal(table.array("message"), everything["message"][kept])
     np.testing.assert_array_equal(table.array("stationNumber"), everything["stationNumber"][kept])
-    assert table.info("airTemperature") == {"key": "airTemperature", "rank": 1, "code": 12101, "unit": "K",
-                                            "name": "TEMPERATURE/AIR TEMPERATURE", "scale": 2, "type": "float64"}
+    assert table.info("airTemperature") == {
+        "key": "airTemperature",
+        "rank": 1,
+        "code": 12101,
+        "unit": "K",
+        "name": "TEMPERATURE/AIR TEMPERATURE",
+        "scale": 2,
+        "type": "float64",
+    }
     with pytest.raises(ValueError, match="#0#airTemperature"):
         bufr.to_numpy(["#0#airTemperature"])
     with pytest.raises(KeyError):
@@ -121,9 +144,12 @@ def test_arrow_holds_the_numpy_values_and_outlives_the_file():
     assert table.column_names == list(arrays)
     for name, values in arrays.items():
         column = table.column(name).to_pylist()
-        assert column == [cell(values, row) if values.dtype != np.int64 else
-                          (None if values[row] == _core.MISSING_CODE else int(values[row]))
-                          for row in range(len(values))], name
+        assert column == [
+            cell(values, row)
+            if values.dtype != np.int64
+            else (None if values[row] == _core.MISSING_CODE else int(values[row]))
+            for row in range(len(values))
+        ], name
     np.testing.assert_array_equal(array, arrays["airTemperature"])
     nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr")).table(filters={"day": slice(40.0, None)})
     assert pa.table(nothing).num_rows == 0
@@ -172,11 +198,13 @@ def test_the_native_module_speaks_in_records_and_columns_may_be_called_keys():
     metadata = _core.parse(data, second.offset, second.length)
     assert isinstance(metadata, MessageMetadata)
     assert (metadata.edition, metadata.data_category, metadata.subsets) == (4, 0, corvane.open(data)[1].subsets)
-    broken = corvane.open(data[:second.offset + second.length // 2], errors="keep")
+    broken = corvane.open(data[: second.offset + second.length // 2], errors="keep")
     assert broken.table().errors == [MessageError(1, second.offset, broken[1].error)]
     message = broken[0]
-    np.testing.assert_array_equal(message.to_numpy(keys=["airTemperature"])["airTemperature"],
-                                  message.to_numpy(columns=["airTemperature"])["airTemperature"])
+    np.testing.assert_array_equal(
+        message.to_numpy(keys=["airTemperature"])["airTemperature"],
+        message.to_numpy(columns=["airTemperature"])["airTemperature"],
+    )
     with pytest.raises(TypeError, match="not both"):
         message.to_numpy(columns=["airTemperature"], keys=["airTemperature"])
     with pytest.raises(TypeError, match="not both"):

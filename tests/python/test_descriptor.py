@@ -1,6 +1,5 @@
-import pytest
-
 import _corvane
+import pytest
 from _corvane import Descriptor
 
 
@@ -25,8 +24,10 @@ def test_from_fxy_wraps_without_validation():
     assert Descriptor.__text_signature__ == "(f, x, y)"
 
 
-@pytest.mark.parametrize("args, error", [((0, 1, 256), OverflowError), ((0, -1, 1), OverflowError),
-                                         ((0, "1", 1), TypeError), ((0, 1.0, 1), TypeError)])
+@pytest.mark.parametrize(
+    "args, error",
+    [((0, 1, 256), OverflowError), ((0, -1, 1), OverflowError), ((0, "1", 1), TypeError), ((0, 1.0, 1), TypeError)],
+)
 def test_part_conversion_errors(args, error):
     with pytest.raises(error, match=r"^argument '[fxy]': "):
         Descriptor(*args)

@@ -1,4 +1,5 @@
 """The examples of the public docstrings run as they read, on the sample that ships in the wheel."""
+
 import doctest
 import importlib.util
 import inspect

@@ -1,17 +1,37 @@
-import pytest
-
 import _corvane
+import pytest
 from builders import make_message
 from conftest import DATA, read_bufr
 
 ATTRIBUTES = [
-    "total_length", "edition", "section1_length", "master_table_number", "originating_centre",
-    "originating_subcentre", "update_sequence_number", "local_section_present", "data_category",
-    "international_data_subcategory", "local_data_subcategory", "master_tables_version_number",
-    "local_tables_version_number", "typical_year", "typical_month", "typical_day", "typical_hour",
-    "typical_minute", "typical_second", "section2_length", "section3_length", "number_of_subsets",
-    "observed_data", "compressed_data", "unexpanded_descriptors", "section4_length",
-    "section4_data_offset", "section4_data_length",
+    "total_length",
+    "edition",
+    "section1_length",
+    "master_table_number",
+    "originating_centre",
+    "originating_subcentre",
+    "update_sequence_number",
+    "local_section_present",
+    "data_category",
+    "international_data_subcategory",
+    "local_data_subcategory",
+    "master_tables_version_number",
+    "local_tables_version_number",
+    "typical_year",
+    "typical_month",
+    "typical_day",
+    "typical_hour",
+    "typical_minute",
+    "typical_second",
+    "section2_length",
+    "section3_length",
+    "number_of_subsets",
+    "observed_data",
+    "compressed_data",
+    "unexpanded_descriptors",
+    "section4_length",
+    "section4_data_offset",
+    "section4_data_length",
 ]
 
 
@@ -33,7 +53,7 @@ def test_parse_bytes_reads_metadata_and_descriptors():
     assert message.number_of_subsets == 3
     assert message.observed_data is True and message.compressed_data is False
     assert message.unexpanded_descriptors == [1001, 301011]
-    assert data[message.section4_data_offset:][:message.section4_data_length] == b"\xaa\xbb"
+    assert data[message.section4_data_offset :][: message.section4_data_length] == b"\xaa\xbb"
     assert repr(message) == f"BufrMessage(edition=4, length={len(data)}, subsets=3, descriptors=[1001, 301011])"
 
 
@@ -147,7 +167,7 @@ def test_real_files_parse_as_their_bytes_say(name, outcome):
         assert (len(messages) if isinstance(outcome, int) else [m.unexpanded_descriptors for m in messages]) == outcome
         for message in messages:
             start = data.index(b"BUFR")
-            assert data[start + message.total_length - 4:start + message.total_length] == b"7777"
+            assert data[start + message.total_length - 4 : start + message.total_length] == b"7777"
 
 
 def test_every_shipped_file_parses_or_fails_cleanly():

@@ -4,14 +4,19 @@ import subprocess
 import sys
 import weakref
 
-import pytest
-
 import _corvane
+import pytest
 
 CLASSES = ["BufrMessage", "DecodedValue", "Descriptor", "ElementDefinition", "SequenceDefinition", "TableSet"]
 FUNCTIONS = [
-    "parse_bytes", "parse_file", "parse_all_bytes", "parse_all_file", "expand_descriptors",
-    "decode_values", "decode_values_with_tables", "decode_values_with_definitions",
+    "parse_bytes",
+    "parse_file",
+    "parse_all_bytes",
+    "parse_all_file",
+    "expand_descriptors",
+    "decode_values",
+    "decode_values_with_tables",
+    "decode_values_with_definitions",
 ]
 
 
@@ -23,7 +28,13 @@ def test_exactly_six_classes_then_eight_functions():
     assert public_names() == CLASSES + FUNCTIONS
     assert _corvane.__doc__ == ""
     assert {name for name in vars(_corvane) if name.startswith("__")} <= {
-        "__name__", "__doc__", "__package__", "__loader__", "__spec__", "__file__"}
+        "__name__",
+        "__doc__",
+        "__package__",
+        "__loader__",
+        "__spec__",
+        "__file__",
+    }
 
 
 def test_functions_document_their_signatures():
@@ -36,6 +47,7 @@ def test_functions_document_their_signatures():
 
 def instances():
     from conftest import MASTER_39, read_bufr
+
     data = read_bufr("contrived.bufr")
     tables = _corvane.TableSet.from_eccodes(str(MASTER_39))
     return {
@@ -121,19 +133,22 @@ def test_bytes_and_str_subclasses_are_accepted(tmp_path):
 
 def run_isolated(code, *args):
     """Runs `code` in a fresh interpreter: a hang or a crash there fails the test, not the run."""
-    result = subprocess.run([sys.executable, "-c", code, *map(str, args)], capture_output=True, text=True,
-                            timeout=60)
+    result = subprocess.run([sys.executable, "-c", code, *map(str, args)], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr
     return result.stdout.splitlines()
 
 
 def test_only_regular_files_are_read(tmp_path):
     from conftest import write_table_dir
+
     fifo = tmp_path / "pipe"
     os.mkfifo(fifo)
-    tables = {name: pathlib.Path(write_table_dir(tmp_path / name, [(1001, "A", "m", 0, 0, 7)],
-                                                 code_tables={"001001": {0: "x"}}))
-              for name in ("element", "sequence", "code")}
+    tables = {
+        name: pathlib.Path(
+            write_table_dir(tmp_path / name, [(1001, "A", "m", 0, 0, 7)], code_tables={"001001": {0: "x"}})
+        )
+        for name in ("element", "sequence", "code")
+    }
     (tables["element"] / "element.table").unlink()
     os.mkfifo(tables["element"] / "element.table")
     (tables["sequence"] / "sequence.def").unlink()
@@ -163,10 +178,13 @@ def test_only_regular_files_are_read(tmp_path):
     assert run_isolated(code, *refused) == [repr((f"not a regular file: {path}",)) for path in refused.values()]
 
 
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer maps terabytes of shadow memory, so no address-space limit fits")
+@pytest.mark.skipif(
+    "asan" in os.environ.get("LD_PRELOAD", ""),
+    reason="AddressSanitizer maps terabytes of shadow memory, so no address-space limit fits",
+)
 def test_allocation_failure_is_memory_error(tmp_path):
     from conftest import write_table_dir
+
     huge = tmp_path / "huge.bufr"
     tables = pathlib.Path(write_table_dir(tmp_path / "tables", [(1001, "A", "m", 0, 0, 7)]))
     for path in (huge, tables / "sequence.def"):

@@ -1,4 +1,5 @@
 """The corvane package: opening sources, error modes, table choice and the values it gives."""
+
 import bz2
 import gzip
 import io
@@ -12,10 +13,10 @@ import sys
 
 import _corvane
 import pytest
-
-import corvane
 from builders import BitWriter, make_message
 from conftest import DATA, DBALLE, DBALLE_TABLES, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
+
+import corvane
 
 SYNOP = DATA / "bufr" / "dwd-synop-44msgs.bufr"
 EDITION3 = "pdbufr-syn_new.bufr"
@@ -25,8 +26,23 @@ def summary(bufr):
     return [(m.index, m.offset, m.length, m.edition, len(m.values())) for m in bufr]
 
 
-@pytest.mark.parametrize("form", ["path", "str", "bytes", "bytearray", "file", ".gz", ".bz2", ".xz",
-                                  "gzip bytes", "bzip2 file", "xz named .bufr", "two gzip members"])
+@pytest.mark.parametrize(
+    "form",
+    [
+        "path",
+        "str",
+        "bytes",
+        "bytearray",
+        "file",
+        ".gz",
+        ".bz2",
+        ".xz",
+        "gzip bytes",
+        "bzip2 file",
+        "xz named .bufr",
+        "two gzip members",
+    ],
+)
 def test_every_source_gives_the_same_messages(form, tmp_path):
     data = read_bufr(EDITION3)
     compressors = {".gz": gzip.compress, ".bz2": bz2.compress, ".xz": lzma.compress}
@@ -43,8 +59,13 @@ def test_every_source_gives_the_same_messages(form, tmp_path):
     elif form == "two gzip members":
         source = gzip.compress(data[:500]) + gzip.compress(data[500:])
     else:
-        source = {"path": DATA / "bufr" / EDITION3, "str": str(DATA / "bufr" / EDITION3), "bytes": data,
-                  "bytearray": bytearray(data), "file": io.BytesIO(data)}[form]
+        source = {
+            "path": DATA / "bufr" / EDITION3,
+            "str": str(DATA / "bufr" / EDITION3),
+            "bytes": data,
+            "bytearray": bytearray(data),
+            "file": io.BytesIO(data),
+        }[form]
     bufr = corvane.open(source)
     assert len(bufr) == 3
     # Offsets, lengths and element counts as ecCodes reports them.
@@ -74,8 +95,14 @@ def test_a_file_lets_go_of_its_bytes_when_its_with_block_ends():
         first = next(messages)
     assert bufr.closed and sys.getrefcount(data) == held
     # As a closed Python file: no read gives nothing silently, nor a bad message.
-    for read in (lambda: next(messages), lambda: list(bufr), lambda: bufr[1], lambda: first.values(),
-                 lambda: first.to_numpy(), lambda: list(bufr.headers())):
+    for read in (
+        lambda: next(messages),
+        lambda: list(bufr),
+        lambda: bufr[1],
+        lambda: first.values(),
+        lambda: first.to_numpy(),
+        lambda: list(bufr.headers()),
+    ):
         with pytest.raises(ValueError, match="is closed: read it inside its with block") as raised:
             read()
         assert not isinstance(raised.value, corvane.BufrError)
@@ -130,7 +157,9 @@ def test_a_compressed_stream_cut_short_keeps_the_messages_before_the_cut(tmp_pat
     *good, cut = corvane.open(path, errors="keep")
     assert [m.error for m in good] == [None, None]
     assert "the gzip stream stops short after" in cut.error
-    with pytest.raises(corvane.BufrError, match=f"^{re.escape(str(path))}: message 2 at byte 678: .*gzip stream stops short"):
+    with pytest.raises(
+        corvane.BufrError, match=f"^{re.escape(str(path))}: message 2 at byte 678: .*gzip stream stops short"
+    ):
         list(corvane.open(path))
 
 
@@ -158,32 +187,42 @@ def test_tables_follow_section_1_and_missing_ones_name_the_choice():
 def test_newer_master_versions_decode_with_the_newest_and_say_so():
     [newest] = corvane.open(DATA / "bufr" / "v46-MODE_12.bufr")
     [newer] = corvane.open(DATA / "bufr" / "v50-MODE_12.bufr")
-    assert [(v.code, v.value, v.meaning) for v in newer.values()] == [(v.code, v.value, v.meaning) for v in newest.values()]
+    assert [(v.code, v.value, v.meaning) for v in newer.values()] == [
+        (v.code, v.value, v.meaning) for v in newest.values()
+    ]
     assert (newest.tables, newest.tables_fallback) == ("WMO 46", False)
     assert (newer.tables, newer.tables_fallback) == ("WMO 46 (message says 50)", True)
     # Versions 40 to 46 have the WMO's own code and flag table texts.
     assert {v.meaning for v in newest.values() if v.code == 8009 and v.value == 3} == {
-        "Level flight, routine observation (LVR)"}
+        "Level flight, routine observation (LVR)"
+    }
     local = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=99, local_version=2, centre=98)
     [message] = corvane.open(local)
     assert message.values()[0].value == 5
     assert message.tables == "WMO 46 (message says 99), local centre 98 subcentre 0 version 2"
     unpacked = make_message([1001], BitWriter().put(5, 7).bytes(), master_version=39, local_version=3, centre=7)
     [message] = corvane.open(unpacked)
-    assert (message.tables, message.tables_fallback) == ("WMO 39, local centre 7 subcentre 0 version 3 not packed", False)
+    assert (message.tables, message.tables_fallback) == (
+        "WMO 39, local centre 7 subcentre 0 version 3 not packed",
+        False,
+    )
 
 
 def test_local_elements_that_no_table_defines_fail_until_extra_tables_define_them(monkeypatch):
     [message] = corvane.open(DBALLE, errors="keep")
     assert message.error.startswith(
         "descriptor 001194 was not found in Table B: a local descriptor, which the local tables of centre 200 "
-        "subcentre 0 (local version 1) would define, and none are packed; ")
+        "subcentre 0 (local version 1) would define, and none are packed; "
+    )
     assert "corvane.Tables(extra=[directory])" in message.error and "CORVANE_TABLES" in message.error
     tables = corvane.Tables(extra=[DBALLE_TABLES])
     expected = [("reportMnemonic", "generic"), ("firstLevelType", 257.0), ("longStationName", "My beautifull station")]
     [message] = corvane.open(DBALLE, tables=tables)
     assert [(v.key, v.value) for v in message.values()][:3] == expected
-    assert message.tables == f"WMO 14, local centre 200 subcentre 0 version 1 not packed, extra tables first: {DBALLE_TABLES}"
+    assert (
+        message.tables
+        == f"WMO 14, local centre 200 subcentre 0 version 1 not packed, extra tables first: {DBALLE_TABLES}"
+    )
     assert corvane.read(DBALLE, tables=pickle.loads(pickle.dumps(tables)))["firstLevelType"].tolist() == [257]
     # The environment adds them wherever no tables are named.
     monkeypatch.setenv("CORVANE_TABLES", os.pathsep.join(["", str(DBALLE_TABLES)]))
@@ -227,7 +266,13 @@ def test_values_match_the_reference_decoder():
             assert value.value == expected, value
     latitude = values[9]
     assert (latitude.subset, latitude.code, latitude.key, latitude.name, latitude.unit, latitude.meaning) == (
-        1, 5001, "latitude", "LATITUDE (HIGH ACCURACY)", "deg", None)
+        1,
+        5001,
+        "latitude",
+        "LATITUDE (HIGH ACCURACY)",
+        "deg",
+        None,
+    )
     assert (values[3].key, values[3].value, values[3].meaning) == ("stationType", 0.0, "AUTOMATIC")
     # Subsets count from 1 and each starts with its block number.
     firsts = [v for v in values if v.code == 1001]
@@ -248,8 +293,10 @@ def test_local_widths_unlike_the_table_width_give_plain_bits_keyed_by_code(tmp_p
     data = BitWriter().put(59, 8).put(2, 8).put(200, 10).bytes()
     [message] = corvane.open(make_message([206008, 1002, 206008, 48002, 206010, 1002], data), tables=tables)
     assert [(v.key, v.name, v.unit, v.value) for v in message.values()] == [
-        ("001002", "unknown local element", None, 59.0), ("048002", "unknown local element", None, 2.0),
-        ("abbr1002", "B", "K", 20.0)]
+        ("001002", "unknown local element", None, 59.0),
+        ("048002", "unknown local element", None, 2.0),
+        ("abbr1002", "B", "K", 20.0),
+    ]
 
 
 def test_operators_and_new_reference_values_are_left_out():
@@ -284,8 +331,11 @@ def test_bitmap_attached_values_take_the_width_their_element_was_read_with(layou
     assert arrays["#2#integratedOzoneDensity"].tolist() == statistics
     values = _corvane.decode_values_with_tables(data, _corvane.TableSet.from_eccodes(str(MASTER_39)))
     subsets = [values[:10], values[10:]]
-    assert [[(v.descriptor, v.raw_value) for v in subset if v.descriptor in kept] +
-            [(subset[-1].descriptor, subset[-1].raw_value)] for subset in subsets] == expected
+    assert [
+        [(v.descriptor, v.raw_value) for v in subset if v.descriptor in kept]
+        + [(subset[-1].descriptor, subset[-1].raw_value)]
+        for subset in subsets
+    ] == expected
 
 
 def test_text_bytes_above_0x7f_are_latin1_where_the_module_keeps_question_marks(tmp_path):
@@ -293,15 +343,18 @@ def test_text_bytes_above_0x7f_are_latin1_where_the_module_keeps_question_marks(
     tables = write_table_dir(tmp_path / "t", [(1015, "NAME", "CCITT IA5", 0, 0, 160)])
     name, other = "Henrik Kr\xf8yer Holme", "\x01\xc6\xd8\xc5 \xff"
     plain = make_message([1015], BitWriter().text(name + "\0", 160).bytes())
-    compressed = make_message([1015], BitWriter().put(0, 160).put(20, 6).text(name, 160).text(other, 160).bytes(),
-                              subsets=2, compressed=True)
+    compressed = make_message(
+        [1015], BitWriter().put(0, 160).put(20, 6).text(name, 160).text(other, 160).bytes(), subsets=2, compressed=True
+    )
     for data, texts in ((plain, [name]), (compressed, [name, other])):
         bufr = corvane.open(data, tables=tables)
         assert [v.value for v in bufr[0].values()] == texts
         assert bufr.to_numpy()["abbr1015"].tolist() == texts
         assert pa.table(bufr.to_arrow()).column("abbr1015").to_pylist() == texts
-    assert _corvane.decode_values_with_tables(plain, _corvane.TableSet.from_eccodes(tables))[0].raw_text == \
-        "Henrik Kr?yer Holme\0"
+    assert (
+        _corvane.decode_values_with_tables(plain, _corvane.TableSet.from_eccodes(tables))[0].raw_text
+        == "Henrik Kr?yer Holme\0"
+    )
     # Fill bytes then blank padding hold no text.
     filled = make_message([1015], BitWriter().text("\xff" * 10 + " " * 10, 160).bytes())
     assert [v.value for v in corvane.open(filled, tables=tables)[0].values()] == [None]
@@ -318,8 +371,12 @@ def test_class_31_elements_are_missing_when_all_ones_unless_they_replicate():
     # A 031000 of all ones as a factor still repeats once, in both layouts.
     descriptors = [31000, 101000, 31000, 1001]
     uncompressed = make_message(descriptors, BitWriter().put(1, 1).put(1, 1).put(5, 7).bytes())
-    compressed = make_message(descriptors, BitWriter().put(1, 1).put(0, 6).put(1, 1).put(0, 6).put(5, 7).put(0, 6)
-                              .bytes(), subsets=2, compressed=True)
+    compressed = make_message(
+        descriptors,
+        BitWriter().put(1, 1).put(0, 6).put(1, 1).put(0, 6).put(5, 7).put(0, 6).bytes(),
+        subsets=2,
+        compressed=True,
+    )
     for data in (uncompressed, compressed):
         bufr = corvane.open(data)
         assert {(v.code, v.value) for v in bufr[0].values()} == {(31000, None), (31000, 1.0), (1001, 5.0)}

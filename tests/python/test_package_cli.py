@@ -1,4 +1,5 @@
 """The corvane command line: its output and its exit status."""
+
 import csv
 import gzip
 import io
@@ -8,10 +9,10 @@ import subprocess
 import sys
 
 import pytest
+from conftest import DATA, DBALLE, DBALLE_TABLES, read_bufr
 
 import corvane._sources
 import corvane.cli
-from conftest import DATA, DBALLE, DBALLE_TABLES, read_bufr
 
 EDITION3 = DATA / "bufr" / "pdbufr-syn_new.bufr"
 HOSTILE = DATA / "hostile"
@@ -24,33 +25,55 @@ def run(*args):
 def test_ls_and_dump_succeed_on_a_good_file():
     listed = run("ls", EDITION3)
     assert listed.returncode == 0, listed.stderr
-    assert listed.stdout.splitlines()[1].split() == ["0", "0", "3", "98", "0", "2020-03-15", "00:00:00", "1", "no", "14"]
+    assert listed.stdout.splitlines()[1].split() == [
+        "0",
+        "0",
+        "3",
+        "98",
+        "0",
+        "2020-03-15",
+        "00:00:00",
+        "1",
+        "no",
+        "14",
+    ]
     dumped = run("dump", EDITION3, "-m", "2", "--json")
     assert dumped.returncode == 0, dumped.stderr
     [message] = json.loads(dumped.stdout)
     # As ecCodes decodes the same message: 136 elements, the third the station name.
     assert (message["index"], message["offset"], len(message["values"][0])) == (2, 678, 136)
-    assert message["values"][0][2] == {"code": "001015", "key": "stationOrSiteName", "value": "LITANG",
-                                       "unit": "CCITT IA5", "meaning": None}
+    assert message["values"][0][2] == {
+        "code": "001015",
+        "key": "stationOrSiteName",
+        "value": "LITANG",
+        "unit": "CCITT IA5",
+        "meaning": None,
+    }
 
 
 def test_get_gives_one_row_per_subset():
     result = run("get", DATA / "bufr" / "dwd-synop-44msgs.bufr", "-k", "stationNumber,stationOrSiteName", "--csv")
     assert result.returncode == 0, result.stderr
     rows = list(csv.reader(io.StringIO(result.stdout)))
-    assert rows[:3] == [["message", "subset", "stationNumber", "stationOrSiteName"],
-                        ["0", "1", "33", "GLUECKSBURG-MEIERWIK"], ["0", "2", "37", "SCHLESWIG-JAGEL"]]
+    assert rows[:3] == [
+        ["message", "subset", "stationNumber", "stationOrSiteName"],
+        ["0", "1", "33", "GLUECKSBURG-MEIERWIK"],
+        ["0", "2", "37", "SCHLESWIG-JAGEL"],
+    ]
 
 
 def test_ls_reads_no_data():
     # 51 bytes that declare 65,535 subsets of 256 markers: decoding them takes 800 MB.
-    probe = ("import sys, corvane.cli; status = corvane.cli.main(sys.argv[1:]); "
-             "sys.stderr.write(next(line for line in open('/proc/self/status') if line.startswith('VmHWM'))); "
-             "sys.exit(status)")
+    probe = (
+        "import sys, corvane.cli; status = corvane.cli.main(sys.argv[1:]); "
+        "sys.stderr.write(next(line for line in open('/proc/self/status') if line.startswith('VmHWM'))); "
+        "sys.exit(status)"
+    )
     if not pathlib.Path("/proc/self/status").exists():
         pytest.skip("needs /proc")
-    result = subprocess.run([sys.executable, "-c", probe, "ls", HOSTILE / "marker-bomb-65535x256.bufr"],
-                            capture_output=True, text=True)
+    result = subprocess.run(
+        [sys.executable, "-c", probe, "ls", HOSTILE / "marker-bomb-65535x256.bufr"], capture_output=True, text=True
+    )
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines()[1].split()[-3:-1] == ["65535", "yes"]
     assert int(result.stderr.split()[1]) < 200 * 1024
@@ -61,7 +84,9 @@ def test_data_that_cannot_be_read_fails_in_one_line_each(tmp_path, monkeypatch, 
     assert cut.returncode == 1
     assert cut.stderr.splitlines() == [
         "corvane: message 0 at byte 37: section 0 at offset 37 is truncated: the gzip stream stops short after "
-        "162 bytes: the data ends before the end of the stream", "corvane: 1 of 1 messages failed"]
+        "162 bytes: the data ends before the end of the stream",
+        "corvane: 1 of 1 messages failed",
+    ]
     # 4 MiB of zeros in 4 KiB, past a floor lowered to 1 MiB.
     monkeypatch.setattr(corvane._sources, "MIN_LIMIT", 1 << 20)
     bomb = tmp_path / "bomb.bufr"
@@ -89,13 +114,23 @@ def test_tables_list_the_packed_versions_and_extra_tables_and_ls_marks_the_fallb
     dumped = run("--extra-tables", DBALLE_TABLES, "dump", DBALLE)
     assert dumped.returncode == 0, dumped.stderr
     assert "001194 reportMnemonic = 'generic'" in dumped.stdout
-    assert run("--extra-tables", DBALLE_TABLES, "tables").stdout.splitlines()[-1] == \
-        f"extra tables, before these (--extra-tables): {DBALLE_TABLES}"
+    assert (
+        run("--extra-tables", DBALLE_TABLES, "tables").stdout.splitlines()[-1]
+        == f"extra tables, before these (--extra-tables): {DBALLE_TABLES}"
+    )
 
 
-@pytest.mark.parametrize("args", [["ls"], ["get", EDITION3], ["dump", EDITION3, "-m", "3"],
-                                  ["ls", DATA / "absent.bufr"], ["--tables", DATA, "ls", EDITION3],
-                                  ["--extra-tables", DATA, "ls", EDITION3]])
+@pytest.mark.parametrize(
+    "args",
+    [
+        ["ls"],
+        ["get", EDITION3],
+        ["dump", EDITION3, "-m", "3"],
+        ["ls", DATA / "absent.bufr"],
+        ["--tables", DATA, "ls", EDITION3],
+        ["--extra-tables", DATA, "ls", EDITION3],
+    ],
+)
 def test_usage_errors_exit_2(args):
     result = run(*args)
     assert result.returncode == 2

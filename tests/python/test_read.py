@@ -1,12 +1,13 @@
 """corvane.read and corvane.dask.read: rows, computed columns, filters, sources and workers."""
+
 import math
 import sys
 
 import numpy as np
 import pytest
+from conftest import DATA, read_bufr
 
 import corvane
-from conftest import DATA, read_bufr
 
 pandas = pytest.importorskip("pandas")
 
@@ -23,8 +24,13 @@ def occurrences(source, key):
 
 def test_keys_once_per_subset_give_a_row_per_subset_with_the_object_paths_values():
     frame = corvane.read(SYNOP, columns=["stationNumber", "stationOrSiteName", "pressureReducedToMeanSeaLevel"])
-    assert list(frame.columns) == ["message", "subset", "stationNumber", "stationOrSiteName",
-                                   "pressureReducedToMeanSeaLevel"]
+    assert list(frame.columns) == [
+        "message",
+        "subset",
+        "stationNumber",
+        "stationOrSiteName",
+        "pressureReducedToMeanSeaLevel",
+    ]
     assert frame.dtypes.tolist()[:3] == [np.int64, np.int64, np.float64]
     names = occurrences(SYNOP, "stationOrSiteName")
     assert list(zip(frame.message, frame.subset, frame.stationOrSiteName)) == names
@@ -40,8 +46,9 @@ def test_a_repeated_group_gives_a_row_per_occurrence_and_flat_a_column():
     temperatures = [t for _, _, t in occurrences(TEMP, "airTemperature")]
     # Every level is a row, the station repeated on each (all levels of this profile have a pressure).
     assert rows.pressure.tolist() == pressures and len(set(rows.stationNumber)) == 1
-    assert rows.airTemperature.tolist() == pytest.approx([np.nan if t is None else t for t in temperatures],
-                                                         nan_ok=True)
+    assert rows.airTemperature.tolist() == pytest.approx(
+        [np.nan if t is None else t for t in temperatures], nan_ok=True
+    )
     flat = corvane.read(TEMP, columns=["stationNumber", "pressure"], flat=True)
     assert len(flat) == 1
     assert flat[f"#{len(pressures)}#pressure"][0] == pressures[-1] and flat["pressure"][0] == pressures[0]
@@ -79,12 +86,16 @@ def test_computed_columns():
     assert wigos[["message", "WIGOS_station_id"]].values.tolist() == [[1, "0-705-0-1932"]]
 
 
-@pytest.mark.parametrize("test, select", [
-    (10015, lambda f: f.stationNumber == 10015),
-    ([15, 20, 35], lambda f: f.stationNumber.isin([15, 20, 35])),
-    (slice(290, 295), lambda f: f.airTemperature.between(290, 295)),
-    (lambda t: t > 290, lambda f: f.airTemperature > 290),
-], ids=["value", "list", "range", "callable"])
+@pytest.mark.parametrize(
+    "test, select",
+    [
+        (10015, lambda f: f.stationNumber == 10015),
+        ([15, 20, 35], lambda f: f.stationNumber.isin([15, 20, 35])),
+        (slice(290, 295), lambda f: f.airTemperature.between(290, 295)),
+        (lambda t: t > 290, lambda f: f.airTemperature > 290),
+    ],
+    ids=["value", "list", "range", "callable"],
+)
 def test_filters_keep_the_rows_that_pass(test, select):
     columns = ["stationNumber", "airTemperature"]
     key = "stationNumber" if isinstance(test, (int, list)) else "airTemperature"
@@ -102,9 +113,11 @@ def test_filters_on_repeated_and_computed_keys_test_each_row():
     expected = everything[everything.pressure.between(50000, 85000)].reset_index(drop=True)
     pandas.testing.assert_frame_equal(levels, expected)
     assert 0 < len(levels) < len(everything)
-    moment = corvane.read(SYNOP, columns=["stationNumber"],
-                          filters={"data_datetime": slice("2021-05-16 11:50", "2021-05-16 11:55"),
-                                   "WMO_station_id": [10015, 10020]})
+    moment = corvane.read(
+        SYNOP,
+        columns=["stationNumber"],
+        filters={"data_datetime": slice("2021-05-16 11:50", "2021-05-16 11:55"), "WMO_station_id": [10015, 10020]},
+    )
     assert moment.stationNumber.tolist() == [15, 20]
 
 
@@ -142,12 +155,14 @@ def test_a_changed_byte_and_absent_repeated_keys_give_rows():
 def test_workers_give_the_rows_of_one_thread(monkeypatch):
     sources = [SYNOP, TEMP, EDITION3, SYNOP]
     columns = ["stationNumber", "pressure", "cloudType", "airTemperature"]
-    pandas.testing.assert_frame_equal(corvane.read(sources, columns=columns, workers=2),
-                                      corvane.read(sources, columns=columns))
+    pandas.testing.assert_frame_equal(
+        corvane.read(sources, columns=columns, workers=2), corvane.read(sources, columns=columns)
+    )
     # One file in blocks of messages over the threads.
     monkeypatch.setattr(corvane._read, "MIN_BLOCK", 5)
-    pandas.testing.assert_frame_equal(corvane.read(SYNOP, columns=columns, workers=3),
-                                      corvane.read(SYNOP, columns=columns))
+    pandas.testing.assert_frame_equal(
+        corvane.read(SYNOP, columns=columns, workers=3), corvane.read(SYNOP, columns=columns)
+    )
     # No sources: no rows, whether or not threads are asked for.
     assert [list(corvane.read([], workers=n).columns) for n in (1, 2)] == [["message", "subset"]] * 2
 

@@ -1,10 +1,10 @@
 """Every Python example of the README runs as it stands, as a script from the repository root."""
+
 import re
 import subprocess
 import sys
 
 import pytest
-
 from conftest import DATA
 
 ROOT = DATA.parent.parent

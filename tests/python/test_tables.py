@@ -1,6 +1,5 @@
-import pytest
-
 import _corvane
+import pytest
 from _corvane import TableSet
 from conftest import MASTER_39, WMO_BUFR4, write_table_dir
 
@@ -44,7 +43,13 @@ def test_loaded_directory_answers_queries(tmp_path):
     assert repr(tables) == "TableSet(elements=2, sequences=2)"
     element = tables.get_element(1001)
     assert (element.code, element.name, element.unit, element.scale, element.reference, element.width) == (
-        1001, 'WMO "BLOCK" NUMBER', "Numeric", 0, 0, 7)
+        1001,
+        'WMO "BLOCK" NUMBER',
+        "Numeric",
+        0,
+        0,
+        7,
+    )
     assert element.abbreviation == "abbr1001" and element.element_type == "long"
     assert repr(element) == 'ElementDefinition(001001, name="WMO \\"BLOCK\\" NUMBER")'
     assert tables.get_element(1001) is not tables.get_element(1001)
@@ -97,43 +102,55 @@ def test_wmo_csv_tables_load():
 class TestExpand:
     @pytest.fixture
     def tables(self, tmp_path):
-        directory = write_table_dir(tmp_path / "t", [(1001, "A", "m", 0, 0, 7)],
-                                    "301001 = [001001, 001002]\n301900 = [301900]\n")
+        directory = write_table_dir(
+            tmp_path / "t", [(1001, "A", "m", 0, 0, 7)], "301001 = [001001, 001002]\n301900 = [301900]\n"
+        )
         return TableSet.from_eccodes(directory), directory
 
-    @pytest.mark.parametrize("codes, expected", [
-        ([], []),
-        ([301001], [1001, 1002]),
-        ([102002, 1001, 1002], [1001, 1002, 1001, 1002]),
-        ([101000, 31001, 1001], [31001, 1001]),
-        ([204008, 1001, 31021, 204000, 1002], [999999, 1001, 31021, 1002]),
-        ([201130, 202129, 206016, 207001, 208010, 1001], [1001]),
-        ([203014, 222000], [203014, 222000]),
-        ([25600000], [25600000]),
-        ((1001, 1002), [1001, 1002]),
-    ])
+    @pytest.mark.parametrize(
+        "codes, expected",
+        [
+            ([], []),
+            ([301001], [1001, 1002]),
+            ([102002, 1001, 1002], [1001, 1002, 1001, 1002]),
+            ([101000, 31001, 1001], [31001, 1001]),
+            ([204008, 1001, 31021, 204000, 1002], [999999, 1001, 31021, 1002]),
+            ([201130, 202129, 206016, 207001, 208010, 1001], [1001]),
+            ([203014, 222000], [203014, 222000]),
+            ([25600000], [25600000]),
+            ((1001, 1002), [1001, 1002]),
+        ],
+    )
     def test_expansions(self, tables, codes, expected):
         table_set, directory = tables
         assert table_set.expand(codes) == expected
         assert _corvane.expand_descriptors(directory, codes) == expected
 
-    @pytest.mark.parametrize("codes, text", [
-        ([102002, 1001], "unsupported replication descriptor 102002"),
-        ([100001, 1001], "unsupported replication descriptor 100001"),
-        ([101000], "unsupported replication descriptor 101000"),
-        ([101000, 1001], "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors"),
-        ([301999], "descriptor 301999 was not found in Table D"),
-        ([301900], "csv/table parse error: sequence expansion exceeded recursion depth"),
-        ([400000], "csv/table parse error: invalid descriptor 400000"),
-        ([1000000], "csv/table parse error: invalid descriptor 1000000"),
-    ])
+    @pytest.mark.parametrize(
+        "codes, text",
+        [
+            ([102002, 1001], "unsupported replication descriptor 102002"),
+            ([100001, 1001], "unsupported replication descriptor 100001"),
+            ([101000], "unsupported replication descriptor 101000"),
+            (
+                [101000, 1001],
+                "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors",
+            ),
+            ([301999], "descriptor 301999 was not found in Table D"),
+            ([301900], "csv/table parse error: sequence expansion exceeded recursion depth"),
+            ([400000], "csv/table parse error: invalid descriptor 400000"),
+            ([1000000], "csv/table parse error: invalid descriptor 1000000"),
+        ],
+    )
     def test_expansion_errors(self, tables, codes, text):
         with pytest.raises(ValueError) as caught:
             tables[0].expand(codes)
         assert str(caught.value) == text
 
     def test_nested_replications_are_bounded(self, tables):
-        with pytest.raises(ValueError, match="^csv/table parse error: descriptor expansion exceeds 16777216 descriptors$"):
+        with pytest.raises(
+            ValueError, match="^csv/table parse error: descriptor expansion exceeds 16777216 descriptors$"
+        ):
             tables[0].expand([104255, 103255, 102255, 101255, 1001])
 
     def test_descriptor_list_conversion(self, tables):
@@ -166,6 +183,7 @@ class TestExpand:
 def test_from_definitions_chooses_master_and_local_tables():
     from builders import make_message
     from conftest import DEFINITIONS
+
     root = str(DEFINITIONS)
     master_only = _corvane.parse_bytes(make_message(master_version=13, centre=98, local_version=0))
     with_local = _corvane.parse_bytes(make_message(master_version=13, centre=98, local_version=101))

@@ -1,9 +1,8 @@
 import math
 import sys
 
-import pytest
-
 import _corvane
+import pytest
 from _corvane import TableSet
 from builders import BitWriter, make_message
 from conftest import DEFINITIONS, MASTER_39, read_bufr, write_table_dir
@@ -22,8 +21,12 @@ ELEMENTS = [
 
 @pytest.fixture
 def tables(tmp_path):
-    directory = write_table_dir(tmp_path / "tables", ELEMENTS, "301001 = [001001, 012101]\n301002 = [400000]\n",
-                                {"020003": {0: "clear", 511: "missing value"}})
+    directory = write_table_dir(
+        tmp_path / "tables",
+        ELEMENTS,
+        "301001 = [001001, 012101]\n301002 = [400000]\n",
+        {"020003": {0: "clear", 511: "missing value"}},
+    )
     return TableSet.from_eccodes(directory), directory
 
 
@@ -66,9 +69,16 @@ def test_none_results_are_new_references(tables):
     block, name = decode(tables, [1001, 1015], BitWriter().put(127, 7).text("\xff" * 5, 40))
     table_set = tables[0]
     getters = [
-        lambda: block.raw_value, lambda: block.data, lambda: block.raw_text, lambda: block.raw_meaning,
-        lambda: name.raw, lambda: name.raw_text, lambda: name.data, lambda: table_set.get_element(2001),
-        lambda: table_set.get_sequence(399999), lambda: table_set.get_meaning(1001, 0),
+        lambda: block.raw_value,
+        lambda: block.data,
+        lambda: block.raw_text,
+        lambda: block.raw_meaning,
+        lambda: name.raw,
+        lambda: name.raw_text,
+        lambda: name.data,
+        lambda: table_set.get_element(2001),
+        lambda: table_set.get_sequence(399999),
+        lambda: table_set.get_meaning(1001, 0),
     ]
     before = sys.getrefcount(None)
     for _ in range(1000):
@@ -104,8 +114,12 @@ def test_operators_markers_and_associated_fields(tables):
     values = decode(tables, [204008, 1001, 31001, 204000, 1001, 222000, 205001], bits)
     shown = [repr(v) for v in values]
     assert shown == [
-        "DecodedValue(999999, Some(5.0))", "DecodedValue(001001, Some(1.0))", "DecodedValue(031001, Some(3.0))",
-        "DecodedValue(001001, None)", "DecodedValue(222000, Some(0.0))", 'DecodedValue(205001, "A")',
+        "DecodedValue(999999, Some(5.0))",
+        "DecodedValue(001001, Some(1.0))",
+        "DecodedValue(031001, Some(3.0))",
+        "DecodedValue(001001, None)",
+        "DecodedValue(222000, Some(0.0))",
+        'DecodedValue(205001, "A")',
     ]
     assert values[0].name == "associatedField" and values[4].name == "operator"
     assert values[5].name == "characterData" and values[5].raw is None and values[5].raw_value is None
@@ -161,14 +175,25 @@ def test_compressed_message(tables):
     assert [values[1].raw_value, values[3].raw_value] == [1005.0, 2005.0]
 
 
-@pytest.mark.parametrize("descriptors, bits, text", [
-    ([1002], BitWriter(), "descriptor 001002 was not found in Table B"),
-    ([301099], BitWriter(), "descriptor 301099 was not found in Table D"),
-    ([101000, 31001], BitWriter(), "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors"),
-    ([102003, 1001], BitWriter(), "unsupported replication descriptor 102003"),
-    ([301002], BitWriter(), "csv/table parse error: invalid descriptor 400000"),
-    ([12101], BitWriter().put(1, 8), "csv/table parse error: not enough bits while reading section 4 at bit 0 for width 16 (8 bits available)"),
-])
+@pytest.mark.parametrize(
+    "descriptors, bits, text",
+    [
+        ([1002], BitWriter(), "descriptor 001002 was not found in Table B"),
+        ([301099], BitWriter(), "descriptor 301099 was not found in Table D"),
+        (
+            [101000, 31001],
+            BitWriter(),
+            "delayed replication descriptor 101000 is missing its replication factor or replicated descriptors",
+        ),
+        ([102003, 1001], BitWriter(), "unsupported replication descriptor 102003"),
+        ([301002], BitWriter(), "csv/table parse error: invalid descriptor 400000"),
+        (
+            [12101],
+            BitWriter().put(1, 8),
+            "csv/table parse error: not enough bits while reading section 4 at bit 0 for width 16 (8 bits available)",
+        ),
+    ],
+)
 def test_decode_errors(tables, descriptors, bits, text):
     with pytest.raises(ValueError) as caught:
         decode(tables, descriptors, bits)
@@ -209,7 +234,8 @@ def test_real_synop_decodes_with_every_table_source():
     by_definitions = _corvane.decode_values_with_definitions(data, str(DEFINITIONS))
     # The definitions root adds centre 78's local tables: same values, other code-table texts.
     assert [(v.descriptor, v.raw, v.raw_value, v.raw_text) for v in by_dir] == [
-        (v.descriptor, v.raw, v.raw_value, v.raw_text) for v in by_definitions]
+        (v.descriptor, v.raw, v.raw_value, v.raw_text) for v in by_definitions
+    ]
     station = next(v for v in by_dir if v.descriptor == 1015)
     assert station.data == "GLUECKSBURG-MEIERWIK"
     assert all(math.isfinite(v.raw_value) for v in by_dir if v.raw_value is not None)

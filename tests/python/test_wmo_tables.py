@@ -4,11 +4,11 @@ A message qualifies when the ecCodes master tables of its own version and the WM
 tables define every element it uses with the same unit, scale, reference and width, and every
 sequence it uses with the same members.
 """
+
 import re
 
-import pytest
-
 import _corvane
+import pytest
 from conftest import DATA, DEFINITIONS, WMO_BUFR4
 
 MASTERS = DEFINITIONS / "bufr" / "tables" / "0" / "wmo"
@@ -25,7 +25,7 @@ def messages_of(path):
     out, start = [], 0
     for message in parsed:
         start = data.index(b"BUFR", start)
-        out.append((message, data[start:start + message.total_length]))
+        out.append((message, data[start : start + message.total_length]))
         start += message.total_length
         if path.name in FIRST_MESSAGE_ONLY:
             break

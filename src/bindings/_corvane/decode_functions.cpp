@@ -53,8 +53,7 @@ PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs)
     PyObject* argv[2];
     std::span<const std::uint8_t> data;
     if (!parse_arguments({"decode_values_with_tables()", {"data", "tables"}}, args, kwargs, argv) ||
-        !to_bytes_view(argv[0], "data", data) ||
-        !check_instance(argv[1], "tables", types().table_set, "TableSet")) {
+        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[1], "tables", types().table_set, "TableSet")) {
         return nullptr;
     }
     auto first = first_message(data);

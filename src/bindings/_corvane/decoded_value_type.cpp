@@ -16,8 +16,8 @@ namespace {
 // value's text or its meaning, as no value has both.
 struct PyDecodedValue {
     PyObject_HEAD
-    PyObject* label;  // owned: (descriptor, name, has raw bits)
-    PyObject* text;   // owned, or null: the text of a value without raw bits, else the meaning
+    PyObject* label;   // owned: (descriptor, name, has raw bits)
+    PyObject* text;    // owned, or null: the text of a value without raw bits, else the meaning
     double raw_value;  // kAbsent when absent
     std::uint64_t raw;
 };
@@ -140,8 +140,7 @@ public:
         return get({value.name, extra}, [&]() -> PyObject* {
             Ref name(text(value.name));
             if (!name) return nullptr;
-            return Py_BuildValue("(kON)", static_cast<unsigned long>(value.descriptor), name.get(),
-                                 to_python(has_raw));
+            return Py_BuildValue("(kON)", static_cast<unsigned long>(value.descriptor), name.get(), to_python(has_raw));
         });
     }
 
@@ -196,8 +195,11 @@ private:
 }  // namespace
 
 PyType_Spec decoded_value_spec = {
-    "builtins.DecodedValue", sizeof(PyDecodedValue), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, value_slots,
+    "builtins.DecodedValue",
+    sizeof(PyDecodedValue),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    value_slots,
 };
 
 PyObject* new_value_list(DecodedValues& values) {

@@ -61,11 +61,7 @@ PyType_Slot descriptor_slots[] = {
 }  // namespace
 
 PyType_Spec descriptor_spec = {
-    "builtins.Descriptor",
-    sizeof(PyDescriptor),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    descriptor_slots,
+    "builtins.Descriptor", sizeof(PyDescriptor), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, descriptor_slots,
 };
 
 }  // namespace corvane::py

@@ -11,12 +11,12 @@ PyMethodDef module_functions[] = {
     method<parse_all_bytes>("parse_all_bytes", kKeywordCall, "parse_all_bytes(data)\n--\n\n"),
     method<parse_all_file>("parse_all_file", kKeywordCall, "parse_all_file(path)\n--\n\n"),
     method<expand_descriptors>("expand_descriptors", kKeywordCall,
-                                                  "expand_descriptors(table_dir, descriptors)\n--\n\n"),
+                               "expand_descriptors(table_dir, descriptors)\n--\n\n"),
     method<decode_values>("decode_values", kKeywordCall, "decode_values(data, table_dir)\n--\n\n"),
     method<decode_values_with_tables>("decode_values_with_tables", kKeywordCall,
-                                                  "decode_values_with_tables(data, tables)\n--\n\n"),
+                                      "decode_values_with_tables(data, tables)\n--\n\n"),
     method<decode_values_with_definitions>("decode_values_with_definitions", kKeywordCall,
-                                                  "decode_values_with_definitions(data, definitions_root)\n--\n\n"),
+                                           "decode_values_with_definitions(data, definitions_root)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,11 +2,11 @@
 
 #include "bindings/_corvane/types.hpp"
 #include "bindings/support/support.hpp"
-#include "text/text.hpp"
 #include "tables/bufr4_loader.hpp"
 #include "tables/definitions_loader.hpp"
 #include "tables/eccodes_loader.hpp"
 #include "tables/expand.hpp"
+#include "text/text.hpp"
 
 namespace corvane::py {
 namespace {
@@ -86,7 +86,9 @@ PyObject* table_set_repr(PyObject* self) {
                    ", sequences=" + std::to_string(tables.sequences.size()) + ")");
 }
 
-PyObject* element_count(PyObject* self, void*) { return to_python(std::uint64_t{unbox<TableSet>(self).elements.size()}); }
+PyObject* element_count(PyObject* self, void*) {
+    return to_python(std::uint64_t{unbox<TableSet>(self).elements.size()});
+}
 PyObject* sequence_count(PyObject* self, void*) {
     return to_python(std::uint64_t{unbox<TableSet>(self).sequences.size()});
 }
@@ -113,8 +115,7 @@ PyObject* from_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* argv[2];
     if (!parse_arguments({"TableSet.from_definitions()", {"path", "message"}}, args, kwargs, argv)) return nullptr;
     std::string path;
-    if (!to_path_text(argv[0], "path", path) ||
-        !check_instance(argv[1], "message", types().message, "BufrMessage")) {
+    if (!to_path_text(argv[0], "path", path) || !check_instance(argv[1], "message", types().message, "BufrMessage")) {
         return nullptr;
     }
     return new_table_set(from_eccodes_definitions(path, unbox<BufrMessage>(argv[1])));
@@ -168,8 +169,7 @@ PyObject* expand(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyMethodDef table_set_methods[] = {
     method<from_eccodes>("from_eccodes", kKeywordCall | METH_STATIC, "from_eccodes(path)\n--\n\n"),
     method<from_bufr4_45_method>("from_bufr4_45", kKeywordCall | METH_STATIC, "from_bufr4_45(path)\n--\n\n"),
-    method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC,
-                               "from_definitions(path, message)\n--\n\n"),
+    method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC, "from_definitions(path, message)\n--\n\n"),
     method<get_element>("get_element", kKeywordCall, "get_element($self, code)\n--\n\n"),
     method<get_sequence>("get_sequence", kKeywordCall, "get_sequence($self, code)\n--\n\n"),
     method<get_meaning>("get_meaning", kKeywordCall, "get_meaning($self, code, raw)\n--\n\n"),
@@ -198,13 +198,19 @@ constexpr unsigned kClosedFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 }  // namespace
 
 PyType_Spec element_spec = {
-    "builtins.ElementDefinition", sizeof(Boxed<ElementDefinition>), 0,
-    kClosedFlags | Py_TPFLAGS_DISALLOW_INSTANTIATION, element_slots,
+    "builtins.ElementDefinition",
+    sizeof(Boxed<ElementDefinition>),
+    0,
+    kClosedFlags | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    element_slots,
 };
 
 PyType_Spec sequence_spec = {
-    "builtins.SequenceDefinition", sizeof(Boxed<SequenceDefinition>), 0,
-    kClosedFlags | Py_TPFLAGS_DISALLOW_INSTANTIATION, sequence_slots,
+    "builtins.SequenceDefinition",
+    sizeof(Boxed<SequenceDefinition>),
+    0,
+    kClosedFlags | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    sequence_slots,
 };
 
 PyType_Spec table_set_spec = {

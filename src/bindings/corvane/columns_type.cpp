@@ -34,8 +34,8 @@ PyObject* get_array_interface(PyObject* self, void*) {
     Ref readonly(to_python(!memory.writeable));
     const void* data = memory.data != nullptr ? memory.data : &empty;
     return Py_BuildValue("{s:(n),s:s,s:(NO),s:i}", "shape", static_cast<Py_ssize_t>(memory.rows), "typestr",
-                         memory.typestr, "data", PyLong_FromVoidPtr(const_cast<void*>(data)), readonly.get(),
-                         "version", 3);
+                         memory.typestr, "data", PyLong_FromVoidPtr(const_cast<void*>(data)), readonly.get(), "version",
+                         3);
 }
 
 PyGetSetDef memory_getset[] = {
@@ -112,17 +112,18 @@ PyObject* array(PyObject* self, PyObject* args, PyObject* kwargs) {
     TableState& state = unbox<TableState>(self);
     if (writeable != 0) {
         if (state.lent_to_arrow) {
-            PyErr_SetString(PyExc_ValueError, "the table's memory went to Arrow, which takes it as immutable: "
-                                              "copy the array to change it");
+            PyErr_SetString(PyExc_ValueError,
+                            "the table's memory went to Arrow, which takes it as immutable: "
+                            "copy the array to change it");
             return nullptr;
         }
         state.lent_for_writing = true;
     }
     const void* data = column->info.type == ColumnType::Float64 ? static_cast<const void*>(column->floats().data())
-                                                                 : static_cast<const void*>(column->integers().data());
-    Ref memory(box(types().column_memory, ColumnMemory{state.shared, data, column->size(),
-                                                       column->info.type == ColumnType::Float64 ? "<f8" : "<i8",
-                                                       writeable != 0}));
+                                                                : static_cast<const void*>(column->integers().data());
+    Ref memory(box(types().column_memory,
+                   ColumnMemory{state.shared, data, column->size(),
+                                column->info.type == ColumnType::Float64 ? "<f8" : "<i8", writeable != 0}));
     if (!memory) return nullptr;
     return call_numpy("asarray", memory.get(), nullptr);
 }
@@ -147,8 +148,8 @@ PyObject* info(PyObject* self, PyObject* args, PyObject* kwargs) {
     const ColumnInfo& info = column->info;
     Ref unit(info.unit ? new_str(*info.unit) : new_none());
     if (!unit) return nullptr;
-    return Py_BuildValue("{s:N,s:I,s:I,s:N,s:O,s:i,s:s}", "key", new_str(info.key), "rank", info.rank, "code", info.code, "name",
-                         new_str(info.element_name), "unit", unit.get(), "scale", info.scale, "type",
+    return Py_BuildValue("{s:N,s:I,s:I,s:N,s:O,s:i,s:s}", "key", new_str(info.key), "rank", info.rank, "code",
+                         info.code, "name", new_str(info.element_name), "unit", unit.get(), "scale", info.scale, "type",
                          type_name(info.type));
 }
 
@@ -170,8 +171,9 @@ PyObject* arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     TableState& state = unbox<TableState>(self);
     if (state.lent_for_writing) {
-        PyErr_SetString(PyExc_ValueError, "NumPy may have changed the table's memory, which Arrow takes as immutable: "
-                                          "decode the messages again for Arrow");
+        PyErr_SetString(PyExc_ValueError,
+                        "NumPy may have changed the table's memory, which Arrow takes as immutable: "
+                        "decode the messages again for Arrow");
         return nullptr;
     }
     const std::shared_ptr<SharedTable>& shared = state.shared;
@@ -199,7 +201,9 @@ PyObject* get_names(PyObject* self, void*) {
     return list.release();
 }
 
-PyObject* get_rows(PyObject* self, void*) { return to_python(std::uint64_t{unbox<TableState>(self).shared->table.rows}); }
+PyObject* get_rows(PyObject* self, void*) {
+    return to_python(std::uint64_t{unbox<TableState>(self).shared->table.rows});
+}
 
 PyObject* get_errors(PyObject* self, void*) {
     const std::vector<MessageError>& errors = unbox<TableState>(self).shared->table.errors;
@@ -207,8 +211,8 @@ PyObject* get_errors(PyObject* self, void*) {
     if (!list) return nullptr;
     for (std::size_t i = 0; i < errors.size(); ++i) {
         PyObject* item = new_record(records().message_error,
-                                    {to_python(std::uint64_t{errors[i].index}), to_python(std::uint64_t{errors[i].offset}),
-                                     new_str(errors[i].text)});
+                                    {to_python(std::uint64_t{errors[i].index}),
+                                     to_python(std::uint64_t{errors[i].offset}), new_str(errors[i].text)});
         if (item == nullptr) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
     }
@@ -257,13 +261,19 @@ PyObject* new_column_table(std::shared_ptr<SharedTable> shared) {
 }
 
 PyType_Spec column_table_spec = {
-    "corvane._core.ColumnTable", sizeof(Boxed<TableState>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, table_slots,
+    "corvane._core.ColumnTable",
+    sizeof(Boxed<TableState>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    table_slots,
 };
 
 PyType_Spec column_memory_spec = {
-    "corvane._core.ColumnMemory", sizeof(Boxed<ColumnMemory>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, memory_slots,
+    "corvane._core.ColumnMemory",
+    sizeof(Boxed<ColumnMemory>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    memory_slots,
 };
 
 }  // namespace corvane::py::core

@@ -20,9 +20,9 @@ PyObject* entries_item(PyObject* self, Py_ssize_t index) {
         return nullptr;
     }
     const Entry& entry = entries[static_cast<std::size_t>(index)];
-    return new_record(records().message_entry, {to_python(std::uint64_t{entry.index}), to_python(entry.offset),
-                                                to_python(entry.length),
-                                                entry.error ? new_str(*entry.error) : new_none()});
+    return new_record(records().message_entry,
+                      {to_python(std::uint64_t{entry.index}), to_python(entry.offset), to_python(entry.length),
+                       entry.error ? new_str(*entry.error) : new_none()});
 }
 
 PyObject* entries_iter(PyObject* self) { return PySeqIter_New(self); }
@@ -54,8 +54,11 @@ const std::vector<Entry>* scanned_entries(PyObject* object) {
 }
 
 PyType_Spec message_entries_spec = {
-    "corvane._core.MessageEntries", sizeof(Boxed<EntriesState>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, entries_slots,
+    "corvane._core.MessageEntries",
+    sizeof(Boxed<EntriesState>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    entries_slots,
 };
 
 }  // namespace corvane::py::core

@@ -8,8 +8,7 @@ namespace corvane::py::core {
 namespace {
 
 PyMethodDef module_functions[] = {
-    method<scan>("scan", kKeywordCall,
-                 "scan(data)\n--\n\nEvery message marker of data, as MessageEntries."),
+    method<scan>("scan", kKeywordCall, "scan(data)\n--\n\nEvery message marker of data, as MessageEntries."),
     method<parse>("parse", kKeywordCall,
                   "parse(data, offset, length)\n--\n\nThe MessageMetadata of one message of edition 2, 3 or 4."),
     method<decode>("decode", kKeywordCall,
@@ -24,8 +23,15 @@ PyMethodDef module_functions[] = {
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "corvane._core", "The native core of the corvane package.", 0, nullptr, nullptr, nullptr,
-    nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "corvane._core",
+    "The native core of the corvane package.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyObject* init_module() {

@@ -18,8 +18,8 @@ bool choice_arguments(const char* display_name, PyObject* args, PyObject* kwargs
     if (!parse_arguments({display_name, {"master_table", "master_version", "centre", "subcentre", "local_version"}},
                          args, kwargs, argv) ||
         !to_u8(argv[0], "master_table", choice.master_table_number) ||
-        !to_u8(argv[1], "master_version", choice.master_tables_version_number) ||
-        !to_u32(argv[2], "centre", centre) || !to_u32(argv[3], "subcentre", subcentre) ||
+        !to_u8(argv[1], "master_version", choice.master_tables_version_number) || !to_u32(argv[2], "centre", centre) ||
+        !to_u32(argv[3], "subcentre", subcentre) ||
         !to_u8(argv[4], "local_version", choice.local_tables_version_number)) {
         return false;
     }
@@ -115,8 +115,9 @@ PyObject* from_archive(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* from_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
-    return from_path("Tables.from_definitions()", "root", args, kwargs,
-                     [](const std::string& root) { return Result<TableProvider>(TableProvider::from_definitions(root)); });
+    return from_path("Tables.from_definitions()", "root", args, kwargs, [](const std::string& root) {
+        return Result<TableProvider>(TableProvider::from_definitions(root));
+    });
 }
 
 PyObject* from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -164,9 +165,9 @@ PyObject* chosen(PyObject* self, PyObject* args, PyObject* kwargs) {
         found = unbox<TablesState>(self).provider.chosen(choice);
     }
     if (!found) return new_none();
-    return new_record(records().chosen_tables, {to_python(found->master_found),
-                                                to_python(found->loaded.master_tables_version_number),
-                                                to_python(found->local_found)});
+    return new_record(records().chosen_tables,
+                      {to_python(found->master_found), to_python(found->loaded.master_tables_version_number),
+                       to_python(found->local_found)});
 }
 
 // The TableCounts of the set for one choice, loading it if need be: what a message of that choice
@@ -203,16 +204,19 @@ PyObject* get_label(PyObject* self, void*) {
 }
 
 PyMethodDef tables_methods[] = {
-    method<from_archive>("from_archive", kKeywordCall | METH_STATIC,
-                        "from_archive(path, extra=[])\n--\n\nThe packed tables of an archive file, chosen per message."),
-    method<from_definitions>("from_definitions", kKeywordCall | METH_STATIC,
-                            "from_definitions(root, extra=[])\n--\n\nAn ecCodes definitions root, chosen per message."),
+    method<from_archive>(
+        "from_archive", kKeywordCall | METH_STATIC,
+        "from_archive(path, extra=[])\n--\n\nThe packed tables of an archive file, chosen per message."),
+    method<from_definitions>(
+        "from_definitions", kKeywordCall | METH_STATIC,
+        "from_definitions(root, extra=[])\n--\n\nAn ecCodes definitions root, chosen per message."),
     method<from_eccodes>("from_eccodes", kKeywordCall | METH_STATIC,
-                        "from_eccodes(path, extra=[])\n--\n\nOne ecCodes table directory for every message."),
-    method<from_bufr4>("from_bufr4", kKeywordCall | METH_STATIC,
-                      "from_bufr4(path, extra=[])\n--\n\nOne WMO BUFR4 CSV directory (code and flag tables too) for every message."),
+                         "from_eccodes(path, extra=[])\n--\n\nOne ecCodes table directory for every message."),
+    method<from_bufr4>(
+        "from_bufr4", kKeywordCall | METH_STATIC,
+        "from_bufr4(path, extra=[])\n--\n\nOne WMO BUFR4 CSV directory (code and flag tables too) for every message."),
     method<from_table_set>("from_table_set", kKeywordCall | METH_STATIC,
-                          "from_table_set(tables, extra=[])\n--\n\nA copy of a _corvane.TableSet for every message."),
+                           "from_table_set(tables, extra=[])\n--\n\nA copy of a _corvane.TableSet for every message."),
     method<chosen>("chosen", kKeywordCall,
                    "chosen($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
                    "The ChosenTables of one choice; None for a fixed set."),
@@ -277,8 +281,11 @@ PyObject* new_meaning_text(TablesState& owner, const std::string* meaning) {
 }
 
 PyType_Spec tables_spec = {
-    "corvane._core.Tables", sizeof(Boxed<TablesState>), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, tables_slots,
+    "corvane._core.Tables",
+    sizeof(Boxed<TablesState>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    tables_slots,
 };
 
 }  // namespace corvane::py::core

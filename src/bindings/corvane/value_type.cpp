@@ -15,7 +15,7 @@ struct PyValue {
     PyObject* element;  // the shared (key, name, unit) tuple: owned
     PyObject* meaning;  // owned, or null
     union {
-        double number;  // kind Number
+        double number;   // kind Number
         PyObject* text;  // kind Text: owned
     };
     std::uint32_t code;
@@ -221,7 +221,8 @@ PyObject* decoded_values(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef decoded_methods[] = {
-    method<decoded_values>("values", kKeywordCall, "values($self)\n--\n\nEvery value of the message, as Value objects."),
+    method<decoded_values>("values", kKeywordCall,
+                           "values($self)\n--\n\nEvery value of the message, as Value objects."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -239,8 +240,7 @@ PyType_Slot decoded_slots[] = {
     {0, nullptr},
 };
 
-constexpr unsigned kClosedFlags =
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+constexpr unsigned kClosedFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
 }  // namespace
 

@@ -22,8 +22,8 @@ std::string type_name_of(PyObject* object) {
 }
 
 void raise_argument_type(PyObject* object, const char* name, const char* expected) {
-    const std::string message =
-        std::string("argument '") + name + "': '" + type_name_of(object) + "' object cannot be cast as '" + expected + "'";
+    const std::string message = std::string("argument '") + name + "': '" + type_name_of(object) +
+                                "' object cannot be cast as '" + expected + "'";
     PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
