@@ -24,12 +24,6 @@ struct ColumnWalk : SectionWalk {
     ValueCodingState state{};
     // Columns so far, markers included, for the bound.
     std::size_t columns = 0;
-    bool defining = false;
-
-    WalkValue value(ValueKind kind, std::uint32_t code, const ElementDefinition* element = nullptr,
-                    const NumericField* read_with = nullptr) const {
-        return {kind, defining, code, element, read_with, nullptr};
-    }
 };
 
 // Counts the values a column will add before any is produced.

@@ -38,6 +38,13 @@ struct SectionWalk {
     BitReader& reader;
     std::uint64_t steps = 0;
     FieldScratch field{};
+    // Within a 203YYY definition, which may outlast its subset.
+    bool defining = false;
+
+    WalkValue value(ValueKind kind, std::uint32_t code, const ElementDefinition* element = nullptr,
+                    const NumericField* read_with = nullptr) const {
+        return {kind, defining, code, element, read_with, nullptr};
+    }
 };
 
 BufrError too_many_values();

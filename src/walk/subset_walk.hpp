@@ -24,13 +24,6 @@ struct SubsetWalk : SectionWalk {
     ValueCodingState state{};
     // Values so far, markers included, for the bound.
     std::size_t values = 0;
-    // Within a 203YYY definition, which may outlast its subset.
-    bool defining = false;
-
-    WalkValue value(ValueKind kind, std::uint32_t code, const ElementDefinition* element = nullptr,
-                    const NumericField* read_with = nullptr) const {
-        return {kind, defining, code, element, read_with, nullptr};
-    }
 };
 
 template <class Sink>
