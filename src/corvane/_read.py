@@ -47,7 +47,7 @@ def read(
     errors: Errors = "raise",
     workers: Optional[int] = None,
     messages: Optional[Iterable[int]] = None,
-) -> "pandas.DataFrame":
+) -> pandas.DataFrame:
     """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
 
     A key that occurs once per subset gives one row per subset. When chosen keys repeat inside a

@@ -42,7 +42,7 @@ def read(
     tables: TablesSource = None,
     messages_per_partition: Optional[int] = None,
     errors: Errors = "raise",
-) -> "dask.dataframe.DataFrame":
+) -> dask.dataframe.DataFrame:
     """A lazy Dask DataFrame of the rows :func:`corvane.read` gives for each file.
 
     The schema comes from reading the first partition at once. The result equals
