@@ -161,7 +161,8 @@ class FileData:
         -------
         corvane._core.ColumnTable
             ``names`` (``"message"``, ``"subset"``, then key occurrences), ``rows``,
-            ``array(name)`` for a NumPy view of a column, ``info(name)``, ``errors`` (a
+            ``array(name)`` for a NumPy view of a column (unmasked: :meth:`to_numpy` masks the
+            missing codes), ``info(name)``, ``errors`` (a
             ``MessageError`` for each message that gave no rows) and ``__arrow_c_stream__``.
 
         Raises
@@ -212,8 +213,9 @@ class FileData:
         Returns
         -------
         dict of str to numpy.ndarray
-            Numbers as float64 with NaN when missing; code and flag table values as int64 with
-            ``corvane._core.MISSING_CODE`` when missing; texts as object arrays of str or None.
+            Numbers as float64 with NaN when missing; code and flag table values as int64, a
+            ``numpy.ma.MaskedArray`` masking the missing cells where the column has any (its data
+            a view of the same memory); texts as object arrays of str or None.
 
         Raises
         ------
@@ -233,6 +235,9 @@ class FileData:
         ['message', 'subset', 'stationNumber', 'airTemperature', '#2#airTemperature']
         >>> print(round(float(numpy.nanmean(arrays["airTemperature"])), 2))
         286.81
+        >>> clouds = corvane.open(corvane.sample_path()).to_numpy(["cloudType"])["cloudType"]
+        >>> print(type(clouds).__name__, clouds.count() < len(clouds))
+        MaskedArray True
         """
         chosen = chosen_columns(columns, keys)
         return arrays(self.table(chosen), chosen)
@@ -287,9 +292,20 @@ def arrays(table: _core.ColumnTable, keys: Optional[List[str]] = None) -> Dict[s
     asked = set(keys or ())
     found = {}
     for name in table.names:
-        array = table.array(name)
+        array = _masked(table.array(name))
         if name in asked or f"#1#{name}" not in asked:
             found[name] = array
         if f"#1#{name}" in asked:
             found[f"#1#{name}"] = array
     return found
+
+
+def _masked(array: numpy.ndarray) -> numpy.ndarray:
+    """A code table column with missing cells as a masked view of its memory: the int64 that marks
+    them would otherwise pass for a code in arithmetic."""
+    import numpy
+
+    if array.dtype != numpy.int64:
+        return array
+    absent = array == _core.MISSING_CODE
+    return numpy.ma.MaskedArray(array, mask=absent, copy=False) if absent.any() else array

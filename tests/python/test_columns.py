@@ -11,6 +11,7 @@ from conftest import DATA, read_bufr
 
 import corvane
 from corvane import _core
+from corvane._filedata import arrays as columns_of
 from corvane._records import ColumnFilter, MessageEntry, MessageError, MessageMetadata
 
 np = pytest.importorskip("numpy")
@@ -32,10 +33,8 @@ def rows_from_values(bufr):
 
 def cell(array, row):
     value = array[row]
-    if array.dtype == object:
-        return value
-    if array.dtype == np.int64:
-        return None if value == _core.MISSING_CODE else float(value)
+    if array.dtype == object or value is np.ma.masked:
+        return None if value is np.ma.masked else value
     return None if math.isnan(value) else float(value)
 
 
@@ -144,15 +143,34 @@ def test_arrow_holds_the_numpy_values_and_outlives_the_file():
     assert table.column_names == list(arrays)
     for name, values in arrays.items():
         column = table.column(name).to_pylist()
-        assert column == [
-            cell(values, row)
-            if values.dtype != np.int64
-            else (None if values[row] == _core.MISSING_CODE else int(values[row]))
-            for row in range(len(values))
-        ], name
+        shown = values.tolist() if values.dtype == np.int64 else [cell(values, row) for row in range(len(values))]
+        assert column == shown, name
     np.testing.assert_array_equal(array, arrays["airTemperature"])
     nothing = corvane.open(read_bufr("dwd-synop-44msgs.bufr")).table(filters={"day": slice(40.0, None)})
     assert pa.table(nothing).num_rows == 0
+
+
+def test_code_table_columns_mask_exactly_their_missing_cells_over_the_same_memory():
+    bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")
+    expected = rows_from_values(bufr)
+    # The arrays of to_numpy, over a table kept at hand to compare memory with.
+    table = bufr.table()
+    arrays = columns_of(table)
+    rows = list(zip(arrays["message"].tolist(), arrays["subset"].tolist()))
+    codes = [name for name in table.names if table.info(name)["type"] == "int64" and name not in ("message", "subset")]
+    gapped = [name for name in codes if any(expected[row].get(name) is None for row in rows)]
+    assert gapped and len(gapped) < len(codes)
+    for name in codes:
+        array = arrays[name]
+        absent = [expected[row].get(name) is None for row in rows]
+        if name in gapped:
+            assert isinstance(array, np.ma.MaskedArray), name
+            assert array.mask.tolist() == absent, name
+            assert np.shares_memory(array.data, table.array(name)), name
+        else:
+            assert type(array) is np.ndarray, name
+    message = next(row[0] for row in rows if expected[row].get(gapped[0]) is None)
+    assert isinstance(bufr[message].to_numpy()[gapped[0]], np.ma.MaskedArray)
 
 
 def test_numpy_cannot_write_the_memory_that_arrow_shares():

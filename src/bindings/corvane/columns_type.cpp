@@ -228,8 +228,9 @@ PyObject* table_repr(PyObject* self) {
 PyMethodDef table_methods[] = {
     method<array>("array", kKeywordCall,
                   "array($self, name, writeable=False)\n--\n\nColumn `name` as a NumPy array: float64 (NaN "
-                  "missing) or int64 (MISSING_CODE missing), views of the table's memory, read-only unless "
-                  "`writeable` (then the table goes to Arrow no more), or object (str or None)."),
+                  "missing) or int64 (code tables; to_numpy() masks the missing cells), views of the table's "
+                  "memory, read-only unless `writeable` (then the table goes to Arrow no more), or object (str "
+                  "or None)."),
     method<info>("info", kKeywordCall,
                  "info($self, name)\n--\n\nWhat column `name` holds: key, rank, code, name, unit, scale and type."),
     method<arrow_c_stream>("__arrow_c_stream__", kKeywordCall,
