@@ -59,8 +59,8 @@ def read(
 
     Computed columns: ``WMO_station_id`` (blockNumber * 1000 + stationNumber),
     ``WIGOS_station_id`` (``"0-20000-0-12345"``) and ``data_datetime`` (a timestamp from year,
-    month, day, hour, minute and second; a missing second counts as 0, any other missing part
-    gives NaT). They can be chosen in ``columns`` and used in ``filters``.
+    month, day, hour, minute and second; a missing hour, minute or second counts as 0, a missing
+    year, month or day gives NaT). They can be chosen in ``columns`` and used in ``filters``.
 
     Parameters
     ----------
@@ -300,8 +300,9 @@ def compute(pandas: Any, name: str, parts: List[np.ndarray]) -> Any:
         absent = np.isnan(number)
         return pandas.arrays.IntegerArray(np.where(absent, 0, number).astype(np.int64), absent)
     if name == "data_datetime":
-        year, month, day, hour, minute, second = (_numbers(part) for part in parts)
-        second = np.where(np.isnan(second), 0.0, second)
+        year, month, day, *time_of_day = (_numbers(part) for part in parts)
+        # As pdbufr counts them: a date needs its day, a time of day does not need its parts.
+        hour, minute, second = (np.where(np.isnan(part), 0.0, part) for part in time_of_day)
         moments = pandas.DataFrame(
             {"year": year, "month": month, "day": day, "hour": hour, "minute": minute, "second": second}
         )

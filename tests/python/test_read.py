@@ -5,6 +5,7 @@ import sys
 
 import numpy as np
 import pytest
+from builders import BitWriter, make_message
 from conftest import DATA, read_bufr
 
 import corvane
@@ -82,6 +83,10 @@ def test_computed_columns():
     # The SYNOP has no second key: it counts as 0.
     assert frame.data_datetime[0] == pandas.Timestamp(2021, 5, 16, 12, 0, 0) == pandas.Timestamp(first.time)
     assert (frame.data_datetime.dt.minute == frame.minute).all()
+    # Year, month, day and hour, no minute; the second subset's hour is missing.
+    dates = BitWriter().put(2024, 12).put(5, 4).put(6, 6).put(7, 5).put(2024, 12).put(5, 4).put(6, 6).put(31, 5)
+    frame = corvane.read(make_message([4001, 4002, 4003, 4004], dates.bytes(), subsets=2), columns=["data_datetime"])
+    assert frame.data_datetime.tolist() == [pandas.Timestamp(2024, 5, 6, 7), pandas.Timestamp(2024, 5, 6)]
     wigos = corvane.read(WIGOS, columns=["WIGOS_station_id"], filters={"WIGOS_station_id": "0-705-0-1932"})
     assert wigos[["message", "WIGOS_station_id"]].values.tolist() == [[1, "0-705-0-1932"]]
 
