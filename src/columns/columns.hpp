@@ -26,6 +26,7 @@ namespace corvane {
 
 namespace detail {
 class TableBuilder;
+struct ColumnCells;
 }
 
 enum class ColumnType : std::uint8_t {
@@ -137,7 +138,7 @@ public:
     bool is_missing(std::size_t row) const;
 
 private:
-    friend class detail::TableBuilder;
+    friend struct detail::ColumnCells;
 
     ColumnBuffer<double> floats_;
     ColumnBuffer<std::int64_t> integers_;

@@ -43,122 +43,14 @@ Result<ColumnName> parse_column_name(std::string_view name) {
     return ColumnName{std::string(name.substr(second + 1)), static_cast<std::uint32_t>(rank)};
 }
 
-// The buffers of a column as the builder fills them: `size_` rows are written, and every
-// write comes after them.
-struct TableBuilder::Cells {
-    static void reserve(ColumnArena& arena, Column& column, ColumnType type, std::size_t rows, std::size_t planned) {
-        const std::size_t used = column.size_;
-        switch (type) {
-            case ColumnType::Float64:
-                column.floats_.reserve(arena, rows, used, planned);
-                break;
-            case ColumnType::Int64:
-                column.integers_.reserve(arena, rows, used, planned);
-                break;
-            case ColumnType::Text:
-                column.offsets_.reserve(arena, rows + 1, used + 1, planned + 1);
-                column.missing_.reserve(arena, rows, used, planned);
-                break;
-        }
-    }
-
-    // Rows up to `row` missing.
-    static void fill_to(ColumnArena& arena, Column& column, ColumnType type, std::size_t row, std::size_t planned) {
-        if (row <= column.size_) return;
-        reserve(arena, column, type, row, planned);
-        const std::size_t from = column.size_;
-        switch (type) {
-            case ColumnType::Float64:
-                std::fill(column.floats_.data() + from, column.floats_.data() + row,
-                          std::numeric_limits<double>::quiet_NaN());
-                break;
-            case ColumnType::Int64:
-                std::fill(column.integers_.data() + from, column.integers_.data() + row, kMissingCode);
-                break;
-            case ColumnType::Text:
-                std::fill(column.offsets_.data() + from + 1, column.offsets_.data() + row + 1,
-                          column.offsets_.data()[from]);
-                std::fill(column.missing_.data() + from, column.missing_.data() + row, std::uint8_t{1});
-                break;
-        }
-        column.size_ = row;
-    }
-
-    static void add_text(ColumnArena& arena, Column& column, std::string_view text) {
-        const std::size_t row = column.size_;
-        const auto start = static_cast<std::size_t>(column.offsets_.data()[row]);
-        column.chars_.reserve(arena, start + text.size(), start);
-        if (!text.empty()) std::memcpy(column.chars_.data() + start, text.data(), text.size());
-        column.offsets_.data()[row + 1] = static_cast<std::int64_t>(start + text.size());
-        column.missing_.data()[row] = 0;
-        column.size_ = row + 1;
-    }
-
-    // Keeps the rows from `base` on whose entry in `kept` is set.
-    template <class T>
-    static void keep(T* values, std::size_t base, std::size_t end, const std::uint8_t* kept) {
-        std::size_t to = base;
-        for (std::size_t row = base; row < end; ++row) {
-            if (kept[row - base] != 0) values[to++] = values[row];
-        }
-    }
-
-    static void keep_rows(Column& column, ColumnType type, std::size_t base, const std::uint8_t* kept) {
-        const std::size_t end = column.size_;
-        if (end <= base) return;
-        switch (type) {
-            case ColumnType::Float64:
-                keep(column.floats_.data(), base, end, kept);
-                break;
-            case ColumnType::Int64:
-                keep(column.integers_.data(), base, end, kept);
-                break;
-            case ColumnType::Text: {
-                std::int64_t* offsets = column.offsets_.data();
-                char* chars = column.chars_.data();
-                std::int64_t at = offsets[base];
-                std::size_t to = base;
-                for (std::size_t row = base; row < end; ++row) {
-                    if (kept[row - base] == 0) continue;
-                    const std::int64_t length = offsets[row + 1] - offsets[row];
-                    if (length != 0) std::memmove(chars + at, chars + offsets[row], static_cast<std::size_t>(length));
-                    column.missing_.data()[to] = column.missing_.data()[row];
-                    at += length;
-                    offsets[++to] = at;
-                }
-                break;
-            }
-        }
-        column.size_ = base + static_cast<std::size_t>(std::count(kept, kept + (end - base), std::uint8_t{1}));
-    }
-
-    static void release(ColumnArena& arena, Column& column) {
-        column.floats_.release(arena);
-        column.integers_.release(arena);
-        column.offsets_.release(arena);
-        column.chars_.release(arena);
-        column.missing_.release(arena);
-    }
-
-    static Column make(ColumnArena& arena, ColumnInfo info) {
-        Column column;
-        if (info.type == ColumnType::Text) {
-            column.offsets_.reserve(arena, 1, 0);
-            column.offsets_.data()[0] = 0;
-        }
-        column.info = std::move(info);
-        return column;
-    }
-};
-
 TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
                            std::vector<std::pair<ColumnName, ColumnFilter>> filters)
     : selection_(std::move(keys)),
       cached_elements_(kCachedCodes),
       cached_keys_(kCachedCodes),
       arena_(std::make_unique<ColumnArena>()),
-      message_(Cells::make(*arena_, row_column_info("message"))),
-      subset_(Cells::make(*arena_, row_column_info("subset"))) {
+      message_(ColumnCells::make(*arena_, row_column_info("message"))),
+      subset_(ColumnCells::make(*arena_, row_column_info("subset"))) {
     for (auto& [name, test] : filters) {
         std::sort(test.numbers.begin(), test.numbers.end());
         if (name.rank == 0) name.rank = 1;
@@ -190,13 +82,12 @@ void TableBuilder::plan_rows(std::uint64_t rows) {
 }
 
 void TableBuilder::write_row_columns(std::size_t index) {
-    Cells::reserve(*arena_, message_, ColumnType::Int64, end_, planned_rows_);
-    Cells::reserve(*arena_, subset_, ColumnType::Int64, end_, planned_rows_);
-    for (std::size_t row = base_; row < end_; ++row) {
-        message_.integers_.data()[row] = static_cast<std::int64_t>(index);
-        subset_.integers_.data()[row] = static_cast<std::int64_t>(row - base_ + 1);
+    std::int64_t* messages = ColumnCells::integer_rows(*arena_, message_, base_, end_, planned_rows_);
+    std::int64_t* subsets = ColumnCells::integer_rows(*arena_, subset_, base_, end_, planned_rows_);
+    for (std::size_t row = 0; row < end_ - base_; ++row) {
+        messages[row] = static_cast<std::int64_t>(index);
+        subsets[row] = static_cast<std::int64_t>(row + 1);
     }
-    message_.size_ = subset_.size_ = end_;
 }
 
 Status TableBuilder::end_message(std::size_t index) {
@@ -216,10 +107,10 @@ Status TableBuilder::end_message(std::size_t index) {
         }
         kept = static_cast<std::size_t>(std::count(kept_.begin(), kept_.end(), std::uint8_t{1}));
         if (kept != end_ - base_) {
-            Cells::keep_rows(message_, ColumnType::Int64, base_, kept_.data());
-            Cells::keep_rows(subset_, ColumnType::Int64, base_, kept_.data());
+            ColumnCells::keep_rows(message_, ColumnType::Int64, base_, kept_.data());
+            ColumnCells::keep_rows(subset_, ColumnType::Int64, base_, kept_.data());
             for (std::size_t i = 0; i < columns_.size(); ++i) {
-                Cells::keep_rows(columns_[i], types_[i], base_, kept_.data());
+                ColumnCells::keep_rows(columns_[i], types_[i], base_, kept_.data());
             }
         }
     }
@@ -229,8 +120,8 @@ Status TableBuilder::end_message(std::size_t index) {
 }
 
 void TableBuilder::abandon_message() {
-    for (Column& column : columns_) column.size_ = std::min(column.size_, base_);
-    for (std::size_t i = columns_before_; i < columns_.size(); ++i) Cells::release(*arena_, columns_[i]);
+    for (Column& column : columns_) ColumnCells::truncate(column, base_);
+    for (std::size_t i = columns_before_; i < columns_.size(); ++i) ColumnCells::release(*arena_, columns_[i]);
     columns_.resize(columns_before_);
     types_.resize(columns_before_);
     for (const auto [key, rank] : occurrences_added_) keys_[key].column_of_rank[rank - 1] = kUnsettled;
@@ -258,7 +149,7 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
     ColumnInfo info = entry.info;
     info.rank = rank;
     info.name = rank == 1 ? info.key : "#" + std::to_string(rank) + "#" + info.key;
-    columns_.push_back(Cells::make(*arena_, std::move(info)));
+    columns_.push_back(ColumnCells::make(*arena_, std::move(info)));
     types_.push_back(entry.info.type);
     const auto index = static_cast<std::int32_t>(columns_.size() - 1);
     columns[rank - 1] = index;
@@ -267,43 +158,22 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
 }
 
 void TableBuilder::put_number(std::int32_t index, std::size_t row, double value) {
-    Column& target = column(index);
-    const ColumnType type = types_[static_cast<std::size_t>(index)];
-    if (type == ColumnType::Text) return;
-    Cells::fill_to(*arena_, target, type, row, planned_rows_);
-    Cells::reserve(*arena_, target, type, row + 1, planned_rows_);
-    if (type == ColumnType::Float64) {
-        target.floats_.data()[row] = value;
-    } else {
-        target.integers_.data()[row] = to_integer(value);
-    }
-    target.size_ = row + 1;
+    ColumnCells::put_number(*arena_, column(index), types_[static_cast<std::size_t>(index)], row, value,
+                            planned_rows_);
 }
 
 void TableBuilder::put_text(std::int32_t index, std::size_t row, std::string_view text) {
-    Column& target = column(index);
-    if (types_[static_cast<std::size_t>(index)] != ColumnType::Text) return;
-    Cells::fill_to(*arena_, target, ColumnType::Text, row, planned_rows_);
-    Cells::reserve(*arena_, target, ColumnType::Text, row + 1, planned_rows_);
-    Cells::add_text(*arena_, target, text);
+    ColumnCells::put_text(*arena_, column(index), types_[static_cast<std::size_t>(index)], row, text, planned_rows_);
 }
 
 double* TableBuilder::float_rows(std::int32_t index) {
     if (types_[static_cast<std::size_t>(index)] != ColumnType::Float64) return nullptr;
-    Column& target = column(index);
-    Cells::fill_to(*arena_, target, ColumnType::Float64, base_, planned_rows_);
-    Cells::reserve(*arena_, target, ColumnType::Float64, end_, planned_rows_);
-    target.size_ = end_;
-    return target.floats_.data() + base_;
+    return ColumnCells::float_rows(*arena_, column(index), base_, end_, planned_rows_);
 }
 
 std::int64_t* TableBuilder::integer_rows(std::int32_t index) {
     if (types_[static_cast<std::size_t>(index)] != ColumnType::Int64) return nullptr;
-    Column& target = column(index);
-    Cells::fill_to(*arena_, target, ColumnType::Int64, base_, planned_rows_);
-    Cells::reserve(*arena_, target, ColumnType::Int64, end_, planned_rows_);
-    target.size_ = end_;
-    return target.integers_.data() + base_;
+    return ColumnCells::integer_rows(*arena_, column(index), base_, end_, planned_rows_);
 }
 
 std::int32_t TableBuilder::filter_column(const Filter& filter) {
@@ -315,27 +185,22 @@ std::int32_t TableBuilder::filter_column(const Filter& filter) {
 bool TableBuilder::passes(const Filter& filter, std::int32_t index, std::size_t row) const {
     if (index == kNoColumn) return false;
     const Column& tested = columns_[static_cast<std::size_t>(index)];
-    if (row >= tested.size_) return false;
-    const ColumnFilter& test = filter.test;
-    double number = 0.0;
+    if (row >= tested.size()) return false;
     switch (types_[static_cast<std::size_t>(index)]) {
-        case ColumnType::Float64:
-            number = tested.floats_.data()[row];
-            if (std::isnan(number)) return false;
-            break;
+        case ColumnType::Float64: {
+            const double number = tested.floats()[row];
+            return !std::isnan(number) && filter_accepts(filter.test, number);
+        }
         case ColumnType::Int64: {
-            const std::int64_t code = tested.integers_.data()[row];
-            if (code == kMissingCode) return false;
-            number = static_cast<double>(code);
-            break;
+            const std::int64_t code = tested.integers()[row];
+            return code != kMissingCode && filter_accepts(filter.test, static_cast<double>(code));
         }
         case ColumnType::Text: {
             const std::optional<std::string_view> text = tested.text(row);
-            return text && !test.range && std::find(test.texts.begin(), test.texts.end(), *text) != test.texts.end();
+            return text && filter_accepts(filter.test, *text);
         }
     }
-    if (test.range) return (!test.low || number >= *test.low) && (!test.high || number <= *test.high);
-    return std::binary_search(test.numbers.begin(), test.numbers.end(), number);
+    return false;
 }
 
 ColumnTable TableBuilder::finish() {
@@ -345,7 +210,7 @@ ColumnTable TableBuilder::finish() {
     table.columns.push_back(std::move(message_));
     table.columns.push_back(std::move(subset_));
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-        Cells::fill_to(*arena_, columns_[i], types_[i], rows_, rows_);
+        ColumnCells::fill_to(*arena_, columns_[i], types_[i], rows_, rows_);
         table.columns.push_back(std::move(columns_[i]));
     }
     columns_.clear();

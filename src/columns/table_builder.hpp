@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "columns/column_cells.hpp"
 #include "columns/columns.hpp"
 #include "data/decoded_value.hpp"
 #include "tables/table_set.hpp"
@@ -30,11 +31,6 @@ struct ValueSource {
 
 inline constexpr std::int32_t kNoColumn = -1;
 
-// A code as an integer; one past the range of int64 is missing.
-inline std::int64_t to_integer(double value) {
-    constexpr double kLimit = 9223372036854775808.0;
-    return value >= -kLimit && value < kLimit ? static_cast<std::int64_t>(value) : kMissingCode;
-}
 
 // Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
 // direct-mapped caches; other codes are not cached.
@@ -145,8 +141,6 @@ private:
         ColumnName name;
         ColumnFilter test;
     };
-
-    struct Cells;  // what the builder does to a column's buffers
 
     const ElementDefinition* element_slowly(std::uint32_t code, std::size_t slot);
     std::int32_t value_column_slowly(const ValueSource& source);
