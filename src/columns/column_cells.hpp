@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "columns/columns.hpp"
+#include "walk/walk_types.hpp"
 
 namespace corvane::detail {
 
@@ -166,6 +167,20 @@ struct ColumnCells {
         column.size_ = to;
         return column.integers_.data() + from;
     }
+};
+
+// Numbers of a compressed column into rows of doubles, NaN when missing. They copy what they
+// read of the field: rows written through a pointer could be it.
+struct FloatCells {
+    double* rows;
+    std::int64_t reference;
+    double divisor;
+    std::uint64_t subsets;
+    double number(std::uint64_t raw, bool missing) const {
+        return missing ? std::numeric_limits<double>::quiet_NaN() : scaled_value(raw, reference, divisor);
+    }
+    void all(std::uint64_t raw, bool missing) { std::fill(rows, rows + subsets, number(raw, missing)); }
+    void cell(std::uint64_t s, std::uint64_t raw, bool missing) { rows[s] = number(raw, missing); }
 };
 
 // Whether a present value passes `filter`, whose numbers are sorted.

@@ -10,21 +10,6 @@ namespace corvane::detail {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Cells copy what they read of the field: rows written through a pointer could be it.
-struct FloatCells {
-    double* rows;
-    std::int64_t reference;
-    double divisor;
-    std::uint64_t subsets;
-    double number(std::uint64_t raw, bool missing) const {
-        return missing ? kNaN : scaled_value(raw, reference, divisor);
-    }
-    void all(std::uint64_t raw, bool missing) { std::fill(rows, rows + subsets, number(raw, missing)); }
-    void cell(std::uint64_t s, std::uint64_t raw, bool missing) { rows[s] = number(raw, missing); }
-};
-
 struct IntegerCells {
     std::int64_t* rows;
     std::int64_t reference;

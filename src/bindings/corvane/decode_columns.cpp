@@ -10,6 +10,7 @@
 #include "bindings/corvane/types.hpp"
 #include "bindings/support/support.hpp"
 #include "columns/columns.hpp"
+#include "rows/rows.hpp"
 
 namespace corvane::py::core {
 namespace {
@@ -147,26 +148,14 @@ bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& 
     });
 }
 
-}  // namespace
-
-PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[5];
-    std::span<const std::uint8_t> data;
-    std::vector<Entry> entries;
-    ColumnRequest request;
-    if (!parse_arguments({"decode_columns()", {"data", "entries", "tables", "keys", "filters"}, 2}, args, kwargs,
-                         argv) ||
-        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
-        !to_entries(argv[1], data.size(), entries) || !to_request(argv[3], argv[4], request)) {
-        return nullptr;
-    }
-    Result<ColumnBuilder> created = ColumnBuilder::create(request, kPackageDecodeOptions);
-    if (!created) return raise_error(created.error());
-    ColumnBuilder builder = std::move(created).value();
-    builder.expect_messages(entries.size());
+// Adds every entry to `builder`, giving the interpreter back between slices of work; null with
+// an exception set when a signal handler raised or the builder failed.
+template <class Builder>
+PyObject* build_table(Builder& builder, std::span<const std::uint8_t> data, const std::vector<Entry>& entries,
+                      PyObject* tables_object) {
     // The bytes object and the tables stay alive with the call's arguments; nothing below
     // touches a Python object while the interpreter is released.
-    const TableProvider& tables = unbox<TablesState>(argv[2]).provider;
+    const TableProvider& tables = unbox<TablesState>(tables_object).provider;
     std::optional<BufrError> failure;
     std::size_t next = 0;
     while (next < entries.size() && !failure) {
@@ -193,6 +182,63 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         shared = std::make_shared<SharedTable>(std::move(builder).finish());
     }
     return new_column_table(std::move(shared));
+}
+
+// Rows' columns: (name, required) pairs.
+bool to_row_request(PyObject* columns, PyObject* filters, RowRequest& out) {
+    ColumnRequest filtered;
+    if (!to_request(Ref(new_none()).get(), filters, filtered)) return false;
+    out.filters = std::move(filtered.filters);
+    return for_each_item(columns, [&](PyObject* item) {
+        PyObject* name;
+        int required = 0;
+        if (!PyTuple_Check(item) || !PyArg_ParseTuple(item, "Op", &name, &required)) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a row column must be a (name, required) tuple");
+            return false;
+        }
+        RowColumn column;
+        column.required = required != 0;
+        if (!to_text(name, "a column name", column.name)) return false;
+        out.columns.push_back(std::move(column));
+        return true;
+    });
+}
+
+}  // namespace
+
+PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[5];
+    std::span<const std::uint8_t> data;
+    std::vector<Entry> entries;
+    ColumnRequest request;
+    if (!parse_arguments({"decode_columns()", {"data", "entries", "tables", "keys", "filters"}, 2}, args, kwargs,
+                         argv) ||
+        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
+        !to_entries(argv[1], data.size(), entries) || !to_request(argv[3], argv[4], request)) {
+        return nullptr;
+    }
+    Result<ColumnBuilder> created = ColumnBuilder::create(request, kPackageDecodeOptions);
+    if (!created) return raise_error(created.error());
+    ColumnBuilder builder = std::move(created).value();
+    builder.expect_messages(entries.size());
+    return build_table(builder, data, entries, argv[2]);
+}
+
+PyObject* decode_rows(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[5];
+    std::span<const std::uint8_t> data;
+    std::vector<Entry> entries;
+    RowRequest request;
+    if (!parse_arguments({"decode_rows()", {"data", "entries", "tables", "columns", "filters"}, 4}, args, kwargs,
+                         argv) ||
+        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
+        !to_entries(argv[1], data.size(), entries) || !to_row_request(argv[3], argv[4], request)) {
+        return nullptr;
+    }
+    Result<RowBuilder> created = RowBuilder::create(request, kPackageDecodeOptions);
+    if (!created) return raise_error(created.error());
+    RowBuilder builder = std::move(created).value();
+    return build_table(builder, data, entries, argv[2]);
 }
 
 }  // namespace corvane::py::core

@@ -19,6 +19,11 @@ PyMethodDef module_functions[] = {
         "The messages of `entries` (what scan() gives, or MessageEntry records) as one ColumnTable: "
         "`keys` selects key occurrences ('key' every one, '#n#key' the n-th), `filters` keeps rows that pass "
         "every ColumnFilter."),
+    method<decode_rows>(
+        "decode_rows", kKeywordCall,
+        "decode_rows(data, entries, tables, columns, filters)\n--\n\n"
+        "The messages of `entries` as one ColumnTable of observation rows: `columns` are (name, required) "
+        "pairs, `filters` ColumnFilter records on keys chosen or not."),
     {nullptr, nullptr, 0, nullptr},
 };
 

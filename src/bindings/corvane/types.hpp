@@ -91,5 +91,6 @@ PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_columns(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* decode_rows(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace corvane::py::core

@@ -1,0 +1,108 @@
+#include "rows/rows.hpp"
+
+#include <unordered_map>
+
+#include "bitstream/bit_reader.hpp"
+#include "message/message.hpp"
+#include "rows/row_table.hpp"
+#include "rows/row_walks.hpp"
+
+namespace corvane {
+
+Result<RowBuilder> RowBuilder::create(const RowRequest& request, DecodeOptions options) {
+    std::vector<detail::TrackedKey> keys;
+    std::unordered_map<std::string, std::size_t> key_of_name;
+    auto key_for = [&](const std::string& name) -> Result<std::size_t> {
+        if (const auto found = key_of_name.find(name); found != key_of_name.end()) return found->second;
+        Result<detail::ColumnName> parsed = detail::parse_column_name(name);
+        if (!parsed) return std::move(parsed).error();
+        keys.push_back({std::move(parsed).value()});
+        key_of_name.emplace(name, keys.size() - 1);
+        return keys.size() - 1;
+    };
+    std::vector<ColumnInfo> columns;
+    for (const RowColumn& column : request.columns) {
+        Result<std::size_t> key = key_for(column.name);
+        if (!key) return std::move(key).error();
+        detail::TrackedKey& tracked = keys[*key];
+        tracked.required = tracked.required || column.required;
+        if (tracked.column >= 0) continue;
+        tracked.column = static_cast<std::int32_t>(columns.size());
+        ColumnInfo info;
+        info.name = column.name;
+        info.key = tracked.name.key;
+        info.rank = tracked.name.rank;
+        columns.push_back(std::move(info));
+    }
+    std::vector<ColumnFilter> filters;
+    for (const ColumnFilter& filter : request.filters) {
+        Result<std::size_t> key = key_for(filter.column);
+        if (!key) return std::move(key).error();
+        if (keys[*key].filter >= 0) {
+            return BufrError::bad_argument("two filters on " + filter.column + ": give one");
+        }
+        keys[*key].filter = static_cast<std::int32_t>(filters.size());
+        filters.push_back(filter);
+    }
+    return RowBuilder(std::make_unique<detail::RowTable>(std::move(keys), std::move(columns), std::move(filters)),
+                      options);
+}
+
+RowBuilder::RowBuilder(std::unique_ptr<detail::RowTable> table, DecodeOptions options)
+    : table_(std::move(table)), options_(options) {}
+RowBuilder::RowBuilder(RowBuilder&&) noexcept = default;
+RowBuilder& RowBuilder::operator=(RowBuilder&&) noexcept = default;
+RowBuilder::~RowBuilder() = default;
+
+Status RowBuilder::add_message(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes,
+                               const TableProvider& tables) {
+    Result<BufrMessage> message = parse_any_edition(bytes);
+    if (!message) {
+        add_error(index, offset, message.error().render());
+        return {};
+    }
+    const Result<TableSet>& set = tables.get(TableChoice::of(*message));
+    if (!set) {
+        add_error(index, offset, set.error().render());
+        return {};
+    }
+    BitReader reader(message->section4_data(bytes));
+    table_->begin_message(*set);
+    const Status decoded =
+        message->compressed_data ? detail::walk_compressed_rows(*message, *set, options_, reader, *table_, index)
+                                 : detail::walk_uncompressed_rows(*message, *set, options_, reader, *table_, index);
+    if (!decoded) {
+        table_->abandon_message();
+        add_error(index, offset, tables.explain(TableChoice::of(*message), decoded.error()).render());
+        return {};
+    }
+    return table_->end_message();
+}
+
+void RowBuilder::add_error(std::size_t index, std::size_t offset, std::string text) {
+    table_->add_error({index, offset, std::move(text)});
+}
+
+ColumnTable RowBuilder::finish() && { return table_->finish(); }
+
+Result<ColumnTable> decode_rows(std::span<const std::uint8_t> buffer, const TableProvider& tables,
+                                const RowRequest& request, DecodeOptions options) {
+    Result<RowBuilder> builder = RowBuilder::create(request, options);
+    if (!builder) return std::move(builder).error();
+    const std::vector<ScannedMessage> found = scan_messages(buffer);
+    for (std::size_t index = 0; index < found.size(); ++index) {
+        const ScannedMessage& entry = found[index];
+        if (entry.error) {
+            builder->add_error(index, entry.range.offset, entry.error->render());
+            continue;
+        }
+        if (Status added = builder->add_message(index, entry.range.offset,
+                                                buffer.subspan(entry.range.offset, entry.range.length), tables);
+            !added) {
+            return std::move(added).error();
+        }
+    }
+    return std::move(*builder).finish();
+}
+
+}  // namespace corvane
