@@ -65,8 +65,7 @@ void RowTable::begin_message(const TableSet& tables) {
 
 Status RowTable::end_message() {
     if (too_large_) {
-        return BufrError::limit_exceeded("the rows would hold more than " + std::to_string(kMaxColumnCells) +
-                                         " cells");
+        return BufrError::limit_exceeded("the rows would hold more than " + std::to_string(kMaxColumnCells) + " cells");
     }
     return {};
 }

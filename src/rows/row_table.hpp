@@ -23,7 +23,7 @@ inline constexpr std::uint32_t kUntracked = 0xFFFFFFFFu;
 
 // A chosen column or filtered key.
 struct TrackedKey {
-    ColumnName name;  // rank 0: every occurrence
+    ColumnName name;           // rank 0: every occurrence
     std::int32_t column = -1;  // among the chosen columns; -1 for a key only filtered
     std::int32_t filter = -1;
     bool required = false;

@@ -66,17 +66,22 @@ Status RowBuilder::add_message(std::size_t index, std::size_t offset, std::span<
         add_error(index, offset, set.error().render());
         return {};
     }
-    BitReader reader(message->section4_data(bytes));
-    table_->begin_message(*set);
-    const Status decoded =
-        message->compressed_data ? detail::walk_compressed_rows(*message, *set, options_, reader, *table_, index)
-                                 : detail::walk_uncompressed_rows(*message, *set, options_, reader, *table_, index);
-    if (!decoded) {
-        table_->abandon_message();
+    if (Status decoded = add_parsed(index, *message, message->section4_data(bytes), *set); !decoded) {
         add_error(index, offset, tables.explain(TableChoice::of(*message), decoded.error()).render());
         return {};
     }
     return table_->end_message();
+}
+
+Status RowBuilder::add_parsed(std::size_t index, const BufrMessage& message, std::span<const std::uint8_t> data,
+                              const TableSet& tables) {
+    BitReader reader(data);
+    table_->begin_message(tables);
+    Status decoded = message.compressed_data
+                         ? detail::walk_compressed_rows(message, tables, options_, reader, *table_, index)
+                         : detail::walk_uncompressed_rows(message, tables, options_, reader, *table_, index);
+    if (!decoded) table_->abandon_message();
+    return decoded;
 }
 
 void RowBuilder::add_error(std::size_t index, std::size_t offset, std::string text) {

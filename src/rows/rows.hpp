@@ -20,6 +20,7 @@
 #include "columns/columns.hpp"
 #include "data/decoder.hpp"
 #include "error/error.hpp"
+#include "message/message.hpp"
 #include "tables/table_provider.hpp"
 
 namespace corvane {
@@ -29,7 +30,7 @@ class RowTable;
 }
 
 struct RowColumn {
-    std::string name;  // "key" (every occurrence) or "#n#key" (the n-th of the subset)
+    std::string name;      // "key" (every occurrence) or "#n#key" (the n-th of the subset)
     bool required = true;  // a row that lacks the key is dropped
 };
 
@@ -55,6 +56,10 @@ public:
     Status add_message(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes,
                        const TableProvider& tables);
     void add_error(std::size_t index, std::size_t offset, std::string text);
+    // A parsed message whose section 4 data is `data`: its rows, or its failure, which leaves
+    // no rows and is not kept as an error. add_message also checks the size of the table.
+    Status add_parsed(std::size_t index, const BufrMessage& message, std::span<const std::uint8_t> data,
+                      const TableSet& tables);
 
     ColumnTable finish() &&;
 
