@@ -27,7 +27,7 @@ namespace corvane {
 namespace detail {
 class TableBuilder;
 struct ColumnCells;
-}
+}  // namespace detail
 
 enum class ColumnType : std::uint8_t {
     Float64,  // NaN when missing

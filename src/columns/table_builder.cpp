@@ -158,8 +158,7 @@ std::int32_t TableBuilder::column_of(std::uint32_t key, std::uint32_t rank, bool
 }
 
 void TableBuilder::put_number(std::int32_t index, std::size_t row, double value) {
-    ColumnCells::put_number(*arena_, column(index), types_[static_cast<std::size_t>(index)], row, value,
-                            planned_rows_);
+    ColumnCells::put_number(*arena_, column(index), types_[static_cast<std::size_t>(index)], row, value, planned_rows_);
 }
 
 void TableBuilder::put_text(std::int32_t index, std::size_t row, std::string_view text) {

@@ -31,7 +31,6 @@ struct ValueSource {
 
 inline constexpr std::int32_t kNoColumn = -1;
 
-
 // Codes 0XXYYY with XX < 64 and YYY < 256, as descriptors hold them, index the builder's
 // direct-mapped caches; other codes are not cached.
 inline constexpr std::size_t kCachedCodes = std::size_t{64} << 8;

@@ -51,6 +51,7 @@ RowTable::RowTable(std::vector<TrackedKey> keys, std::vector<ColumnInfo> columns
     for (ColumnFilter& filter : filters_) std::sort(filter.numbers.begin(), filter.numbers.end());
     for (std::size_t c = 0; c < columns.size(); ++c) columns_[c].info = std::move(columns[c]);
     for (std::uint32_t k = 0; k < keys_.size(); ++k) {
+        wants_associated_ = wants_associated_ || keys_[k].attribute == associated_field_label();
         const auto [found, added] = name_ids_.try_emplace(keys_[k].name.key, keys_of_name_.size());
         if (added) keys_of_name_.emplace_back();
         keys_of_name_[found->second].push_back(k);
@@ -90,6 +91,8 @@ void RowTable::begin_structure(std::uint64_t subsets) {
     level_ = 0;
     std::fill(counts_.begin(), counts_.end(), 0);
     events_.clear();
+    waiting_.clear();
+    associated_.reset();
     numbers_.clear();
     texts_.clear();
     chars_.clear();
@@ -134,35 +137,92 @@ void RowTable::settle_column(std::int32_t column, const WalkValue& value) {
     settled_[c] = true;
 }
 
-std::optional<std::uint32_t> RowTable::track(const WalkValue& value) {
-    if (value.defining || (value.kind != ValueKind::Element && value.kind != ValueKind::ReplicationFactor)) {
-        return std::nullopt;
-    }
-    const std::uint32_t level = level_of(value);
-    const std::uint32_t id = name_id(value);
-    if (id == kUntracked) return std::nullopt;
-    const std::uint32_t rank = ++counts_[id];
-    const bool text = value.element->is_text();
+std::optional<std::uint32_t> RowTable::add_cells(bool text) {
     const std::size_t cell = text ? texts_.size() : numbers_.size();
     if (cell + subsets_ > kMaxStructureCells) {
         too_large_ = true;
         return std::nullopt;
     }
-    bool tracked = false;
-    for (const std::uint32_t k : keys_of_name_[id]) {
-        const TrackedKey& key = keys_[k];
-        if (key.name.rank != 0 && key.name.rank != rank) continue;
-        events_.push_back({k, level, static_cast<std::uint32_t>(cell), text});
-        if (key.column >= 0) settle_column(key.column, value);
-        tracked = true;
-    }
-    if (!tracked) return std::nullopt;
     if (text) {
         texts_.resize(cell + subsets_);
     } else {
         numbers_.resize(cell + subsets_, kNaN);
     }
     return static_cast<std::uint32_t>(cell);
+}
+
+std::optional<std::uint32_t> RowTable::track(const WalkValue& value) {
+    if (value.defining) return std::nullopt;
+    if (value.kind == ValueKind::AssociatedField) {
+        associated_ = wants_associated_ ? add_cells(false) : std::nullopt;
+        return associated_;
+    }
+    if (value.kind == ValueKind::BitmapAttached) return attach(value);
+    if (value.kind != ValueKind::Element && value.kind != ValueKind::ReplicationFactor) return std::nullopt;
+    const std::optional<std::uint32_t> associated = std::exchange(associated_, std::nullopt);
+    const std::uint32_t level = level_of(value);
+    const std::uint32_t id = name_id(value);
+    std::optional<std::uint32_t> cell;
+    if (value.attached != nullptr) cell = attach(value);
+    if (id == kUntracked) return cell;
+    const std::uint32_t rank = ++counts_[id];
+    const bool text = value.element->is_text();
+    for (const std::uint32_t k : keys_of_name_[id]) {
+        const TrackedKey& key = keys_[k];
+        if (key.name.rank != 0 && key.name.rank != rank) continue;
+        if (key.attribute.empty()) {
+            if (!cell && !(cell = add_cells(text))) return std::nullopt;
+            events_.push_back({k, level, *cell, text});
+            if (key.column >= 0) settle_column(key.column, value);
+        } else if (key.attribute == associated_field_label()) {
+            if (associated) events_.push_back({k, level, *associated, false});
+        } else {
+            waiting_.push_back({static_cast<std::uint32_t>(events_.size()), value.history_index});
+            events_.push_back({k, level, 0, false, true});
+        }
+    }
+    return cell;
+}
+
+namespace {
+
+// What ecCodes names a value that an operator attaches to an element, as an attribute of it;
+// after 222000, the quality element's own key.
+std::string_view attribute_name(const WalkValue& value) {
+    switch (value.attached->operator_code) {
+        case 223255:
+            return "substitutedValue";
+        case 224255:
+            return "firstOrderStatisticalValue";
+        case 225255:
+            return "differenceStatisticalValue";
+        case 232255:
+            return "replacedValue";
+        default:
+            return value.element->abbreviation;
+    }
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> RowTable::attach(const WalkValue& value) {
+    if (waiting_.empty()) return std::nullopt;
+    const std::string_view attribute = attribute_name(value);
+    const bool text = value.element->is_text();
+    std::optional<std::uint32_t> cell;
+    for (const Waiting& waiting : waiting_) {
+        RowEvent& event = events_[waiting.event];
+        const TrackedKey& key = keys_[event.key];
+        if (!event.pending || waiting.history_index != value.attached->history_index || key.attribute != attribute) {
+            continue;
+        }
+        if (!cell && !(cell = add_cells(text))) return std::nullopt;
+        event.cell = *cell;
+        event.text = text;
+        event.pending = false;
+        if (key.column >= 0) settle_column(key.column, value);
+    }
+    return cell;
 }
 
 void RowTable::set_text(std::uint32_t cell, std::string_view text) {
@@ -186,6 +246,7 @@ void RowTable::end_structure(std::size_t message, std::uint64_t subset, std::uin
     std::uint32_t last_level = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
         const RowEvent& event = events_[i];
+        if (event.pending) continue;
         if (failed_level >= 0) {
             if (event.level > failed_level) continue;
             failed_level = -1;

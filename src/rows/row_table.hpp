@@ -23,7 +23,10 @@ inline constexpr std::uint32_t kUntracked = 0xFFFFFFFFu;
 
 // A chosen column or filtered key.
 struct TrackedKey {
-    ColumnName name;           // rank 0: every occurrence
+    ColumnName name;  // rank 0: every occurrence
+    // "percentConfidence" for "key->percentConfidence": a value that qualifies the element,
+    // from 222000 quality information, a 22x255 operator or a 204YYY associated field.
+    std::string attribute;
     std::int32_t column = -1;  // among the chosen columns; -1 for a key only filtered
     std::int32_t filter = -1;
     bool required = false;
@@ -36,6 +39,8 @@ struct RowEvent {
     std::uint32_t level = 0;
     std::uint32_t cell = 0;
     bool text = false;
+    // An attribute whose value has not come (yet): the row rule passes over it.
+    bool pending = false;
 };
 
 struct TextCell {
@@ -86,10 +91,17 @@ private:
         std::uint32_t code;
         std::uint32_t level;
     };
+    // An attribute event waiting for the value that refers to its element.
+    struct Waiting {
+        std::uint32_t event;
+        std::uint64_t history_index;
+    };
 
     const ElementDefinition* element_slowly(std::uint32_t code, std::size_t slot);
     std::uint32_t name_id(const WalkValue& value);
     std::uint32_t level_of(const WalkValue& value);
+    std::optional<std::uint32_t> add_cells(bool text);
+    std::optional<std::uint32_t> attach(const WalkValue& value);
     void settle_column(std::int32_t column, const WalkValue& value);
     bool passes(const RowEvent& event, std::uint64_t column) const;
     void keep_row(std::size_t message, std::uint64_t subset, std::uint64_t column);
@@ -109,6 +121,10 @@ private:
     std::uint32_t level_ = 0;
     std::vector<std::uint32_t> counts_;
     std::vector<RowEvent> events_;
+    std::vector<Waiting> waiting_;
+    // The cells of the 204YYY field read just before the element being read, if any.
+    std::optional<std::uint32_t> associated_;
+    bool wants_associated_ = false;
     std::vector<double> numbers_;
     std::vector<TextCell> texts_;
     std::string chars_;

@@ -14,9 +14,13 @@ Result<RowBuilder> RowBuilder::create(const RowRequest& request, DecodeOptions o
     std::unordered_map<std::string, std::size_t> key_of_name;
     auto key_for = [&](const std::string& name) -> Result<std::size_t> {
         if (const auto found = key_of_name.find(name); found != key_of_name.end()) return found->second;
-        Result<detail::ColumnName> parsed = detail::parse_column_name(name);
+        // "key->attribute" tracks a value that qualifies the element of "key".
+        const std::size_t arrow = name.find("->");
+        Result<detail::ColumnName> parsed = detail::parse_column_name(std::string_view(name).substr(0, arrow));
         if (!parsed) return std::move(parsed).error();
-        keys.push_back({std::move(parsed).value()});
+        detail::TrackedKey key{std::move(parsed).value()};
+        if (arrow != std::string::npos) key.attribute = name.substr(arrow + 2);
+        keys.push_back(std::move(key));
         key_of_name.emplace(name, keys.size() - 1);
         return keys.size() - 1;
     };

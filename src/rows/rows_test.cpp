@@ -42,9 +42,8 @@ std::vector<std::string> rows_of(const ColumnTable& table) {
         for (std::size_t r = 0; r < table.rows; ++r) {
             char cell[32] = "-";
             if (!column.is_missing(r)) {
-                const double number = column.info.type == ColumnType::Int64
-                                          ? static_cast<double>(column.integers()[r])
-                                          : column.floats()[r];
+                const double number = column.info.type == ColumnType::Int64 ? static_cast<double>(column.integers()[r])
+                                                                            : column.floats()[r];
                 std::snprintf(cell, sizeof cell, "%g", number);
             }
             rows[r] += (rows[r].empty() ? "" : " ") + column.info.name + "=" + cell;
@@ -77,9 +76,11 @@ TEST(Rows, FiltersPassOverTheLevelsBelowAFailureAndNeedTheirKey) {
     RowRequest request;
     request.columns = {{"001001"}, {"007004"}, {"011002", false}};
     request.filters = {{"007004", true, {}, {}, 600.0, std::nullopt}};
-    EXPECT_EQ(rows_of(profile_rows(request, {5, 6})),
-              (std::vector<std::string>{"message=0 subset=1 001001=5 007004=850 011002=-", "message=0 subset=1 001001=5 007004=700 011002=12",
-                                        "message=1 subset=1 001001=6 007004=850 011002=-", "message=1 subset=1 001001=6 007004=700 011002=12"}));
+    EXPECT_EQ(
+        rows_of(profile_rows(request, {5, 6})),
+        (std::vector<std::string>{
+            "message=0 subset=1 001001=5 007004=850 011002=-", "message=0 subset=1 001001=5 007004=700 011002=12",
+            "message=1 subset=1 001001=6 007004=850 011002=-", "message=1 subset=1 001001=6 007004=700 011002=12"}));
     // A station that fails leaves out its levels; a filtered key that no row holds, every row.
     request.filters = {{"001001", false, {6.0}, {}, {}, {}}};
     EXPECT_EQ(profile_rows(request, {5, 6, 5}).rows, 3u);

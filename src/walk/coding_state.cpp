@@ -27,7 +27,14 @@ void BitmapState::reset() {
     operator_anchor_ = 0;
 }
 
+void BitmapState::expect_quality() {
+    expect(false);
+    quality_ = true;
+}
+
 void BitmapState::expect(bool for_reuse) {
+    // 222000 then 236000 introduce one bitmap of quality information.
+    if (!for_reuse) quality_ = false;
     // 222000 then 236000 introduce one bitmap, to be reused.
     for_reuse_ = for_reuse || (phase_ == BitmapPhase::Expecting && for_reuse_);
     phase_ = BitmapPhase::Expecting;
@@ -37,7 +44,7 @@ void BitmapState::expect(bool for_reuse) {
 void BitmapState::reuse() {
     phase_ = BitmapPhase::Idle;
     in_use_ = bitmaps_[kReusable].defined ? kReusable : bitmaps_[kLatest].defined ? kLatest : kNone;
-    cursor_ = 0;
+    cursor_ = quality_cursor_ = 0;
 }
 
 void BitmapState::cancel() {
@@ -46,6 +53,7 @@ void BitmapState::cancel() {
     forget(bitmaps_[kLatest]);
     in_use_ = kNone;
     cursor_ = 0;
+    quality_ = false;
 }
 
 void BitmapState::cancel_backward_reference() {
@@ -69,7 +77,7 @@ bool BitmapState::takes_entry(std::uint32_t code) {
         forget(bitmap);
         bitmap.anchor = backward_reference_;
         bitmap.defined = true;
-        cursor_ = 0;
+        cursor_ = quality_cursor_ = 0;
         phase_ = BitmapPhase::Defining;
     }
     return true;
@@ -85,11 +93,18 @@ void BitmapState::end_run() {
     if (phase_ == BitmapPhase::Defining) phase_ = BitmapPhase::Idle;
 }
 
-Result<BitmapTarget> BitmapState::next_element() {
+Result<BitmapTarget> BitmapState::next_element() { return target_at(cursor_); }
+
+Result<BitmapTarget> BitmapState::next_quality_element() {
+    if (!quality_) return BitmapTarget{};
+    return target_at(quality_cursor_);
+}
+
+Result<BitmapTarget> BitmapState::target_at(std::uint64_t& cursor) const {
     if (in_use_ == kNone) return BitmapTarget{};
     const Bitmap& bitmap = bitmaps_[in_use_];
-    if (cursor_ >= bitmap.present.size()) return BitmapTarget{};
-    const std::uint64_t position = bitmap.present[cursor_++];
+    if (cursor >= bitmap.present.size()) return BitmapTarget{};
+    const std::uint64_t position = bitmap.present[cursor++];
     const std::uint64_t start = bitmap.anchor >= bitmap.length ? bitmap.anchor - bitmap.length : 0;
     const std::uint64_t index = start + position;
     if (index >= descriptor_history.size()) {

@@ -84,6 +84,9 @@ public:
     // A bitmap operator (222000, 223000, 224000, 225000, 232000; 236000 when `for_reuse`):
     // 031031 values that follow define a bitmap.
     void expect(bool for_reuse);
+    // 222000: as expect(false), and the class-33 elements that follow qualify the elements of
+    // the bitmap in turn (next_quality_element).
+    void expect_quality();
     // 237000: the bitmap defined after 236000 again from its start; without one, the latest.
     void reuse();
     // 237YYY other than 237000: no bitmap is in use or can be reused.
@@ -104,6 +107,9 @@ public:
     // The history entry that the next present bitmap entry refers to; one without an element
     // when none is left. Costs the same whatever the bitmap holds.
     Result<BitmapTarget> next_element();
+    // The same for the class-33 elements after 222000, on a cursor of their own: the values
+    // that other operators attach never depend on them. One without an element outside 222000.
+    Result<BitmapTarget> next_quality_element();
 
     BitmapPhase phase() const { return phase_; }
     const Bitmap* in_use() const { return in_use_ == kNone ? nullptr : &bitmaps_[in_use_]; }
@@ -117,6 +123,10 @@ private:
     std::uint8_t in_use_ = kNone;
     // Index into the present entries of the bitmap in use.
     std::uint64_t cursor_ = 0;
+    std::uint64_t quality_cursor_ = 0;
+    bool quality_ = false;
+    Result<BitmapTarget> target_at(std::uint64_t& cursor) const;
+
     BitmapPhase phase_ = BitmapPhase::Idle;
     bool for_reuse_ = false;
     // History length at the last bitmap operator.

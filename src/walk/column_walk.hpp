@@ -229,7 +229,10 @@ Status decode_element(ColumnWalk<Sink>& walk, std::uint32_t code) {
         return {};
     }
     const NumericField field = element_field(*step.element, walk.state.operators);
-    const WalkValue value = walk.value(ValueKind::Element, step.element->code, step.element, &field);
+    WalkValue value = walk.value(ValueKind::Element, step.element->code, step.element, &field);
+    value.history_index = walk.state.bitmaps.descriptor_history.size();
+    BitmapReference qualified;
+    if (quality_reference(walk.state, step.element->code, qualified)) value.attached = &qualified;
     auto first = read_element_column(walk, value, missing_when_all_ones(code, walk.options), false);
     if (!first) return std::move(first).error();
     // The first subset decides the entry; a missing one gives 0.
@@ -275,7 +278,8 @@ template <class Sink>
 Result<std::uint64_t> read_replication_factor(ColumnWalk<Sink>& walk, const ElementDefinition& factor) {
     if (Status room = check_room(walk); !room) return std::move(room).error();
     const NumericField field = element_field(factor, walk.state.operators);
-    const WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
+    WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
+    value.history_index = walk.state.bitmaps.descriptor_history.size();
     auto first = read_element_column(walk, value, !is_class31(factor.code), true);
     if (!first) return std::move(first).error();
     if (first->value && first->varies) {

@@ -86,6 +86,16 @@ void end_element(ValueCodingState& state, const ElementDefinition& element, cons
     }
 }
 
+// The element that class-33 element `code`, read now, qualifies after 222000, into `out`; false
+// when it qualifies none.
+inline bool quality_reference(ValueCodingState& state, std::uint32_t code, BitmapReference& out) {
+    if (code / 1000 != 33) return false;
+    const Result<BitmapTarget> target = state.bitmaps.next_quality_element();
+    if (!target || target->entry.element == nullptr) return false;
+    out = {222000, target->index, target->entry.element};
+    return true;
+}
+
 // After a delayed replication factor read with `field`: it always joins the history, and
 // leaves a pending 206YYY width for the element it precedes.
 void end_replication_factor(ValueCodingState& state, const ElementDefinition& factor, const NumericField& field);

@@ -32,7 +32,7 @@ OperatorStep operator_step(std::uint32_t code) {
             break;
         case 22:
             step.marker = y == 0;
-            if (y == 0) step.bitmap = BitmapChange::Expect;
+            if (y == 0) step.bitmap = BitmapChange::ExpectQuality;
             break;
         case 62:
             step.marker = y == 0;
@@ -83,6 +83,9 @@ void apply_bitmap_change(BitmapChange change, BitmapState& bitmaps) {
             break;
         case BitmapChange::Expect:
             bitmaps.expect(false);
+            break;
+        case BitmapChange::ExpectQuality:
+            bitmaps.expect_quality();
             break;
         case BitmapChange::ExpectReusable:
             bitmaps.expect(true);

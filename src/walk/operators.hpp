@@ -9,7 +9,8 @@ namespace corvane::detail {
 
 enum class BitmapChange : std::uint8_t {
     None,
-    Expect,          // 222000, 223000, 224000, 225000, 232000
+    Expect,          // 223000, 224000, 225000, 232000
+    ExpectQuality,   // 222000
     ExpectReusable,  // 236000
     Reuse,           // 237000
     Cancel,          // 237YYY

@@ -102,7 +102,10 @@ Status decode_element(SubsetWalk<Sink>& walk, std::uint32_t code) {
     }
     const NumericField field = element_field(*step.element, walk.state.operators);
     std::optional<double> number;
-    const WalkValue value = walk.value(ValueKind::Element, step.element->code, step.element, &field);
+    WalkValue value = walk.value(ValueKind::Element, step.element->code, step.element, &field);
+    value.history_index = walk.state.bitmaps.descriptor_history.size();
+    BitmapReference qualified;
+    if (quality_reference(walk.state, step.element->code, qualified)) value.attached = &qualified;
     if (Status read = read_element(walk, value, missing_when_all_ones(code, walk.options), number); !read) return read;
     // A missing 031031 adds no entry.
     end_element(walk.state, *step.element, field, [&]() -> std::optional<std::uint8_t> {
@@ -144,7 +147,8 @@ template <class Sink>
 Result<std::uint64_t> read_replication_factor(SubsetWalk<Sink>& walk, const ElementDefinition& factor) {
     const NumericField field = element_field(factor, walk.state.operators);
     std::optional<double> number;
-    const WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
+    WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
+    value.history_index = walk.state.bitmaps.descriptor_history.size();
     if (Status read = read_element(walk, value, !is_class31(factor.code), number); !read) {
         return std::move(read).error();
     }

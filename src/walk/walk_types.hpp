@@ -89,7 +89,12 @@ struct WalkValue {
     const ElementDefinition* element = nullptr;
     // How its bits were read; null for character data.
     const NumericField* field = nullptr;
-    const BitmapReference* attached = nullptr;  // BitmapAttached only
+    // For BitmapAttached, the element the value refers to; for a class-33 element after
+    // 222000, the element it qualifies.
+    const BitmapReference* attached = nullptr;
+    // Elements and replication factors: the index the value takes in the history (an element
+    // that a bitmap takes as its entry takes none, and the next one takes its index).
+    std::uint64_t history_index = 0;
 
     // The kind the value keeps: whatever stands within a definition is ReferenceDefinition.
     ValueKind kept_kind() const { return defining ? ValueKind::ReferenceDefinition : kind; }
