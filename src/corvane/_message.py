@@ -66,6 +66,7 @@ class Message:
         "descriptors",
         "time",
         "error",
+        "_metadata",
         "_file",
         "_decoded",
     )
@@ -85,6 +86,7 @@ class Message:
         self.offset = offset
         self.length = length
         self.error = error
+        self._metadata = metadata
         self.time: Optional[datetime.datetime] = None
         if metadata is None:
             self.edition = self.master_table = self.centre = self.subcentre = None
@@ -107,6 +109,22 @@ class Message:
             )
         except ValueError:
             pass
+
+    @property
+    def international_subcategory(self) -> Optional[int]:
+        """The international data sub-category of section 1; None before edition 4, which lacks it."""
+        metadata = self._metadata
+        return metadata.international_subcategory if metadata is not None and metadata.edition >= 4 else None
+
+    @property
+    def local_subcategory(self) -> Optional[int]:
+        """The local data sub-category of section 1 (ecCodes' dataSubCategory)."""
+        return None if self._metadata is None else self._metadata.local_subcategory
+
+    @property
+    def update_sequence(self) -> Optional[int]:
+        """The update sequence number of section 1: 0 for an original message, 1 for its first update."""
+        return None if self._metadata is None else self._metadata.update_sequence
 
     @property
     def tables(self) -> Optional[str]:

@@ -54,6 +54,10 @@ class MessageMetadata(NamedTuple):
     hour: int
     minute: int
     second: int
+    #: 255 (all ones) in editions 2 and 3, which have no such octet.
+    international_subcategory: int
+    local_subcategory: int
+    update_sequence: int
 
 
 class MessageError(NamedTuple):

@@ -5,7 +5,7 @@ from __future__ import annotations
 import os
 import pathlib
 import threading
-from typing import TYPE_CHECKING, Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Dict, FrozenSet, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 import _corvane
 
@@ -145,7 +145,7 @@ class Tables:
     1031
     """
 
-    __slots__ = ("_native", "kind", "path", "extra", "_source", "_used")
+    __slots__ = ("_native", "kind", "path", "extra", "_source", "_used", "_keys")
 
     def __init__(
         self,
@@ -156,6 +156,8 @@ class Tables:
         self.path: Optional[str] = None
         self._source = source
         self._used: Dict[Tuple[int, ...], TablesUsed] = {}
+        # Every data key of these tables, which _keys.known_keys works out on first use.
+        self._keys: Optional[FrozenSet[str]] = None
         from_environment = source is None and extra is None
         if isinstance(extra, (str, os.PathLike)):
             raise TypeError("extra takes a list of directories, such as extra=['my-tables']")

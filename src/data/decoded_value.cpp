@@ -69,8 +69,7 @@ ValueLabel value_label(const TableSet& tables, ValueKind kind, std::uint32_t cod
     if (kind == ValueKind::CharacterData) return {"characterData", "CHARACTER DATA", "CCITT IA5"};
     const ElementDefinition* element = kind == ValueKind::UnknownLocalElement ? nullptr : tables.find_element(code);
     if (element == nullptr || &element->name != name) return {format_code(code), *name, std::nullopt};
-    // Tables without key names (the WMO's own) show the code instead.
-    return {element->abbreviation.empty() ? format_code(code) : element->abbreviation, element->name, element->unit};
+    return {element_key(*element), element->name, element->unit};
 }
 
 }  // namespace corvane

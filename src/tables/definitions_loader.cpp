@@ -1,5 +1,6 @@
 #include "tables/definitions_loader.hpp"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ std::string local_level(const TableChoice& choice) {
     const std::string local = std::to_string(choice.local_tables_version_number);
     if (choice.master_tables_version_number == 19) return "19-" + local;
     return local;
+}
+
+// The names in `dir`, or none when it is no readable directory.
+std::vector<std::string> entries(const TableSource& source, const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    if (source.kind(dir) != EntryKind::Directory || !source.list(dir, names)) names.clear();
+    return names;
 }
 
 }  // namespace
@@ -75,6 +83,37 @@ Result<TableSet> load_table_choice(const TableSource& source, const std::filesys
                                            choice.originating_subcentre);
     }
     return from_eccodes_definitions(source, root, choice);
+}
+
+void collect_element_keys(const TableSource& source, const std::filesystem::path& root,
+                          std::unordered_set<std::string>& keys) {
+    ElementMap elements;
+    std::set<std::filesystem::path> read;
+    const auto add = [&](const std::filesystem::path& dir) {
+        const std::filesystem::path file = dir / "element.table";
+        // Many versions are aliases of one directory: each is read once.
+        if (!read.insert(file).second || source.kind(file) != EntryKind::File) return;
+        elements.clear();
+        if (!load_eccodes_element_table(source, elements, file)) return;
+        for (const auto& [code, element] : elements) keys.insert(element_key(element));
+    };
+    const std::filesystem::path tables = root / "bufr" / "tables";
+    for (const std::string& master : entries(source, tables)) {
+        for (const std::string& version : entries(source, tables / master / "wmo")) {
+            if (Result<std::filesystem::path> dir = resolve_eccodes_table_dir(source,
+                                                                              tables / master / "wmo" / version)) {
+                add(*dir);
+            }
+        }
+        const std::filesystem::path local = tables / master / "local";
+        for (const std::string& level : entries(source, local)) {
+            for (const std::string& centre : entries(source, local / level)) {
+                for (const std::string& subcentre : entries(source, local / level / centre)) {
+                    add(local / level / centre / subcentre);
+                }
+            }
+        }
+    }
 }
 
 Result<TableSet> from_eccodes_definitions(const std::filesystem::path& root, const TableChoice& choice) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <unordered_set>
 
 #include "error/error.hpp"
 #include "message/message.hpp"
@@ -44,5 +46,11 @@ Result<TableSet> from_eccodes_definitions(const TableSource& source, const std::
 // every number of the choice, rather than with the error of reading a missing file.
 Result<TableSet> load_table_choice(const TableSource& source, const std::filesystem::path& root,
                                    const TableChoice& choice);
+
+// Adds element_key() of every element of every master and local table under root/bufr/tables,
+// aliases followed: the keys of any choice that these files can load. A file that cannot be
+// read adds nothing: loading its choice reports the error.
+void collect_element_keys(const TableSource& source, const std::filesystem::path& root,
+                          std::unordered_set<std::string>& keys);
 
 }  // namespace corvane

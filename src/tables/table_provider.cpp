@@ -1,6 +1,8 @@
 #include "tables/table_provider.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <unordered_set>
 
 namespace corvane {
 namespace {
@@ -76,6 +78,22 @@ std::optional<ChosenTables> TableProvider::chosen(const TableChoice& choice) con
         chosen.loaded = {choice.master_table_number, chosen.loaded.master_tables_version_number, 0, 0, 0};
     }
     return chosen;
+}
+
+std::vector<std::string> TableProvider::element_keys() const {
+    std::unordered_set<std::string> keys;
+    const auto add = [&keys](const TableSet& tables) {
+        for (const auto& [code, element] : tables.elements) keys.insert(element_key(element));
+    };
+    if (fixed_) {
+        if (fixed_->ok()) add(fixed_->value());
+    } else {
+        collect_element_keys(source(), root_, keys);
+        add(extra_);
+    }
+    std::vector<std::string> sorted(keys.begin(), keys.end());
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
 }
 
 BufrError TableProvider::explain(const TableChoice& choice, BufrError error) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "error/error.hpp"
 #include "tables/definitions_loader.hpp"
@@ -59,6 +60,9 @@ public:
     // `error`, from decoding a message of `choice`, with the local tables that would define its
     // descriptor when that is a local one (class 48-63 or entry 192-255) that no table has.
     BufrError explain(const TableChoice& choice, BufrError error) const;
+    // The key of every element that some choice can load, extra tables included, in byte order;
+    // reads every table file that it has not loaded.
+    std::vector<std::string> element_keys() const;
     // The archive, for tables from an archive.
     const TableArchive* archive() const { return archive_ ? &*archive_ : nullptr; }
     // The archive's label, for tables from an archive.

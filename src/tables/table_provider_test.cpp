@@ -116,6 +116,29 @@ TEST(TableProviderTest, LocalDescriptorsThatNoTableDefinesNameTheirLocalTables) 
               "descriptor 001194 was not found in Table B");
 }
 
+TEST(TableProviderTest, ElementKeysCoverEveryVersionLocalTableAndExtraEntry) {
+    const testing::TempDir root;
+    root.write("bufr/tables/0/wmo/13/element.table",
+               "001001|blockNumber|long|WMO BLOCK NUMBER|Numeric|0|0|7|NA|0|0\n"
+               "012101||long|TEMPERATURE|K|2|0|16|NA|0|0\n");
+    root.write("bufr/tables/0/wmo/14", "13");
+    root.write("bufr/tables/0/wmo/20/element.table",
+               "001001|blockNumberRenamed|long|WMO BLOCK NUMBER|Numeric|0|0|7|NA|0|0\n");
+    root.write("bufr/tables/0/local/1/98/0/element.table",
+               "001192|modelVersionNumber|table|MODEL VERSION NUMBER|CODE TABLE|0|0|8|NA|0|0\n");
+    // An unreadable table adds nothing and keeps the others.
+    root.write("bufr/tables/0/local/1/99/0/element.table", "001193|broken\n");
+    TableSet extra;
+    extra.store_element({12102, "mine", "long", "MY TEMPERATURE", "K", 1, 0, 12});
+    TableProvider provider = TableProvider::from_definitions(root.path());
+    provider.set_extra(std::move(extra));
+    EXPECT_EQ(provider.element_keys(),
+              (std::vector<std::string>{"012101", "blockNumber", "blockNumberRenamed", "mine", "modelVersionNumber"}));
+    TableSet fixed;
+    fixed.store_element({1001, "blockNumber", "long", "WMO BLOCK NUMBER", "Numeric", 0, 0, 7});
+    EXPECT_EQ(TableProvider::fixed(std::move(fixed)).element_keys(), std::vector<std::string>{"blockNumber"});
+}
+
 TEST(TableProviderTest, FixedSetServesEveryChoice) {
     TableSet tables;
     tables.store_element({1001, "blockNumber", "long", "WMO BLOCK NUMBER", "Numeric", 0, 0, 7});

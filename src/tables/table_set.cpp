@@ -22,6 +22,10 @@ bool names_code_or_flag_table(std::string_view unit) {
 
 }  // namespace
 
+std::string element_key(const ElementDefinition& element) {
+    return element.abbreviation.empty() ? format_code(element.code) : element.abbreviation;
+}
+
 ElementKind element_kind(std::string_view unit) {
     if (unit == "CCITT IA5") return ElementKind::Text;
     return names_code_or_flag_table(unit) ? ElementKind::CodeOrFlag : ElementKind::Numeric;

@@ -39,6 +39,10 @@ struct ElementDefinition {
     bool operator==(const ElementDefinition&) const = default;
 };
 
+// The key users see for values of `element`: its ecCodes name, or its six-digit code where the
+// tables have none (the WMO's own).
+std::string element_key(const ElementDefinition& element);
+
 struct SequenceDefinition {
     std::uint32_t code = 0;
     std::vector<std::uint32_t> members;

@@ -30,14 +30,26 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
 
 // The section metadata that the package's Message reads, as one MessageMetadata.
 PyObject* metadata_record(const BufrMessage& m) {
-    return new_record(
-        records().message_metadata,
-        {to_python(m.edition), to_python(m.master_table_number), to_python(m.originating_centre),
-         to_python(m.originating_subcentre), to_python(m.master_tables_version_number),
-         to_python(m.local_tables_version_number), to_python(m.data_category), to_python(m.number_of_subsets),
-         to_python(m.observed_data), to_python(m.compressed_data), to_python(m.unexpanded_descriptors),
-         to_python(m.typical_year), to_python(m.typical_month), to_python(m.typical_day), to_python(m.typical_hour),
-         to_python(m.typical_minute), to_python(m.typical_second)});
+    return new_record(records().message_metadata, {to_python(m.edition),
+                                                   to_python(m.master_table_number),
+                                                   to_python(m.originating_centre),
+                                                   to_python(m.originating_subcentre),
+                                                   to_python(m.master_tables_version_number),
+                                                   to_python(m.local_tables_version_number),
+                                                   to_python(m.data_category),
+                                                   to_python(m.number_of_subsets),
+                                                   to_python(m.observed_data),
+                                                   to_python(m.compressed_data),
+                                                   to_python(m.unexpanded_descriptors),
+                                                   to_python(m.typical_year),
+                                                   to_python(m.typical_month),
+                                                   to_python(m.typical_day),
+                                                   to_python(m.typical_hour),
+                                                   to_python(m.typical_minute),
+                                                   to_python(m.typical_second),
+                                                   to_python(m.international_data_subcategory),
+                                                   to_python(m.local_data_subcategory),
+                                                   to_python(m.update_sequence_number)});
 }
 
 }  // namespace

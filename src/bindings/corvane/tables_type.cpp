@@ -187,6 +187,25 @@ PyObject* load(PyObject* self, PyObject* args, PyObject* kwargs) {
                                                to_python(std::uint64_t{(*tables)->code_tables.size()})});
 }
 
+// Every element key of the tables that some choice can load, as a sorted list of str.
+PyObject* element_keys(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[1];
+    if (!parse_arguments({"Tables.element_keys()", {}}, args, kwargs, argv)) return nullptr;
+    std::vector<std::string> keys;
+    {
+        const WithoutGil unlocked;
+        keys = unbox<TablesState>(self).provider.element_keys();
+    }
+    Ref list(PyList_New(static_cast<Py_ssize_t>(keys.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        PyObject* key = new_str(keys[i]);
+        if (key == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), key);
+    }
+    return list.release();
+}
+
 PyObject* get_fixed(PyObject* self, void*) { return to_python(unbox<TablesState>(self).provider.is_fixed()); }
 
 // The archive's sources.txt, which says where each version comes from, or None.
@@ -223,6 +242,8 @@ PyMethodDef tables_methods[] = {
     method<load>("load", kKeywordCall,
                  "load($self, master_table, master_version, centre, subcentre, local_version)\n--\n\n"
                  "The TableCounts of the set for one choice; ValueError when it cannot load."),
+    method<element_keys>("element_keys", kKeywordCall,
+                         "element_keys($self)\n--\n\nThe key of every element that some choice can load, sorted."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,93 @@
+import numpy as np
+import pytest
+from builders import make_message
+from conftest import read_bufr
+
+import corvane
+from corvane import _core
+from corvane._keys import check_column_name, header_column, header_value, known_keys, typical_datetime, unknown_key
+from corvane._keys import typical_datetime_column as datetime_column
+
+
+def built(edition=4, **octets):
+    """A parsed message whose section-1 octets (by position in section 1) are set."""
+    data = bytearray(make_message(subsets=3, edition=edition))
+    for position, value in octets.items():
+        data[8 + int(position[1:])] = value
+    return bytes(data), _core.parse(bytes(data), 0, len(data))
+
+
+def test_header_keys_read_their_own_octets_of_section_1():
+    data, metadata = built(o8=3, o10=2, o11=7, o12=101)
+    expected = {
+        "updateSequenceNumber": 3,
+        "dataCategory": 2,
+        "internationalDataSubCategory": 7,
+        "dataSubCategory": 101,
+        "bufrHeaderCentre": 98,
+        "masterTablesVersionNumber": 39,
+        "typicalDate": 20240102,
+        "typicalTime": 30405,
+        "numberOfSubsets": 3,
+        "observedData": 1,
+        "compressedData": 0,
+    }
+    assert {key: header_value(key, metadata) for key in expected} == expected
+    # As ecCodes gives it: a two-digit year is one of this century in typicalDate alone.
+    _, year_12 = built(o15=0, o16=12)
+    assert (header_value("typicalYear", year_12), header_value("typicalDate", year_12)) == (12, 20120102)
+    message = corvane.open(data)[0]
+    assert (message.update_sequence, message.international_subcategory, message.local_subcategory) == (3, 7, 101)
+
+
+def test_editions_before_4_have_no_international_sub_category():
+    message = corvane.open(read_bufr("edition3-sample.bufr"))[0]
+    metadata = _core.parse(read_bufr("edition3-sample.bufr"), message.offset, message.length)
+    # What ecCodes gives for this message.
+    assert header_value("dataSubCategory", metadata) == message.local_subcategory == 202
+    assert header_value("internationalDataSubCategory", metadata) is message.international_subcategory is None
+    _, edition4 = built(o11=7)
+    column = header_column("internationalDataSubCategory", [metadata, edition4], np.array([1, 0, 1]))
+    assert column.dtype == np.int64 and column.mask.tolist() == [False, True, False]
+    assert column.data[[0, 2]].tolist() == [7, 7]
+
+
+def test_typical_datetime_is_nat_for_a_date_that_does_not_exist():
+    _, valid = built()
+    _, february_30 = built(o17=2, o18=30)
+    assert typical_datetime(valid) == np.datetime64("2024-01-02T03:04:05")
+    assert np.isnat(typical_datetime(february_30))
+    column = datetime_column([valid, february_30], np.array([1, 1, 0]))
+    assert column.dtype == np.dtype("datetime64[s]")
+    assert np.isnat(column).tolist() == [True, True, False]
+
+
+def test_known_keys_hold_element_keys_and_labels_once_per_tables():
+    tables = corvane.Tables()
+    keys = known_keys(tables)
+    assert {"airTemperature", "blockNumber", "associatedField", "characterData"} <= keys
+    assert "airTemprature" not in keys
+    assert known_keys(tables) is keys
+
+
+def test_unknown_names_suggest_the_nearest_keys_in_full():
+    known = frozenset({"airTemperature", "dewpointTemperature", "pressure", "height", "heights", "weight"})
+    cases = {
+        "#2#presure": "did you mean '#2#pressure'?",
+        "airTemprature": "did you mean 'airTemperature' or 'dewpointTemperature'?",
+        "airTemperature->percentConfidance": "did you mean 'airTemperature->percentConfidence'?",
+        "heigth": "did you mean 'height', 'heights' or 'weight'?",
+        "zzz": "list the keys of a file with corvane.open(path).table().names",
+        "#0#pressure": "occurrences count from 1, as in '#1#pressure'",
+    }
+    for name, advice in cases.items():
+        with pytest.raises(KeyError) as raised:
+            check_column_name(name, known)
+        assert str(raised.value) == f"no BUFR key {name!r}; {advice}"
+    assert str(unknown_key("presure", known)) == "no BUFR key 'presure'; did you mean 'pressure'?"
+    for good in ["pressure", "#3#height", "height->percentConfidence", "#2#pressure->associatedField->height"]:
+        check_column_name(good, known)
+    check_column_name("012192", known)
+    check_column_name("data_datetime", known, extra=["data_datetime"])
+    with pytest.raises(KeyError):
+        check_column_name("#2#data_datetime", known, extra=["data_datetime"])
