@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "data/decoded_value.hpp"
-#include "text/text.hpp"
 
 namespace corvane::detail {
 
@@ -30,9 +29,10 @@ ColumnType column_type(const ElementDefinition* element) {
     return element->is_code_or_flag() && element->scale == 0 ? ColumnType::Int64 : ColumnType::Float64;
 }
 
-bool is_coordinate(std::uint32_t code) {
-    const std::uint32_t x = code / 1000;
-    return x >= 1 && x <= 9;
+// Elements of classes 01 to 09: where, when and at what level an observation was made.
+bool is_coordinate_value(const WalkValue& value) {
+    const std::uint32_t x = value.code / 1000;
+    return value.kind == ValueKind::Element && x >= 1 && x <= 9;
 }
 
 }  // namespace
@@ -99,39 +99,38 @@ void RowTable::begin_structure(std::uint64_t subsets) {
 }
 
 std::uint32_t RowTable::level_of(const WalkValue& value) {
-    if (value.kind != ValueKind::Element || !is_coordinate(value.code)) return level_;
+    if (!is_coordinate_value(value)) return level_;
     for (std::size_t i = coordinates_.size(); i-- > 0;) {
         if (coordinates_[i].code == value.code) {
             coordinates_.resize(i + 1);
-            return level_ = coordinates_[i].level;
+            level_ = coordinates_[i].level + 1;
+            return coordinates_[i].level;
         }
     }
-    coordinates_.push_back({value.code, ++level_});
-    return level_;
+    coordinates_.push_back({value.code, level_});
+    return level_++;
 }
 
 std::uint32_t RowTable::name_id(const WalkValue& value) {
     const std::string* name = value_name(value);
     const std::size_t slot = cache_slot(value.code);
     if (slot < kCachedCodes && names_[slot].name == name) return names_[slot].id;
-    // Tables without key names (the WMO's own) key their elements by code.
-    const std::string& abbreviation = value.element->abbreviation;
-    const auto found = name_ids_.find(abbreviation.empty() ? format_code(value.code) : abbreviation);
+    const auto found = name_ids_.find(element_key(*value.element));
     const std::uint32_t id = found == name_ids_.end() ? kUntracked : found->second;
     if (slot < kCachedCodes) names_[slot] = {name, id};
     return id;
 }
 
-void RowTable::settle_column(std::int32_t column, const WalkValue& value) {
+void RowTable::settle_column(std::int32_t column, std::uint32_t code, const ElementDefinition* element) {
     const auto c = static_cast<std::size_t>(column);
     if (settled_[c]) return;
     ColumnInfo info = std::move(columns_[c].info);
-    info.code = value.code;
-    info.type = column_type(value.element);
-    if (value.element != nullptr) {
-        info.element_name = value.element->name;
-        info.unit = value.element->unit;
-        info.scale = value.element->scale;
+    info.code = code;
+    info.type = column_type(element);
+    if (element != nullptr) {
+        info.element_name = element->name;
+        info.unit = element->unit;
+        info.scale = element->scale;
     }
     columns_[c] = ColumnCells::make(*arena_, std::move(info));
     settled_[c] = true;
@@ -173,9 +172,11 @@ std::optional<std::uint32_t> RowTable::track(const WalkValue& value) {
         if (key.attribute.empty()) {
             if (!cell && !(cell = add_cells(text))) return std::nullopt;
             events_.push_back({k, level, *cell, text});
-            if (key.column >= 0) settle_column(key.column, value);
+            if (key.column >= 0) settle_column(key.column, value.code, value.element);
         } else if (key.attribute == associated_field_label()) {
-            if (associated) events_.push_back({k, level, *associated, false});
+            if (!associated) continue;
+            events_.push_back({k, level, *associated, false});
+            if (key.column >= 0) settle_column(key.column, kAssociatedFieldCode, nullptr);
         } else {
             waiting_.push_back({static_cast<std::uint32_t>(events_.size()), value.history_index});
             events_.push_back({k, level, 0, false, true});
@@ -188,7 +189,7 @@ namespace {
 
 // What ecCodes names a value that an operator attaches to an element, as an attribute of it;
 // after 222000, the quality element's own key.
-std::string_view attribute_name(const WalkValue& value) {
+std::string attribute_name(const WalkValue& value) {
     switch (value.attached->operator_code) {
         case 223255:
             return "substitutedValue";
@@ -199,7 +200,7 @@ std::string_view attribute_name(const WalkValue& value) {
         case 232255:
             return "replacedValue";
         default:
-            return value.element->abbreviation;
+            return element_key(*value.element);
     }
 }
 
@@ -207,7 +208,7 @@ std::string_view attribute_name(const WalkValue& value) {
 
 std::optional<std::uint32_t> RowTable::attach(const WalkValue& value) {
     if (waiting_.empty()) return std::nullopt;
-    const std::string_view attribute = attribute_name(value);
+    const std::string attribute = attribute_name(value);
     const bool text = value.element->is_text();
     std::optional<std::uint32_t> cell;
     for (const Waiting& waiting : waiting_) {
@@ -220,7 +221,7 @@ std::optional<std::uint32_t> RowTable::attach(const WalkValue& value) {
         event.cell = *cell;
         event.text = text;
         event.pending = false;
-        if (key.column >= 0) settle_column(key.column, value);
+        if (key.column >= 0) settle_column(key.column, value.code, value.element);
     }
     return cell;
 }
@@ -242,6 +243,7 @@ bool RowTable::passes(const RowEvent& event, std::uint64_t column) const {
 
 void RowTable::end_structure(std::size_t message, std::uint64_t subset, std::uint64_t column) {
     std::fill(row_.begin(), row_.end(), -1);
+    fresh_ = false;
     std::int64_t failed_level = -1;
     std::uint32_t last_level = 0;
     for (std::size_t i = 0; i < events_.size(); ++i) {
@@ -255,26 +257,35 @@ void RowTable::end_structure(std::size_t message, std::uint64_t subset, std::uin
             failed_level = event.level;
             continue;
         }
-        if (event.level < last_level || (event.level == last_level && row_[event.key] >= 0)) {
+        if (const std::int64_t before = row_[event.key]; before >= 0) {
+            // The key again: the row is complete, and the keys since it came last leave it.
             keep_row(message, subset, column);
             for (std::int64_t& held : row_) {
-                if (held >= 0 && events_[static_cast<std::size_t>(held)].level >= event.level) held = -1;
+                if (held >= before) held = -1;
             }
+        } else if (event.level < last_level) {
+            complete_row(message, subset, column, event.level);
         }
         row_[event.key] = static_cast<std::int64_t>(i);
+        fresh_ = true;
         last_level = event.level;
     }
     keep_row(message, subset, column);
 }
 
-void RowTable::keep_row(std::size_t message, std::uint64_t subset, std::uint64_t column) {
-    bool holds_any = false;
-    for (std::size_t k = 0; k < keys_.size(); ++k) {
-        const bool held = row_[k] >= 0;
-        if (!held && (keys_[k].required || keys_[k].filter >= 0)) return;
-        holds_any = holds_any || held;
+void RowTable::complete_row(std::size_t message, std::uint64_t subset, std::uint64_t column, std::uint32_t level) {
+    keep_row(message, subset, column);
+    for (std::int64_t& held : row_) {
+        if (held >= 0 && events_[static_cast<std::size_t>(held)].level > level) held = -1;
     }
-    if (!holds_any) return;
+}
+
+void RowTable::keep_row(std::size_t message, std::uint64_t subset, std::uint64_t column) {
+    // A row lacking a key it must hold gives none.
+    if (!std::exchange(fresh_, false)) return;
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+        if (row_[k] < 0 && (keys_[k].required || keys_[k].filter >= 0)) return;
+    }
     if ((rows_ + 1) * (columns_.size() + 2) > kMaxColumnCells) {
         too_large_ = true;
         return;

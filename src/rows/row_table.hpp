@@ -102,9 +102,12 @@ private:
     std::uint32_t level_of(const WalkValue& value);
     std::optional<std::uint32_t> add_cells(bool text);
     std::optional<std::uint32_t> attach(const WalkValue& value);
-    void settle_column(std::int32_t column, const WalkValue& value);
+    // The type and definition of a column, from its first value.
+    void settle_column(std::int32_t column, std::uint32_t code, const ElementDefinition* element);
     bool passes(const RowEvent& event, std::uint64_t column) const;
     void keep_row(std::size_t message, std::uint64_t subset, std::uint64_t column);
+    // Keeps the row, then lets go of the keys below `level`.
+    void complete_row(std::size_t message, std::uint64_t subset, std::uint64_t column, std::uint32_t level);
 
     std::vector<TrackedKey> keys_;
     std::vector<ColumnFilter> filters_;
@@ -131,6 +134,8 @@ private:
 
     // The row being built: the event of each key in it, or -1.
     std::vector<std::int64_t> row_;
+    // Whether a key joined the row since it was last kept.
+    bool fresh_ = false;
 
     std::unique_ptr<ColumnArena> arena_;
     Column message_;

@@ -72,6 +72,43 @@ TEST(Rows, AreTheLevelsOfAProfileWithTheKeysAboveThemAndNoValueOfAnotherLevel) {
     EXPECT_EQ(rows_of(profile_rows(request, {5})).back(), "message=0 subset=1 001001=5 007004=700 012001=- 011002=12");
 }
 
+// A cloud group: significance 008002 (a coordinate), amount 020011, then a type 020012 per
+// layer of the group; then one layer alone.
+TEST(Rows, AKeyAgainKeepsTheKeysThatCameBeforeItsLastOccurrence) {
+    TableSet tables = profile_tables();
+    add_element(tables, 8002, "V", 0, 0, 6, "CODE TABLE");
+    add_element(tables, 20012, "C", 0, 0, 6, "CODE TABLE");
+    BitWriter bits;
+    bits.bits(7, 6).bits(5, 4).bits(38, 6).bits(23, 6);
+    bits.bits(1, 6).bits(2, 4).bits(8, 6);
+    RowRequest request;
+    request.columns = {{"020011"}, {"020012"}};
+    RowBuilder builder = RowBuilder::create(request).value();
+    ASSERT_TRUE(
+        builder.add_parsed(0, make_message({8002, 20011, 20012, 20012, 8002, 20011, 20012}), bits.bytes(), tables));
+    EXPECT_EQ(rows_of(std::move(builder).finish()), (std::vector<std::string>{"message=0 subset=1 020011=5 020012=38",
+                                                                              "message=0 subset=1 020011=5 020012=23",
+                                                                              "message=0 subset=1 020011=2 020012=8"}));
+}
+
+// Two temperatures, the first with an associated field; then quality information for both.
+TEST(Rows, CarryTheAttributesOfTheirElements) {
+    TableSet tables = profile_tables();
+    add_element(tables, 33007, "Q", 0, 0, 7, "%");
+    BitWriter bits;
+    bits.bits(4, 6).bits(2, 2).bits(1100, 12).bits(1200, 12);
+    bits.bits(0, 1).bits(0, 1).bits(70, 7).bits(90, 7);
+    RowRequest request;
+    request.columns = {{"012001"}, {"012001->033007"}, {"012001->associatedField", false}};
+    RowBuilder builder = RowBuilder::create(request).value();
+    ASSERT_TRUE(
+        builder.add_parsed(0, make_message({31021, 204002, 12001, 204000, 12001, 222000, 101002, 31031, 33007, 33007}),
+                           bits.bytes(), tables));
+    EXPECT_EQ(rows_of(std::move(builder).finish()),
+              (std::vector<std::string>{"message=0 subset=1 012001=100 012001->033007=70 012001->associatedField=2",
+                                        "message=0 subset=1 012001=110 012001->033007=90 012001->associatedField=-"}));
+}
+
 TEST(Rows, FiltersPassOverTheLevelsBelowAFailureAndNeedTheirKey) {
     RowRequest request;
     request.columns = {{"001001"}, {"007004"}, {"011002", false}};
