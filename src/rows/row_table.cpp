@@ -163,12 +163,7 @@ std::optional<std::uint32_t> RowTable::track(const WalkValue& value) {
     const std::uint32_t id = name_id(value);
     std::optional<std::uint32_t> cell;
     if (value.attached != nullptr) cell = attach(value);
-    if (id == kUntracked) {
-        // A coordinate shapes the rows whether chosen or not: coming back to its level, it
-        // completes the row below it.
-        if (is_coordinate_value(value)) events_.push_back({kUntracked, level, 0, false});
-        return cell;
-    }
+    if (id == kUntracked) return cell;
     const std::uint32_t rank = ++counts_[id];
     const bool text = value.element->is_text();
     for (const std::uint32_t k : keys_of_name_[id]) {
@@ -257,11 +252,6 @@ void RowTable::end_structure(std::size_t message, std::uint64_t subset, std::uin
         if (failed_level >= 0) {
             if (event.level > failed_level) continue;
             failed_level = -1;
-        }
-        if (event.key == kUntracked) {
-            if (event.level < last_level) complete_row(message, subset, column, event.level);
-            last_level = event.level;
-            continue;
         }
         if (keys_[event.key].filter >= 0 && !passes(event, column)) {
             failed_level = event.level;

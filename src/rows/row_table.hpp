@@ -35,7 +35,7 @@ struct TrackedKey {
 // A tracked value of the structure: its level, and its cells (one per subset the structure
 // stands for) among the numbers or the texts.
 struct RowEvent {
-    std::uint32_t key = 0;  // kUntracked: a coordinate that no key tracks
+    std::uint32_t key = 0;
     std::uint32_t level = 0;
     std::uint32_t cell = 0;
     bool text = false;

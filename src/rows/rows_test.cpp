@@ -89,15 +89,6 @@ TEST(Rows, AKeyAgainKeepsTheKeysThatCameBeforeItsLastOccurrence) {
     EXPECT_EQ(rows_of(std::move(builder).finish()), (std::vector<std::string>{"message=0 subset=1 020011=5 020012=38",
                                                                               "message=0 subset=1 020011=5 020012=23",
                                                                               "message=0 subset=1 020011=2 020012=8"}));
-    // Without the amount, the significance alone starts the layer: its type is not paired
-    // with the group's amount.
-    request.columns = {{"020012"}, {"020011", false}};
-    builder = RowBuilder::create(request).value();
-    const std::vector<std::uint8_t> layers =
-        BitWriter().bits(7, 6).bits(5, 4).bits(38, 6).bits(1, 6).bits(8, 6).bits(2, 4).bytes();
-    ASSERT_TRUE(builder.add_parsed(0, make_message({8002, 20011, 20012, 8002, 20012, 20011}), layers, tables));
-    EXPECT_EQ(rows_of(std::move(builder).finish()), (std::vector<std::string>{"message=0 subset=1 020012=38 020011=5",
-                                                                              "message=0 subset=1 020012=8 020011=2"}));
 }
 
 // Two temperatures, the first with an associated field; then quality information for both.
