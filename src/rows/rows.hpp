@@ -1,18 +1,19 @@
 // The rows that a reader of observations expects, decided as section 4 is walked: a row per
 // level of a profile, per sensor height or cloud layer, with the keys of the levels above it.
-// They are the rows of pdbufr's reader, but for its one plain fault (below).
+// They are the rows of pdbufr's reader, but for its one plain fault (see the end).
 //
 // Within a subset the chosen keys come in data order, each at a level. An element of classes
 // 01 to 09 (a coordinate) stands at the current level and opens the one below for what follows
 // it; when a coordinate comes again, the levels opened since it came last close and it takes
 // its old level. A chosen key completes the row:
-// - when the row holds it already: the row is kept, and the keys that joined it since that key
-//   did leave it (so a cloud group's amount and height stay beside each of its cloud types);
-// - when it stands at a shallower level than the last key kept: the row is kept, and the keys
-//   below its level leave it.
-// A row is kept when it holds every filtered and required key. A filter that fails at a level
-// passes over the keys below it, up to the next key at that level or above. The row pending at
-// the end of a subset is kept too. A missing value is a value; only an absent key is absent.
+// - when the row holds it already: the keys that joined the row since that key did leave it
+//   (so a cloud group's amount and height stay beside each of its cloud types);
+// - when it stands at a shallower level than the last key kept: the keys below its level
+//   leave it.
+// A complete row is kept when a key joined it since it was last kept, and it holds every
+// filtered and required key. A filter that fails at a level passes over the keys below it, up
+// to the next key at that level or above. The row pending at the end of a subset is kept too. A
+// missing value is a value; only an absent key is absent.
 //
 // pdbufr lets a key that comes again at a deeper level overwrite the row's value instead: a
 // SYNOP's first-order statistic of the air temperature (0.1 K) replaced the air temperature.
