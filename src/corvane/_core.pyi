@@ -1,5 +1,5 @@
 """The native core of the corvane package (stubs of ``corvane._core``)."""
-from typing import Any, Dict, Iterator, List, Optional, Sequence, Union, final
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union, final
 
 import numpy
 
@@ -100,3 +100,5 @@ def decode(data: _Bytes, offset: int, length: int, tables: Tables) -> Decoded: .
 def decode_columns(data: _Bytes, entries: Union[MessageEntries, Sequence[MessageEntry]], tables: Tables,
                    keys: Optional[Sequence[str]] = None,
                    filters: Optional[Sequence[ColumnFilter]] = None) -> ColumnTable: ...
+def decode_rows(data: _Bytes, entries: Union[MessageEntries, Sequence[MessageEntry]], tables: Tables,
+                columns: Sequence[Tuple[str, bool]], filters: Sequence[ColumnFilter]) -> ColumnTable: ...

@@ -125,6 +125,20 @@ class FileData:
         entries = held if messages is None else [self._entry(held, index) for index in messages]
         return _core.decode_columns(data, entries, self.tables._native, keys, filters)
 
+    def _rows(
+        self,
+        columns: List[Tuple[str, bool]],
+        filters: List[ColumnFilter],
+        messages: Optional[Iterable[int]],
+    ) -> _core.ColumnTable:
+        """The observation rows of the messages: `columns` are (key, required) pairs."""
+        data, held = self._contents()
+        entries = held if messages is None else [self._entry(held, index) for index in messages]
+        table = _core.decode_rows(data, entries, self.tables._native, columns, filters)
+        if table.errors and self.errors == "raise":
+            raise self._failure(table.errors[0], HINT)
+        return table
+
     def _entry(self, entries: Entries, index: int) -> MessageEntry:
         if not isinstance(index, int) or not 0 <= index < len(entries):
             raise IndexError(

@@ -116,15 +116,17 @@ def header_value(key: str, metadata: MessageMetadata) -> Optional[int]:
     return field(metadata)
 
 
-def header_column(key: str, metadata: Sequence[MessageMetadata], message_of_row: np.ndarray) -> np.ma.MaskedArray:
+def header_column(
+    key: str, metadata: Sequence[Optional[MessageMetadata]], message_of_row: np.ndarray
+) -> np.ma.MaskedArray:
     """A header key's value for each row, from the message of each row.
 
     Parameters
     ----------
     key : str
         One of :data:`HEADER_KEYS`.
-    metadata : sequence of MessageMetadata
-        The messages whose rows these are.
+    metadata : sequence of MessageMetadata or None
+        The messages whose rows these are; None for one that cannot be read.
     message_of_row : numpy.ndarray of int
         For each row, the position of its message in ``metadata``.
 
@@ -140,7 +142,7 @@ def header_column(key: str, metadata: Sequence[MessageMetadata], message_of_row:
     KeyError
         For a key that is no header key, with the nearest ones.
     """
-    per_message = [header_value(key, message) for message in metadata]
+    per_message = [None if message is None else header_value(key, message) for message in metadata]
     values = np.array([0 if value is None else value for value in per_message], dtype=np.int64)
     missing = np.array([value is None for value in per_message], dtype=bool)
     rows = np.asarray(message_of_row, dtype=np.intp)
@@ -168,13 +170,13 @@ def typical_datetime(metadata: MessageMetadata) -> np.datetime64:
     return np.datetime64(moment, "s")
 
 
-def typical_datetime_column(metadata: Sequence[MessageMetadata], message_of_row: np.ndarray) -> np.ndarray:
+def typical_datetime_column(metadata: Sequence[Optional[MessageMetadata]], message_of_row: np.ndarray) -> np.ndarray:
     """The computed key ``typical_datetime`` for each row, from the message of each row.
 
     Parameters
     ----------
-    metadata : sequence of MessageMetadata
-        The messages whose rows these are.
+    metadata : sequence of MessageMetadata or None
+        The messages whose rows these are; None for one that cannot be read.
     message_of_row : numpy.ndarray of int
         For each row, the position of its message in ``metadata``.
 
@@ -183,7 +185,10 @@ def typical_datetime_column(metadata: Sequence[MessageMetadata], message_of_row:
     numpy.ndarray
         datetime64[s], NaT for a message whose section-1 time is no valid date.
     """
-    per_message = np.array([typical_datetime(message) for message in metadata], dtype="datetime64[s]")
+    per_message = np.array(
+        [np.datetime64("NaT", "s") if message is None else typical_datetime(message) for message in metadata],
+        dtype="datetime64[s]",
+    )
     return per_message[np.asarray(message_of_row, dtype=np.intp)]
 
 

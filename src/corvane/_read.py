@@ -5,16 +5,17 @@ from __future__ import annotations
 import concurrent.futures
 import math
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, FrozenSet, Iterable, List, Mapping, Optional, Sequence, Union
 
 import numpy as np
 
-from . import _core
+from . import _core, _keys
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
-from ._rows import OCCURRENCE, Columns, Rows, converted, missing
-from ._tables import TablesSource
+from ._records import ColumnFilter, MessageMetadata
+from ._rows import Columns, column_of, converted, missing
+from ._tables import TablesSource, resolve
 
 if TYPE_CHECKING:
     import pandas
@@ -27,6 +28,9 @@ _MISSING_CODE = _core.MISSING_CODE
 _BLOCKS_PER_WORKER = 2
 # Fewer messages than this per block cost more in fixed costs than the threads win.
 MIN_BLOCK = 64
+
+
+Required = Union[bool, Sequence[str]]
 
 
 def pandas_module() -> Any:
@@ -42,25 +46,29 @@ def read(
     *,
     columns: Union[str, Sequence[str], None] = None,
     filters: Optional[Mapping[str, FilterValue]] = None,
+    required_columns: Required = True,
     flat: bool = False,
     tables: TablesSource = None,
     errors: Errors = "raise",
     workers: Optional[int] = None,
     messages: Optional[Iterable[int]] = None,
 ) -> pandas.DataFrame:
-    """Reads BUFR messages into a pandas DataFrame, ``message`` and ``subset`` columns first.
+    """Reads BUFR messages into a pandas DataFrame of observations, ``message`` and ``subset``
+    columns first, with the rows pdbufr's ``read_bufr`` gives.
 
-    A key that occurs once per subset gives one row per subset. When chosen keys repeat inside a
-    subset (the levels of a TEMP profile, cloud layers), each occurrence of the repeated group is
-    a row, and the keys met once are repeated on it: walking the subset's values in order, a row
-    ends where a chosen key comes again. A repeated group whose chosen values are all missing
-    gives no row (beyond a subset's first), since a missing value and an absent one look alike in
-    columns.
+    Within a subset the keys come in data order, each at a level: an element of classes 01 to 09
+    (a coordinate: station, time, position, height, pressure) opens a level below the current
+    one, and when a coordinate comes again the levels opened since it came last close. A row is
+    complete when a chosen key comes at a shallower level than the last one kept, or at the same
+    level while the row holds it already: so a TEMP gives a row per pressure level, holding the
+    station's keys beside the level's, and never a value of another level. A missing value is a
+    value (NaN, ``<NA>`` or None); only a key the subset lacks is absent.
 
-    Computed columns: ``WMO_station_id`` (blockNumber * 1000 + stationNumber),
-    ``WIGOS_station_id`` (``"0-20000-0-12345"``) and ``data_datetime`` (a timestamp from year,
-    month, day, hour, minute and second; a missing hour, minute or second counts as 0, a missing
-    year, month or day gives NaT). They can be chosen in ``columns`` and used in ``filters``.
+    Header keys by their ecCodes names (``edition``, ``bufrHeaderCentre``, ``dataCategory``,
+    ``typicalDate``, ...) and computed keys can be chosen and filtered as data keys can:
+    ``WMO_station_id`` (blockNumber * 1000 + stationNumber), ``WIGOS_station_id``
+    (``"0-20000-0-12345"``), ``data_datetime`` (from year, month, day, hour, minute and second; a
+    missing hour, minute or second counts as 0) and ``typical_datetime`` (section 1's time).
 
     Parameters
     ----------
@@ -71,10 +79,14 @@ def read(
         The keys to read (None: every key); ``"#2#key"`` names the second occurrence alone.
     filters : mapping, optional
         Maps a key to a value, a list of values, a ``slice(low, high)`` (both ends included,
-        either may be None) or a callable taking one value; a row is kept when every filter
-        passes, and a missing value never passes. Values, lists and ranges on a key met once per
-        subset are tested inside the decoder, before any row reaches Python; a callable is called
-        once per distinct value.
+        either may be None) or a callable taking one value; a missing value never passes. A
+        filter that fails at a level leaves out the keys below it, up to the next key at its
+        level or above; a row must hold every filtered key. Filters on header keys choose
+        messages before their data is read; a callable is called once per distinct value.
+    required_columns : bool or sequence of str, default True
+        True drops the rows that lack any chosen column, False keeps them with missing values,
+        and a list names the columns a row must hold. With every key (``columns=None``) no
+        column is required.
     flat : bool, default False
         One row per subset with every occurrence as its own column (``"airTemperature"``,
         ``"#2#airTemperature"``, ...).
@@ -100,28 +112,32 @@ def read(
         When pandas is not installed.
     BufrError
         For the first bad message with ``errors="raise"``.
+    KeyError
+        For a key that neither the tables, the headers nor the computed keys know, naming the
+        nearest known keys.
     TypeError, ValueError
-        For columns that are no key names, filters that are no mapping, a range with a step, or
-        a number of workers below 1.
+        For columns that are no key names, filters that are no mapping, a range with a step, a
+        required column not chosen, or a number of workers below 1.
 
     Examples
     --------
     >>> frame = corvane.read(corvane.sample_path(), columns=["WMO_station_id", "airTemperature"],
     ...                      filters={"airTemperature": slice(273.15, None)})
     >>> print(frame.shape, list(frame.columns))
-    (960, 4) ['message', 'subset', 'WMO_station_id', 'airTemperature']
+    (372, 4) ['message', 'subset', 'WMO_station_id', 'airTemperature']
     >>> print(frame.loc[0, "WMO_station_id"], frame.loc[0, "airTemperature"])
     10037 286.65
     """
     pandas = pandas_module()
     if workers is not None and (not isinstance(workers, int) or workers < 1):
         raise ValueError(f"workers={workers!r}: use a positive number of threads")
-    plan = Plan.make(columns, filters, flat)
+    chosen_tables = resolve(tables)
+    plan = Plan.make(columns, filters, required_columns, flat, lambda: _keys.known_keys(chosen_tables))
     sources = list(source) if isinstance(source, (list, tuple)) else [source]
     chosen = None if messages is None else list(messages)
 
     def open_source(one: Source) -> BufrFile:
-        return open_bufr(one, tables=tables, errors=errors)
+        return open_bufr(one, tables=chosen_tables, errors=errors)
 
     threads = workers or 1
     if threads == 1:
@@ -173,94 +189,151 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
 
 @dataclass
 class Plan:
-    """What one call reads: the columns shown, the keys decoded for them and the filters."""
+    """What one call reads: the columns shown, the keys the decoder tracks for them, the filters
+    and the columns a row must hold."""
 
     columns: Optional[List[str]]
     filters: List[Filter]
+    required: Required
     flat: bool
     keys: Optional[List[str]] = field(default=None)
 
     @staticmethod
     def make(
-        columns: Union[str, Sequence[str], None], filters: Optional[Mapping[str, FilterValue]], flat: bool
+        columns: Union[str, Sequence[str], None],
+        filters: Optional[Mapping[str, FilterValue]],
+        required: Required,
+        flat: bool,
+        known: Callable[[], FrozenSet[str]],
     ) -> Plan:
         chosen = [columns] if isinstance(columns, str) else None if columns is None else list(columns)
         if chosen is not None:
             for name in chosen:
                 if not isinstance(name, str):
                     raise TypeError(f"columns: {name!r} is not a key name")
-            chosen = [name for name in chosen if name not in ("message", "subset")]
+            chosen = list(dict.fromkeys(name for name in chosen if name not in ("message", "subset")))
         if filters is not None and not isinstance(filters, Mapping):
             raise TypeError("filters must map keys to a value, a list of values, a slice or a callable")
         tests = [Filter(name, test) for name, test in (filters or {}).items()]
         for test in tests:
             if isinstance(test.test, slice) and test.test.step is not None:
                 raise ValueError(f"filters[{test.column!r}]: a range has no step")
-        plan = Plan(chosen, tests, flat)
+        if not isinstance(required, bool):
+            if isinstance(required, str):
+                required = [required]
+            required = list(required)
+            absent = [name for name in required if chosen is None or name not in chosen]
+            if absent:
+                raise ValueError(f"required_columns: {absent[0]!r} is not among the columns; choose it in columns")
+        names = (chosen or []) + [test.column for test in tests]
+        if names:
+            every = known()
+            for name in names:
+                _keys.check_column_name(name, every, EXTRA_KEYS)
+        plan = Plan(chosen, tests, required, flat)
         if chosen is not None:
             keys: List[str] = []
             for name in chosen + [test.column for test in tests]:
                 for key in COMPUTED.get(name, (name,)):
-                    if key not in keys:
+                    if key not in keys and key not in _keys.HEADER_KEYS:
                         keys.append(key)
             plan.keys = keys
         return plan
 
-    def decode(self, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Tuple[Any, List[Filter]]:
-        """The columns of the messages, and the filters that the decoder could not apply.
-
-        A value filter on a bare key is exact in the decoder only when the key occurs once per
-        subset (or the rows are subsets, with ``flat``); which keys repeat shows only once they
-        are decoded, so the few calls that guessed wrong decode again without those filters.
-        """
-        native = {test.column: test.native() for test in self.filters}
-        pushed = {column for column, record in native.items() if record is not None}
-        while True:
-            table = bufr.table(
-                self.keys,
-                filters={test.column: test.test for test in self.filters if test.column in pushed} or None,
-                messages=messages,
-            )
-            repeated = (
-                set()
-                if self.flat
-                else {
-                    column
-                    for column in pushed
-                    if OCCURRENCE.fullmatch(column) is None and f"#2#{column}" in table.names
-                }
-            )
-            if not repeated:
-                return table, [test for test in self.filters if test.column not in pushed]
-            pushed -= repeated
+    def requires(self, name: str) -> bool:
+        if self.columns is None:
+            return False
+        return self.required if isinstance(self.required, bool) else name in self.required
 
     def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Any:
-        table, left = self.decode(bufr, messages)
-        columns = Columns(table)
+        headers = Headers(bufr)
+        messages = headers.select(pandas, [test for test in self.filters if test.column in _keys.HEADER_KEYS], messages)
         if self.flat:
-            names = columns.flat_names(self.columns)
-            rows = Rows(table, None, [])
-            values = {name: rows.column(columns, name) for name in names}
-        else:
-            wanted = self.keys if self.keys is not None else columns.keys()
-            keys = [key for key in wanted if key not in COMPUTED]
-            rows = Rows(table, columns, keys, lambda index: list(bufr.table(self.keys, messages=[index]).names))
-            names = self.columns if self.columns is not None else keys
-            values = {key: rows.key(key) for key in keys}
+            return self.flat_frame(pandas, bufr, messages, headers)
+        names = self.columns if self.columns is not None else data_keys(bufr, messages)
+        data_names = [name for name in names if name not in COMPUTED and name not in _keys.HEADER_KEYS]
+        tracked = [(name, self.requires(name)) for name in data_names]
+        computed = [*names, *(test.column for test in self.filters)]
+        tracked += [
+            (key, False)
+            for key in dict.fromkeys(key for name in computed for key in COMPUTED.get(name, ()))
+            if key not in data_names
+        ]
+        data_filters = [
+            test for test in self.filters if test.column not in COMPUTED and test.column not in _keys.HEADER_KEYS
+        ]
+        natives = [test.native() or resolved(pandas, bufr, test, messages) for test in data_filters]
+        table = bufr._rows(tracked, natives, messages)
+        found = set(table.names)
+        values: Dict[str, Any] = {}
 
         def value(name: str) -> Any:
             if name not in values:
-                if name in COMPUTED:
+                if name in _keys.HEADER_KEYS or name == "typical_datetime":
+                    values[name] = headers.column(name, values["message"])
+                elif name in COMPUTED:
                     values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
+                elif name in found:
+                    values[name] = column_of(table, name)
                 else:
-                    values[name] = rows.column(columns, name) if self.flat else rows.key(name)
+                    values[name] = np.full(table.rows, np.nan)
+            return values[name]
+
+        values["message"] = column_of(table, "message")
+        values["subset"] = column_of(table, "subset")
+        keep = None
+        for test in self.filters:
+            if test.column in COMPUTED:
+                passing = test.mask(pandas, value(test.column))
+                keep = passing if keep is None else keep & passing
+        for name in names:
+            if name in COMPUTED and self.requires(name):
+                present = pandas.notna(value(name))
+                keep = present if keep is None else keep & present
+        data = {"message": values["message"], "subset": values["subset"]}
+        data.update((name, value(name)) for name in names)
+        if keep is not None:
+            data = {name: array[keep] for name, array in data.items()}
+        return pandas.DataFrame(
+            {
+                name: array if name in ("message", "subset") else as_pandas(pandas, array)
+                for name, array in data.items()
+            },
+            copy=False,
+        )
+
+    def flat_frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]], headers: Headers) -> Any:
+        """One row per subset, every occurrence of a key its own column."""
+        keys = None if self.keys is None else [key for key in self.keys if key not in _keys.HEADER_KEYS]
+        data_filters = [test for test in self.filters if test.column not in _keys.HEADER_KEYS]
+        natives = {test.column: test.native() for test in data_filters}
+        table = bufr.table(
+            keys,
+            filters={test.column: test.test for test in data_filters if natives[test.column] is not None} or None,
+            messages=messages,
+        )
+        columns = Columns(table)
+        names = columns.flat_names(self.columns)
+        values: Dict[str, Any] = {"message": column_of(table, "message"), "subset": column_of(table, "subset")}
+
+        def value(name: str) -> Any:
+            if name not in values:
+                if name in _keys.HEADER_KEYS or name == "typical_datetime":
+                    values[name] = headers.column(name, values["message"])
+                elif name in COMPUTED:
+                    values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
+                elif name in columns.info:
+                    values[name] = column_of(table, name)
+                else:
+                    values[name] = np.full(table.rows, np.nan)
             return values[name]
 
         keep = None
-        for test in left:
-            passing = test.mask(pandas, value(test.column))
-            keep = passing if keep is None else keep & passing
-        data = {"message": rows.message, "subset": rows.subset}
+        for test in data_filters:
+            if natives[test.column] is None:
+                passing = test.mask(pandas, value(test.column))
+                keep = passing if keep is None else keep & passing
+        data = {"message": values["message"], "subset": values["subset"]}
         data.update((name, value(name)) for name in names if name not in data)
         if keep is not None:
             data = {name: array[keep] for name, array in data.items()}
@@ -273,8 +346,74 @@ class Plan:
         )
 
 
+# Keys that no table defines: the computed ones and the header keys.
+EXTRA_KEYS = (*COMPUTED, "typical_datetime", *_keys.HEADER_KEYS)
+
+
+class Headers:
+    """What sections 0 to 3 of each message of a file say, read once, for header keys."""
+
+    def __init__(self, bufr: BufrFile) -> None:
+        self.bufr = bufr
+        self._metadata: Optional[List[Optional[MessageMetadata]]] = None
+
+    def metadata(self) -> List[Optional[MessageMetadata]]:
+        if self._metadata is None:
+            data, entries = self.bufr._contents()
+            found: List[Optional[MessageMetadata]] = []
+            for entry in entries:
+                try:
+                    found.append(None if entry.error is not None else _core.parse(data, entry.offset, entry.length))
+                except ValueError:
+                    found.append(None)
+            self._metadata = found
+        return self._metadata
+
+    def select(self, pandas: Any, tests: List[Filter], messages: Optional[Sequence[int]]) -> Optional[Sequence[int]]:
+        """The messages whose headers pass `tests`, before any section 4 is read."""
+        if not tests:
+            return messages
+        metadata = self.metadata()
+        every = np.arange(len(metadata)) if messages is None else np.asarray(list(messages), dtype=np.intp)
+        keep = np.ones(len(every), dtype=bool)
+        for test in tests:
+            keep &= test.mask(pandas, self.column(test.column, every))
+        return [int(index) for index in every[keep]]
+
+    def column(self, name: str, message_of_row: np.ndarray) -> Any:
+        if name == "typical_datetime":
+            return _keys.typical_datetime_column(self.metadata(), message_of_row)
+        return _keys.header_column(name, self.metadata(), message_of_row)
+
+
+def data_keys(bufr: BufrFile, messages: Optional[Sequence[int]]) -> List[str]:
+    """Every data key of the messages, in the order first met."""
+    table = bufr.table(messages=messages)
+    return list(dict.fromkeys(table.info(name)["key"] for name in table.names[2:]))
+
+
+def resolved(pandas: Any, bufr: BufrFile, test: Filter, messages: Optional[Sequence[int]]) -> ColumnFilter:
+    """A filter that the decoder cannot test (a callable, a range of texts) as the list of the
+    values of its key that pass it: the rows depend on where a filter fails, so it must be
+    tested as the decoder walks."""
+    table = bufr.table([test.column], messages=messages)
+    distinct = pandas.unique(
+        np.concatenate([np.asarray(table.array(name), dtype=object) for name in table.names[2:]] or [np.zeros(0)])
+    )
+    info = table.info(table.names[2]) if len(table.names) > 2 else None
+    if info is not None and info["type"] == "int64":
+        distinct = np.array([value for value in distinct if value != _MISSING_CODE], dtype=object)
+    passing = distinct[test.mask(pandas, distinct)] if len(distinct) else distinct
+    numbers = sorted(float(value) for value in passing if not isinstance(value, str))
+    texts = [value for value in passing if isinstance(value, str)]
+    return ColumnFilter(test.column, numbers, texts, None, None, False)
+
+
 def as_pandas(pandas: Any, array: Any) -> Any:
-    """A column as pandas holds it: code tables as nullable Int64, the rest as they are."""
+    """A column as pandas holds it: code tables and header keys as nullable Int64, the rest as
+    they are."""
+    if isinstance(array, np.ma.MaskedArray):
+        return pandas.arrays.IntegerArray(array.data, np.ma.getmaskarray(array))
     if isinstance(array, np.ndarray) and array.dtype == np.int64:
         absent = array == _MISSING_CODE
         if absent.any():

@@ -20,6 +20,7 @@ from . import open as open_bufr
 from . import read as read_frame
 from ._file import Errors
 from ._filters import FilterValue
+from ._read import Required
 from ._tables import TablesSource
 
 if TYPE_CHECKING:
@@ -42,6 +43,7 @@ def read(
     tables: TablesSource = None,
     messages_per_partition: Optional[int] = None,
     errors: Errors = "raise",
+    required_columns: Required = True,
 ) -> dask.dataframe.DataFrame:
     """A lazy Dask DataFrame of the rows :func:`corvane.read` gives for each file.
 
@@ -53,7 +55,7 @@ def read(
     ----------
     paths_or_glob : str, os.PathLike or iterable of them
         A glob pattern (``"archive/*.bufr"``, sorted), a path or a list of paths.
-    columns, filters, tables
+    columns, filters, tables, required_columns
         As for :func:`corvane.read`.
     messages_per_partition : int, optional
         One partition per this many messages (the files are scanned for their messages first);
@@ -94,7 +96,7 @@ def read(
     paths = source_paths(paths_or_glob)
     parts = partitions(paths, tables, messages_per_partition)
     chosen = [columns] if isinstance(columns, str) else None if columns is None else list(columns)
-    meta = read_partition(parts[0], chosen, filters, tables, errors, None).iloc[:0]
+    meta = read_partition(parts[0], chosen, filters, tables, errors, required_columns, None).iloc[:0]
     return _dd.from_map(
         read_partition,
         parts,
@@ -102,6 +104,7 @@ def read(
         filters=filters,
         tables=tables,
         errors=errors,
+        required_columns=required_columns,
         meta_frame=meta,
         meta=meta,
         enforce_metadata=False,
@@ -114,11 +117,20 @@ def read_partition(
     filters: Optional[Mapping[str, FilterValue]],
     tables: TablesSource,
     errors: Errors,
+    required_columns: Required,
     meta_frame: Any,
 ) -> Any:
     """The rows of one partition, shaped as `meta_frame` when given."""
     path, messages = part
-    frame = read_frame(path, columns=columns, filters=filters, tables=tables, errors=errors, messages=messages)
+    frame = read_frame(
+        path,
+        columns=columns,
+        filters=filters,
+        required_columns=required_columns,
+        tables=tables,
+        errors=errors,
+        messages=messages,
+    )
     if meta_frame is None:
         return frame
     if list(frame.columns) != list(meta_frame.columns):

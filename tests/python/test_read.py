@@ -24,7 +24,9 @@ def occurrences(source, key):
 
 
 def test_keys_once_per_subset_give_a_row_per_subset_with_the_object_paths_values():
-    frame = corvane.read(SYNOP, columns=["stationNumber", "stationOrSiteName", "pressureReducedToMeanSeaLevel"])
+    frame = corvane.read(
+        SYNOP, columns=["stationNumber", "stationOrSiteName", "pressureReducedToMeanSeaLevel"], required_columns=False
+    )
     assert list(frame.columns) == [
         "message",
         "subset",
@@ -55,25 +57,32 @@ def test_a_repeated_group_gives_a_row_per_occurrence_and_flat_a_column():
     assert flat[f"#{len(pressures)}#pressure"][0] == pressures[-1] and flat["pressure"][0] == pressures[0]
 
 
-def test_a_quantity_measured_again_before_the_row_is_complete_stays_one_row():
-    frame = corvane.read(SYNOP, columns=["stationNumber", "airTemperature", "dewpointTemperature"])
-    assert len(frame) == sum(m.subsets for m in corvane.open(SYNOP))
-    # Station 15 reports a temperature at 2 m, then one at 5 cm, then the dew point: the later
-    # present temperature counts. Station 55 reports its second temperature as missing.
-    by_station = frame.set_index("stationNumber")
-    assert by_station.loc[15.0, ["airTemperature", "dewpointTemperature"]].tolist() == [293.85, 283.0]
-    assert by_station.loc[55.0, ["airTemperature", "dewpointTemperature"]].tolist() == [287.55, 283.07]
+def test_a_key_again_completes_the_row_and_rows_need_every_chosen_key():
+    columns = ["stationNumber", "airTemperature", "dewpointTemperature"]
+    every = corvane.read(SYNOP, columns=columns, required_columns=False)
+    # Station 15 reports a temperature at 2 m, then one at 5 cm, then the dew point: the second
+    # temperature completes a row of the first. Station 55 reports only one.
+    station = every[every.stationNumber == 15]
+    assert station[columns[1:]].fillna(0).values.tolist() == [[285.65, 0], [293.85, 283.0]]
+    assert every[every.stationNumber == 55][columns[1:]].values.tolist() == [[287.55, 283.07]]
+    required = corvane.read(SYNOP, columns=columns)
+    assert required[required.stationNumber == 15][columns[1:]].values.tolist() == [[293.85, 283.0]]
+    # A missing value is a value: only rows that lack a key are dropped.
+    assert required.airTemperature.isna().any()
+    named = corvane.read(SYNOP, columns=columns, required_columns=["dewpointTemperature"])
+    assert len(required) < len(named) < len(every)
 
 
 def test_cloud_layers_pair_each_type_with_its_own_height():
-    frame = corvane.read(SYNOP, columns=["stationNumber", "cloudType", "heightOfBaseOfCloud"])
+    frame = corvane.read(SYNOP, columns=["stationNumber", "cloudAmount", "cloudType", "heightOfBaseOfCloud"])
     assert str(frame.cloudType.dtype) == "Int64"
     station = frame[(frame.message == 0) & (frame.subset == 3)]
-    # The three cloud types of the general group share its height; then a row per layer.
+    # The three cloud types of the general group share its amount and height; then a row per layer.
+    assert station.cloudAmount.tolist() == [5, 5, 5, 2, 3, 5]
     assert station.cloudType.tolist() == [38, 23, 10, 8, 8, 3]
     assert station.heightOfBaseOfCloud.tolist() == [450, 450, 450, 450, 750, 2700]
-    # A subset without cloud data still gives its one row.
-    assert frame[(frame.message == 0) & (frame.subset == 1)].cloudType.isna().tolist() == [True]
+    # A subset whose cloud values are all missing still gives its rows.
+    assert frame[(frame.message == 0) & (frame.subset == 1)].cloudType.isna().all()
 
 
 def test_computed_columns():
@@ -126,6 +135,25 @@ def test_filters_on_repeated_and_computed_keys_test_each_row():
     assert moment.stationNumber.tolist() == [15, 20]
 
 
+def test_header_keys_and_unknown_keys():
+    frame = corvane.read(
+        SYNOP, columns=["bufrHeaderCentre", "typicalDate", "stationNumber"], filters={"dataCategory": 0}
+    )
+    first = corvane.open(SYNOP)[0]
+    assert frame.loc[0, ["bufrHeaderCentre", "typicalDate"]].tolist() == [
+        first.centre,
+        int(first.time.strftime("%Y%m%d")),
+    ]
+    assert str(frame.bufrHeaderCentre.dtype) == "Int64" and len(frame) > 0
+    assert corvane.read(SYNOP, columns=["stationNumber"], filters={"dataCategory": 2}).empty
+    with pytest.raises(KeyError, match="no BUFR key 'airTemprature'; did you mean 'airTemperature'"):
+        corvane.read(SYNOP, columns=["stationNumber", "airTemprature"])
+    with pytest.raises(KeyError, match="dataCategry"):
+        corvane.read(SYNOP, filters={"dataCategry": 0})
+    # A key the tables know but the file lacks is an absent column: no rows when required.
+    assert corvane.read(SYNOP, columns=["stationNumber", "brightnessTemperature"]).empty
+
+
 def test_a_frame_takes_edits_in_place_whatever_pandas_does_on_write():
     frame = corvane.read(SYNOP, columns=["stationNumber", "stationType", "cloudType"], flat=True)
     edited = ["message", "stationNumber", "stationType", "cloudType"]
@@ -153,7 +181,11 @@ def test_a_changed_byte_and_absent_repeated_keys_give_rows():
     others = [frame[frame.message != 26].reset_index(drop=True) for frame in (changed, original)]
     pandas.testing.assert_frame_equal(others[0][others[1].columns], others[1])
     # Sensor heights that some stations leave out between their measurements.
-    heights = corvane.read(SYNOP, columns=["airTemperature", "heightOfSensorAboveLocalGroundOrDeckOfMarinePlatform"])
+    heights = corvane.read(
+        SYNOP,
+        columns=["airTemperature", "heightOfSensorAboveLocalGroundOrDeckOfMarinePlatform"],
+        required_columns=False,
+    )
     assert heights.message.nunique() == 44
 
 
@@ -200,4 +232,7 @@ def test_dask_equals_pandas_concat_of_each_file(tmp_path):
     damaged.write_bytes(read_bufr(EDITION3.name) + b"BUFR\0\0")
     with dask.config.set({"scheduler": "sync"}):
         kept = corvane.dask.read(damaged, columns=["stationNumber"], errors="skip").compute()
+        loose = corvane.dask.read(paths[1], columns=columns, required_columns=False).compute()
     assert kept.stationNumber.tolist() == [948, 766, 257]
+    loose_rows = len(corvane.read(paths[1], columns=columns, required_columns=False))
+    assert len(loose) == loose_rows > len(corvane.read(paths[1], columns=columns))
