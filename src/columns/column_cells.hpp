@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "columns/columns.hpp"
 #include "walk/walk_types.hpp"
@@ -120,6 +123,14 @@ struct ColumnCells {
         column.missing_.release(arena);
     }
 
+    // The "message" or "subset" column of a table.
+    static Column row_column(ColumnArena& arena, const char* name) {
+        ColumnInfo info;
+        info.name = info.key = name;
+        info.type = ColumnType::Int64;
+        return make(arena, std::move(info));
+    }
+
     static Column make(ColumnArena& arena, ColumnInfo info) {
         Column column;
         if (info.type == ColumnType::Text) {
@@ -168,6 +179,24 @@ struct ColumnCells {
         return column.integers_.data() + from;
     }
 };
+
+// A finished table of `rows` rows: the message and subset columns, then `columns`, each filled to
+// the last row with missing values.
+inline ColumnTable finished_table(std::unique_ptr<ColumnArena> arena, Column message, Column subset,
+                                  std::vector<Column> columns, std::size_t rows, std::vector<MessageError> errors) {
+    ColumnTable table;
+    table.rows = rows;
+    table.columns.reserve(columns.size() + 2);
+    table.columns.push_back(std::move(message));
+    table.columns.push_back(std::move(subset));
+    for (Column& column : columns) {
+        ColumnCells::fill_to(*arena, column, column.info.type, rows, rows);
+        table.columns.push_back(std::move(column));
+    }
+    table.arena = std::move(arena);
+    table.errors = std::move(errors);
+    return table;
+}
 
 // Numbers of a compressed column into rows of doubles, NaN when missing. They copy what they
 // read of the field: rows written through a pointer could be it.

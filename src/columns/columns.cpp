@@ -4,6 +4,7 @@
 
 #include "bitstream/bit_reader.hpp"
 #include "columns/column_walks.hpp"
+#include "columns/message_input.hpp"
 #include "columns/table_builder.hpp"
 #include "message/message.hpp"
 
@@ -61,25 +62,21 @@ ColumnBuilder::~ColumnBuilder() = default;
 
 Status ColumnBuilder::add_message(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes,
                                   const TableProvider& tables) {
-    // Each failure is the one that the value decode of these bytes reports, at the same step.
-    Result<BufrMessage> message = parse_any_edition(bytes);
-    if (!message) {
-        add_error(index, offset, message.error().render());
+    Result<detail::ReadyMessage> ready = detail::ready_message(bytes, tables);
+    if (!ready) {
+        add_error(index, offset, ready.error().render());
         return {};
     }
-    const Result<TableSet>& set = tables.get(TableChoice::of(*message));
-    if (!set) {
-        add_error(index, offset, set.error().render());
-        return {};
-    }
-    BitReader reader(message->section4_data(bytes));
-    builder_->begin_message(message->number_of_subsets, *set);
-    const Status decoded = message->compressed_data
-                               ? detail::decode_compressed_columns(*message, *set, options_, reader, *builder_)
-                               : detail::decode_uncompressed_columns(*message, *set, options_, reader, *builder_);
+    const BufrMessage& message = ready->message;
+    const TableSet& set = *ready->tables;
+    BitReader reader(message.section4_data(bytes));
+    builder_->begin_message(message.number_of_subsets, set);
+    const Status decoded = message.compressed_data
+                               ? detail::decode_compressed_columns(message, set, options_, reader, *builder_)
+                               : detail::decode_uncompressed_columns(message, set, options_, reader, *builder_);
     if (!decoded) {
         builder_->abandon_message();
-        add_error(index, offset, tables.explain(TableChoice::of(*message), decoded.error()).render());
+        add_error(index, offset, tables.explain(TableChoice::of(message), decoded.error()).render());
         return {};
     }
     return builder_->end_message(index);
@@ -97,20 +94,7 @@ Result<ColumnTable> decode_columns(std::span<const std::uint8_t> buffer, const T
                                    const ColumnRequest& request, DecodeOptions options) {
     Result<ColumnBuilder> builder = ColumnBuilder::create(request, options);
     if (!builder) return std::move(builder).error();
-    const std::vector<ScannedMessage> found = scan_messages(buffer);
-    builder->expect_messages(found.size());
-    for (std::size_t index = 0; index < found.size(); ++index) {
-        const ScannedMessage& entry = found[index];
-        if (entry.error) {
-            builder->add_error(index, entry.range.offset, entry.error->render());
-            continue;
-        }
-        if (Status added = builder->add_message(index, entry.range.offset,
-                                                buffer.subspan(entry.range.offset, entry.range.length), tables);
-            !added) {
-            return std::move(added).error();
-        }
-    }
+    if (Status added = detail::add_scanned_messages(*builder, buffer, tables); !added) return std::move(added).error();
     return std::move(*builder).finish();
 }
 

@@ -17,13 +17,6 @@ constexpr std::uint64_t kMaxPlannedRows = std::uint64_t{1} << 24;
 
 constexpr std::int32_t kUnsettled = -2;
 
-ColumnInfo row_column_info(const char* name) {
-    ColumnInfo info;
-    info.name = info.key = name;
-    info.type = ColumnType::Int64;
-    return info;
-}
-
 }  // namespace
 
 Result<ColumnName> parse_column_name(std::string_view name) {
@@ -49,8 +42,8 @@ TableBuilder::TableBuilder(std::optional<std::vector<ColumnName>> keys,
       cached_elements_(kCachedCodes),
       cached_keys_(kCachedCodes),
       arena_(std::make_unique<ColumnArena>()),
-      message_(ColumnCells::make(*arena_, row_column_info("message"))),
-      subset_(ColumnCells::make(*arena_, row_column_info("subset"))) {
+      message_(ColumnCells::row_column(*arena_, "message")),
+      subset_(ColumnCells::row_column(*arena_, "subset")) {
     for (auto& [name, test] : filters) {
         std::sort(test.numbers.begin(), test.numbers.end());
         if (name.rank == 0) name.rank = 1;
@@ -203,19 +196,8 @@ bool TableBuilder::passes(const Filter& filter, std::int32_t index, std::size_t 
 }
 
 ColumnTable TableBuilder::finish() {
-    ColumnTable table;
-    table.rows = rows_;
-    table.columns.reserve(columns_.size() + 2);
-    table.columns.push_back(std::move(message_));
-    table.columns.push_back(std::move(subset_));
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-        ColumnCells::fill_to(*arena_, columns_[i], types_[i], rows_, rows_);
-        table.columns.push_back(std::move(columns_[i]));
-    }
-    columns_.clear();
-    table.arena = std::move(arena_);
-    table.errors = std::move(errors_);
-    return table;
+    return finished_table(std::move(arena_), std::move(message_), std::move(subset_), std::move(columns_), rows_,
+                          std::move(errors_));
 }
 
 }  // namespace corvane::detail

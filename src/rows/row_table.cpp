@@ -16,13 +16,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // tracked value.
 constexpr std::size_t kMaxStructureCells = std::size_t{1} << 26;
 
-ColumnInfo row_column_info(const char* name) {
-    ColumnInfo info;
-    info.name = info.key = name;
-    info.type = ColumnType::Int64;
-    return info;
-}
-
 ColumnType column_type(const ElementDefinition* element) {
     if (element == nullptr) return ColumnType::Float64;
     if (element->is_text()) return ColumnType::Text;
@@ -44,8 +37,8 @@ RowTable::RowTable(std::vector<TrackedKey> keys, std::vector<ColumnInfo> columns
       names_(kCachedCodes),
       row_(keys_.size(), -1),
       arena_(std::make_unique<ColumnArena>()),
-      message_(ColumnCells::make(*arena_, row_column_info("message"))),
-      subset_(ColumnCells::make(*arena_, row_column_info("subset"))),
+      message_(ColumnCells::row_column(*arena_, "message")),
+      subset_(ColumnCells::row_column(*arena_, "subset")),
       columns_(columns.size()),
       settled_(columns.size(), false) {
     for (ColumnFilter& filter : filters_) std::sort(filter.numbers.begin(), filter.numbers.end());
@@ -310,20 +303,11 @@ void RowTable::keep_row(std::size_t message, std::uint64_t subset, std::uint64_t
 }
 
 ColumnTable RowTable::finish() {
-    ColumnTable table;
-    table.rows = rows_;
-    table.columns.reserve(columns_.size() + 2);
-    table.columns.push_back(std::move(message_));
-    table.columns.push_back(std::move(subset_));
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         if (!settled_[c]) columns_[c] = ColumnCells::make(*arena_, std::move(columns_[c].info));
-        ColumnCells::fill_to(*arena_, columns_[c], columns_[c].info.type, rows_, rows_);
-        table.columns.push_back(std::move(columns_[c]));
     }
-    columns_.clear();
-    table.arena = std::move(arena_);
-    table.errors = std::move(errors_);
-    return table;
+    return finished_table(std::move(arena_), std::move(message_), std::move(subset_), std::move(columns_), rows_,
+                          std::move(errors_));
 }
 
 }  // namespace corvane::detail

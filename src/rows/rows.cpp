@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "bitstream/bit_reader.hpp"
+#include "columns/message_input.hpp"
 #include "message/message.hpp"
 #include "rows/row_table.hpp"
 #include "rows/row_walks.hpp"
@@ -60,18 +61,14 @@ RowBuilder::~RowBuilder() = default;
 
 Status RowBuilder::add_message(std::size_t index, std::size_t offset, std::span<const std::uint8_t> bytes,
                                const TableProvider& tables) {
-    Result<BufrMessage> message = parse_any_edition(bytes);
-    if (!message) {
-        add_error(index, offset, message.error().render());
+    Result<detail::ReadyMessage> ready = detail::ready_message(bytes, tables);
+    if (!ready) {
+        add_error(index, offset, ready.error().render());
         return {};
     }
-    const Result<TableSet>& set = tables.get(TableChoice::of(*message));
-    if (!set) {
-        add_error(index, offset, set.error().render());
-        return {};
-    }
-    if (Status decoded = add_parsed(index, *message, message->section4_data(bytes), *set); !decoded) {
-        add_error(index, offset, tables.explain(TableChoice::of(*message), decoded.error()).render());
+    const BufrMessage& message = ready->message;
+    if (Status decoded = add_parsed(index, message, message.section4_data(bytes), *ready->tables); !decoded) {
+        add_error(index, offset, tables.explain(TableChoice::of(message), decoded.error()).render());
         return {};
     }
     return table_->end_message();
@@ -98,19 +95,7 @@ Result<ColumnTable> decode_rows(std::span<const std::uint8_t> buffer, const Tabl
                                 const RowRequest& request, DecodeOptions options) {
     Result<RowBuilder> builder = RowBuilder::create(request, options);
     if (!builder) return std::move(builder).error();
-    const std::vector<ScannedMessage> found = scan_messages(buffer);
-    for (std::size_t index = 0; index < found.size(); ++index) {
-        const ScannedMessage& entry = found[index];
-        if (entry.error) {
-            builder->add_error(index, entry.range.offset, entry.error->render());
-            continue;
-        }
-        if (Status added = builder->add_message(index, entry.range.offset,
-                                                buffer.subspan(entry.range.offset, entry.range.length), tables);
-            !added) {
-            return std::move(added).error();
-        }
-    }
+    if (Status added = detail::add_scanned_messages(*builder, buffer, tables); !added) return std::move(added).error();
     return std::move(*builder).finish();
 }
 
