@@ -14,7 +14,7 @@ from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
 from ._records import ColumnFilter, MessageMetadata
-from ._rows import Columns, column_of, converted, missing
+from ._rows import Columns, as_pandas, column_of, compute
 from ._tables import TablesSource, resolve
 
 if TYPE_CHECKING:
@@ -264,42 +264,13 @@ class Plan:
         ]
         natives = [test.native() or resolved(pandas, bufr, test, messages) for test in data_filters]
         table = bufr._rows(tracked, natives, messages)
-        found = set(table.names)
-        values: Dict[str, Any] = {}
-
-        def value(name: str) -> Any:
-            if name not in values:
-                if name in _keys.HEADER_KEYS or name == "typical_datetime":
-                    values[name] = headers.column(name, values["message"])
-                elif name in COMPUTED:
-                    values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
-                elif name in found:
-                    values[name] = column_of(table, name)
-                else:
-                    values[name] = np.full(table.rows, np.nan)
-            return values[name]
-
-        values["message"] = column_of(table, "message")
-        values["subset"] = column_of(table, "subset")
-        keep = None
-        for test in self.filters:
-            if test.column in COMPUTED:
-                passing = test.mask(pandas, value(test.column))
-                keep = passing if keep is None else keep & passing
-        for name in names:
-            if name in COMPUTED and self.requires(name):
-                present = pandas.notna(value(name))
-                keep = present if keep is None else keep & present
-        data = {"message": values["message"], "subset": values["subset"]}
-        data.update((name, value(name)) for name in names)
-        if keep is not None:
-            data = {name: array[keep] for name, array in data.items()}
-        return pandas.DataFrame(
-            {
-                name: array if name in ("message", "subset") else as_pandas(pandas, array)
-                for name, array in data.items()
-            },
-            copy=False,
+        return assemble(
+            pandas,
+            table,
+            names,
+            headers,
+            [test for test in self.filters if test.column in COMPUTED],
+            [name for name in names if name in COMPUTED and self.requires(name)],
         )
 
     def flat_frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]], headers: Headers) -> Any:
@@ -312,38 +283,47 @@ class Plan:
             filters={test.column: test.test for test in data_filters if natives[test.column] is not None} or None,
             messages=messages,
         )
-        columns = Columns(table)
-        names = columns.flat_names(self.columns)
-        values: Dict[str, Any] = {"message": column_of(table, "message"), "subset": column_of(table, "subset")}
-
-        def value(name: str) -> Any:
-            if name not in values:
-                if name in _keys.HEADER_KEYS or name == "typical_datetime":
-                    values[name] = headers.column(name, values["message"])
-                elif name in COMPUTED:
-                    values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
-                elif name in columns.info:
-                    values[name] = column_of(table, name)
-                else:
-                    values[name] = np.full(table.rows, np.nan)
-            return values[name]
-
-        keep = None
-        for test in data_filters:
-            if natives[test.column] is None:
-                passing = test.mask(pandas, value(test.column))
-                keep = passing if keep is None else keep & passing
-        data = {"message": values["message"], "subset": values["subset"]}
-        data.update((name, value(name)) for name in names if name not in data)
-        if keep is not None:
-            data = {name: array[keep] for name, array in data.items()}
-        return pandas.DataFrame(
-            {
-                name: array if name in ("message", "subset") else as_pandas(pandas, array)
-                for name, array in data.items()
-            },
-            copy=False,
+        names = Columns(table).flat_names(self.columns)
+        return assemble(
+            pandas, table, names, headers, [test for test in data_filters if natives[test.column] is None], []
         )
+
+
+def assemble(
+    pandas: Any, table: _core.ColumnTable, names: List[str], headers: Headers, tests: List[Filter], required: List[str]
+) -> Any:
+    """The frame of `names` over the rows of `table`, header and computed keys worked out: rows
+    that fail `tests`, or miss a value of a `required` computed key, are left out."""
+    found = set(table.names)
+    values: Dict[str, Any] = {"message": column_of(table, "message"), "subset": column_of(table, "subset")}
+
+    def value(name: str) -> Any:
+        if name not in values:
+            if name in _keys.HEADER_KEYS or name == "typical_datetime":
+                values[name] = headers.column(name, values["message"])
+            elif name in COMPUTED:
+                values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
+            elif name in found:
+                values[name] = column_of(table, name)
+            else:
+                values[name] = np.full(table.rows, np.nan)
+        return values[name]
+
+    keep = None
+    for test in tests:
+        passing = test.mask(pandas, value(test.column))
+        keep = passing if keep is None else keep & passing
+    for name in required:
+        present = pandas.notna(value(name))
+        keep = present if keep is None else keep & present
+    data = {"message": values["message"], "subset": values["subset"]}
+    data.update((name, value(name)) for name in names if name not in data)
+    if keep is not None:
+        data = {name: array[keep] for name, array in data.items()}
+    return pandas.DataFrame(
+        {name: array if name in ("message", "subset") else as_pandas(pandas, array) for name, array in data.items()},
+        copy=False,
+    )
 
 
 # Keys that no table defines: the computed ones and the header keys.
@@ -407,53 +387,3 @@ def resolved(pandas: Any, bufr: BufrFile, test: Filter, messages: Optional[Seque
     numbers = sorted(float(value) for value in passing if not isinstance(value, str))
     texts = [value for value in passing if isinstance(value, str)]
     return ColumnFilter(test.column, numbers, texts, None, None, False)
-
-
-def as_pandas(pandas: Any, array: Any) -> Any:
-    """A column as pandas holds it: code tables and header keys as nullable Int64, the rest as
-    they are."""
-    if isinstance(array, np.ma.MaskedArray):
-        return pandas.arrays.IntegerArray(array.data, np.ma.getmaskarray(array))
-    if isinstance(array, np.ndarray) and array.dtype == np.int64:
-        absent = array == _MISSING_CODE
-        if absent.any():
-            return pandas.arrays.IntegerArray(array, absent)
-        return pandas.array(array, dtype="Int64")
-    return array
-
-
-def _numbers(array: np.ndarray) -> np.ndarray:
-    """A column of numbers or codes as float64 with NaN when missing."""
-    if array.dtype == np.float64:
-        return array
-    if array.dtype == np.int64:
-        return converted(array, np.dtype(np.float64))
-    return np.array([np.nan if value is None else value for value in array], dtype=np.float64)
-
-
-def compute(pandas: Any, name: str, parts: List[np.ndarray]) -> Any:
-    """A computed column from the values of the keys it needs."""
-    if name == "WMO_station_id":
-        block, station = (_numbers(part) for part in parts)
-        number = block * 1000 + station
-        absent = np.isnan(number)
-        return pandas.arrays.IntegerArray(np.where(absent, 0, number).astype(np.int64), absent)
-    if name == "data_datetime":
-        year, month, day, *time_of_day = (_numbers(part) for part in parts)
-        # As pdbufr counts them: a date needs its day, a time of day does not need its parts.
-        hour, minute, second = (np.where(np.isnan(part), 0.0, part) for part in time_of_day)
-        moments = pandas.DataFrame(
-            {"year": year, "month": month, "day": day, "hour": hour, "minute": minute, "second": second}
-        )
-        return pandas.to_datetime(moments, errors="coerce").to_numpy()
-    return _wigos_ids(parts)
-
-
-def _wigos_ids(parts: List[np.ndarray]) -> np.ndarray:
-    series, issuer, issue = (_numbers(part) for part in parts[:3])
-    local = parts[3]
-    ids = np.full(len(series), None, dtype=object)
-    complete = ~(np.isnan(series) | np.isnan(issuer) | np.isnan(issue) | missing(local))
-    for row in np.flatnonzero(complete):
-        ids[row] = f"{int(series[row])}-{int(issuer[row])}-{int(issue[row])}-{local[row]}"
-    return ids

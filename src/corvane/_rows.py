@@ -1,4 +1,4 @@
-"""The columns of a decoded table as corvane.read takes them."""
+"""The columns of a decoded table as corvane.read takes them, and the computed columns."""
 
 from __future__ import annotations
 
@@ -10,7 +10,7 @@ import numpy as np
 from . import _core
 from ._filters import COMPUTED
 
-__all__ = ["Columns", "OCCURRENCE", "column_of", "converted", "missing"]
+__all__ = ["Columns", "OCCURRENCE", "as_pandas", "column_of", "compute", "converted", "missing"]
 
 # "#n#key", the n-th occurrence of a key in a subset.
 OCCURRENCE = re.compile(r"#([0-9]+)#(.+)")
@@ -73,3 +73,53 @@ def converted(array: np.ndarray, dtype: np.dtype) -> np.ndarray:
         floats[array == _MISSING_CODE] = np.nan
         return floats.astype(dtype)
     return array.astype(dtype)
+
+
+def as_pandas(pandas: Any, array: Any) -> Any:
+    """A column as pandas holds it: code tables and header keys as nullable Int64, the rest as
+    they are."""
+    if isinstance(array, np.ma.MaskedArray):
+        return pandas.arrays.IntegerArray(array.data, np.ma.getmaskarray(array))
+    if isinstance(array, np.ndarray) and array.dtype == np.int64:
+        absent = array == _MISSING_CODE
+        if absent.any():
+            return pandas.arrays.IntegerArray(array, absent)
+        return pandas.array(array, dtype="Int64")
+    return array
+
+
+def _numbers(array: np.ndarray) -> np.ndarray:
+    """A column of numbers or codes as float64 with NaN when missing."""
+    if array.dtype == np.float64:
+        return array
+    if array.dtype == np.int64:
+        return converted(array, np.dtype(np.float64))
+    return np.array([np.nan if value is None else value for value in array], dtype=np.float64)
+
+
+def compute(pandas: Any, name: str, parts: List[np.ndarray]) -> Any:
+    """A computed column from the values of the keys it needs."""
+    if name == "WMO_station_id":
+        block, station = (_numbers(part) for part in parts)
+        number = block * 1000 + station
+        absent = np.isnan(number)
+        return pandas.arrays.IntegerArray(np.where(absent, 0, number).astype(np.int64), absent)
+    if name == "data_datetime":
+        year, month, day, *time_of_day = (_numbers(part) for part in parts)
+        # As pdbufr counts them: a date needs its day, a time of day does not need its parts.
+        hour, minute, second = (np.where(np.isnan(part), 0.0, part) for part in time_of_day)
+        moments = pandas.DataFrame(
+            {"year": year, "month": month, "day": day, "hour": hour, "minute": minute, "second": second}
+        )
+        return pandas.to_datetime(moments, errors="coerce").to_numpy()
+    return _wigos_ids(parts)
+
+
+def _wigos_ids(parts: List[np.ndarray]) -> np.ndarray:
+    series, issuer, issue = (_numbers(part) for part in parts[:3])
+    local = parts[3]
+    ids = np.full(len(series), None, dtype=object)
+    complete = ~(np.isnan(series) | np.isnan(issuer) | np.isnan(issue) | missing(local))
+    for row in np.flatnonzero(complete):
+        ids[row] = f"{int(series[row])}-{int(issuer[row])}-{int(issue[row])}-{local[row]}"
+    return ids
