@@ -1,11 +1,13 @@
-// Decodes arbitrary bytes into columns, every key and a chosen few under a filter: never a
-// crash, a hang, a leak or a column whose length is not the table's.
+// Decodes arbitrary bytes into columns (every key, and a chosen few under a filter) and into
+// observation rows with attributes: never a crash, a hang, a leak or a column whose length is
+// not the table's.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "columns/columns.hpp"
+#include "rows/rows.hpp"
 #include "tables/eccodes_loader.hpp"
 
 namespace {
@@ -41,5 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     chosen.keys = {"#2#airTemperature", "stationNumber", "001015"};
     chosen.filters = {{"airTemperature", true, {}, {}, 250.0, std::nullopt}};
     check(corvane::decode_columns(buffer, tables(), chosen, corvane::kPackageDecodeOptions));
+    corvane::RowRequest rows;
+    rows.columns = {{"stationNumber"},
+                    {"pressure"},
+                    {"airTemperature->percentConfidence", false},
+                    {"airTemperature->associatedField", false},
+                    {"#2#airTemperature->firstOrderStatisticalValue", false}};
+    rows.filters = chosen.filters;
+    check(corvane::decode_rows(buffer, tables(), rows, corvane::kPackageDecodeOptions));
     return 0;
 }
