@@ -30,6 +30,7 @@ def test_ls_and_dump_succeed_on_a_good_file():
         "0",
         "3",
         "98",
+        "ecmf",
         "0",
         "2020-03-15",
         "00:00:00",
@@ -129,9 +130,76 @@ def test_tables_list_the_packed_versions_and_extra_tables_and_ls_marks_the_fallb
         ["ls", DATA / "absent.bufr"],
         ["--tables", DATA, "ls", EDITION3],
         ["--extra-tables", DATA, "ls", EDITION3],
+        ["ls", "-p", "airTemprature", EDITION3],
+        ["ls", "-w", "dataCategory", EDITION3],
+        ["ls", EDITION3, "--bogus"],
+        ["copy", EDITION3, "-o", DATA / "absent" / "out.bufr"],
     ],
 )
 def test_usage_errors_exit_2(args):
     result = run(*args)
     assert result.returncode == 2
-    assert result.stderr.strip() and not result.stdout
+    assert len(result.stderr.splitlines()) == 1 and not result.stdout
+
+
+def test_options_come_before_or_after_the_verb_and_help_shows_examples():
+    dumped = run("dump", DBALLE, "--extra-tables", DBALLE_TABLES)
+    assert dumped.returncode == 0, dumped.stderr
+    assert "001194 reportMnemonic = 'generic'" in dumped.stdout
+    assert run("--version").stdout == f"corvane {corvane.__version__}\n"
+    for verb in ("ls", "copy", "dump", "get", "tables"):
+        assert f"corvane {verb} " in run(verb, "--help").stdout.split("examples:")[1]
+
+
+@pytest.fixture
+def mixed(tmp_path):
+    """44 DWD synops (centre 78), a TEMP and 4 ECMWF synops (centre 98) in one file."""
+    path = tmp_path / "mixed.bufr"
+    path.write_bytes(b"".join(map(read_bufr, ["dwd-synop-44msgs.bufr", "pdbufr-temp_hires.bufr", EDITION3.name])))
+    return path
+
+
+def test_ls_prints_keys_of_the_messages_that_pass_from_files_and_standard_input(mixed):
+    keys = "bufrHeaderCentre,dataCategory,typicalDate,WMO_station_id"
+    with open(mixed, "rb") as stdin:
+        result = subprocess.run(
+            [sys.executable, "-m", "corvane", "ls", "-p", keys, "-w", "bufrHeaderCentre=ecmf/74", "--csv", mixed, "-"],
+            stdin=stdin,
+            capture_output=True,
+            text=True,
+        )
+    assert result.returncode == 0, result.stderr
+    rows = list(csv.DictReader(io.StringIO(result.stdout)))
+    first = corvane.read(mixed, columns=["WMO_station_id"]).drop_duplicates("message")
+    expected = [
+        [
+            str(m.centre),
+            str(m.data_category),
+            m.time.strftime("%Y%m%d"),
+            str(first.set_index("message").loc[m.index, "WMO_station_id"]),
+        ]
+        for m in corvane.open(mixed).headers()
+        if m.centre == 98
+    ]
+    assert [[row[key] for key in keys.split(",")] for row in rows] == expected * 2
+    assert {row["file"] for row in rows} == {str(mixed), "-"}
+    counts = [run("ls", "-n", "-w", clause, mixed).stdout for clause in ("dataCategory=0", "dataCategory!=0")]
+    assert counts == ["47\n", "1\n"]
+    listed = json.loads(run("ls", "-j", "-p", "numberOfSubsets", mixed).stdout)
+    assert [m["numberOfSubsets"] for m in listed] == [m.subsets for m in corvane.open(mixed).headers()]
+
+
+def test_copy_keeps_the_bytes_of_the_chosen_messages_and_splits_by_key(mixed, tmp_path):
+    data = mixed.read_bytes()
+    messages = list(corvane.open(mixed).headers())
+    chosen = run("copy", mixed, "-w", "dataCategory=0,bufrHeaderCentre!=78", "-o", tmp_path / "synop.bufr")
+    assert chosen.returncode == 0, chosen.stderr
+    wanted = [m for m in messages if m.data_category == 0 and m.centre != 78]
+    assert (tmp_path / "synop.bufr").read_bytes() == b"".join(data[m.offset : m.offset + m.length] for m in wanted)
+    split = run("copy", mixed, "-o", tmp_path / "[bufrHeaderCentre]_[dataCategory].bufr")
+    assert split.returncode == 0, split.stderr
+    for name, centre, category in [("edzw_0", 78, 0), ("ecmf_2", 98, 2), ("ecmf_0", 98, 0)]:
+        wanted = [m for m in messages if (m.centre, m.data_category) == (centre, category)]
+        assert (tmp_path / f"{name}.bufr").read_bytes() == b"".join(
+            data[m.offset : m.offset + m.length] for m in wanted
+        )

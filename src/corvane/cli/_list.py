@@ -1,0 +1,162 @@
+"""``corvane ls``: one line per message of every input, as ecCodes' ``bufr_ls`` and ``bufr_count``."""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import json
+from typing import List, Optional, TextIO
+
+from .. import BufrFile, Message
+from ._common import DATA_ERROR, Failures, inputs, message_header, tables
+from ._select import CENTRES, TYPICAL, Selection, Values, parse_clauses, parse_keys, shown
+
+EXAMPLE = """examples:
+  corvane ls synop.bufr
+  corvane ls -p bufrHeaderCentre,dataCategory,typicalDate -w dataCategory=0/1 *.bufr
+  corvane ls -p WMO_station_id,airTemperature --csv synop.bufr
+  cat synop.bufr | corvane ls -n -w bufrHeaderCentre!=ecmf -
+"""
+
+KEYS_HELP = (
+    "keys to show: header keys by their ecCodes names (bufrHeaderCentre, dataCategory, typicalDate, "
+    "numberOfSubsets, ...), typical_datetime, and data keys (airTemperature, data_datetime, "
+    "WMO_station_id, ...), whose value is the first row that corvane.read gives for the message"
+)
+WHERE_HELP = (
+    "only the messages where every clause holds: key=a/b is one of the values, key!=a/b none of "
+    "them; clauses on header keys choose messages before their data is read"
+)
+
+
+def add_parser(commands: argparse._SubParsersAction, parent: argparse.ArgumentParser) -> None:
+    ls = commands.add_parser(
+        "ls",
+        parents=[parent],
+        help="one line per message",
+        description="One line per message of every file; - reads standard input.",
+        epilog=EXAMPLE,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    ls.add_argument("files", nargs="+", metavar="FILE")
+    ls.add_argument("-p", "--print", metavar="KEY,KEY", help=KEYS_HELP)
+    ls.add_argument("-w", "--where", metavar="KEY=A/B,KEY!=C", help=WHERE_HELP)
+    style = ls.add_mutually_exclusive_group()
+    style.add_argument("-j", "--json", action="store_true", help="a JSON array, one object per message")
+    style.add_argument("--csv", action="store_true", help="comma-separated values")
+    style.add_argument("-n", "--count", action="store_true", help="only the number of messages that pass")
+    ls.set_defaults(run=command_ls)
+
+
+class Writer:
+    """The lines of ``ls`` in one of its styles: aligned text, CSV or JSON. With several inputs a
+    line starts with its file's name (JSON objects always name it)."""
+
+    def __init__(self, out: TextIO, args: argparse.Namespace, keys: List[str]) -> None:
+        self.out = out
+        self.keys = keys
+        self.style = "json" if args.json else "csv" if args.csv else "text"
+        self.written = 0
+        self.csv = csv.writer(out, lineterminator="\n")
+        self.file_width = max(map(len, args.files)) if len(args.files) > 1 else None
+        if self.style == "csv":
+            self.csv.writerow(self._lead("file") + (keys or HEADER_COLUMNS))
+        elif self.style == "json":
+            out.write("[")
+        elif keys:
+            # Times take 19 characters, most values fewer than 8.
+            self.widths = [max(len(key), 19 if key in (TYPICAL, "data_datetime") else 8) for key in keys]
+            self.aligned = " ".join(f"{{:<{width}}}" for width in self.widths)
+            out.write(self._aligned("file", keys))
+        else:
+            out.write(
+                "".join(self._lead("file".ljust(self.file_width or 0) + " "))
+                + f"{'index':>6} {'offset':>10} {'ed':>3} {'centre':>6} {'name':<4} {'cat':>4} {'time':<19} "
+                f"{'subsets':>7} compressed master\n"
+            )
+
+    def _lead(self, name: str) -> List[str]:
+        return [] if self.file_width is None else [name]
+
+    def _aligned(self, name: str, cells: List[str]) -> str:
+        line = self.aligned.format(*cells)
+        return " ".join(self._lead(name.ljust(self.file_width or 0)) + [line]).rstrip() + "\n"
+
+    def write(self, bufr: BufrFile, message: Message, values: Values) -> None:
+        name = bufr.name or "-"
+        if self.style == "json":
+            fields = {"index": message.index, **values} if self.keys else message_header(message)
+            record = json.dumps({"file": name, **fields}, ensure_ascii=False)
+            self.out.write(("," if self.written else "") + "\n" + record)
+        elif self.style == "csv":
+            cells = [values[key] for key in self.keys] if self.keys else list(message_header(message).values())
+            self.csv.writerow(self._lead(name) + ["" if cell is None else cell for cell in cells])
+        elif self.keys:
+            self.out.write(self._aligned(name, [shown(values[key]) for key in self.keys]))
+        else:
+            self.out.write("".join(self._lead(name.ljust(self.file_width or 0) + " ")) + default_line(bufr, message))
+        self.written += 1
+
+    def close(self) -> None:
+        if self.style == "json":
+            self.out.write("\n]\n")
+
+
+# The fields of message_header, for the CSV header line.
+HEADER_COLUMNS = [
+    "index",
+    "offset",
+    "length",
+    "edition",
+    "centre",
+    "subcentre",
+    "master_version",
+    "local_version",
+    "data_category",
+    "subsets",
+    "compressed",
+    "time",
+    "error",
+]
+
+
+def default_line(bufr: BufrFile, message: Message) -> str:
+    """The line of a message without -p: its place and what sections 0 to 3 say."""
+    if message.edition is None:
+        return (
+            f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':<4} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n"
+        )
+    moment = message.time.isoformat(sep=" ") if message.time else "invalid"
+    return (
+        f"{message.index:>6} {message.offset:>10} {message.edition:>3} {message.centre:>6} "
+        f"{CENTRES.get(message.centre, '-'):<4} {message.data_category:>4} {moment:<19} {message.subsets:>7} "
+        f"{'yes' if message.compressed else 'no':<10} {_master(bufr, message)}\n"
+    )
+
+
+def _master(bufr: BufrFile, message: Message) -> str:
+    """The master version; "50->46" when it is decoded with the newest version at hand."""
+    used = bufr.tables.used(message)
+    return f"{message.master_version}->{used.master_version}" if used.fallback else str(message.master_version)
+
+
+def command_ls(args: argparse.Namespace, out: TextIO) -> int:
+    keys = parse_keys(args.print, "-p")
+    selection = Selection(tables(args), keys, parse_clauses(args.where))
+    failures = Failures(named=len(args.files) > 1)
+    writer: Optional[Writer] = None
+    passed = 0
+    for bufr in inputs(args, args.files):
+        # The header line waits for a file that opens: a path that does not leaves stdout empty.
+        if writer is None and not args.count:
+            writer = Writer(out, args, keys)
+        for message, values in selection.select(bufr, failures, keep_bad=not (keys or selection.clauses)):
+            if message.error is None:
+                passed += 1
+            if writer is not None:
+                writer.write(bufr, message, values)
+    if args.count:
+        out.write(f"{passed}\n")
+    else:
+        (writer or Writer(out, args, keys)).close()
+    return failures.exit_status() or (DATA_ERROR if getattr(args, "empty", False) else 0)

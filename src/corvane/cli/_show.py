@@ -1,0 +1,192 @@
+"""``corvane dump`` and ``corvane get``: the decoded values of a file."""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import json
+import math
+import sys
+from typing import TYPE_CHECKING, Callable, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
+
+from .. import BufrFile, Message, Value
+from .._core import MISSING_CODE
+from ._common import DATA_ERROR, Failures, Progress, UsageError, message_header, messages, number, open_input
+
+if TYPE_CHECKING:
+    import numpy
+
+# Units that say nothing beside the value.
+_PLAIN_UNITS = (None, "Numeric", "CCITT IA5")
+# Messages decoded per call in `get`: few enough calls to cost nothing, enough to move the bar.
+_GET_BLOCK = 512
+
+DUMP_EXAMPLE = """examples:
+  corvane dump synop.bufr -m 0
+  corvane dump synop.bufr --json | jq '.[0].values[0][:3]'
+"""
+GET_EXAMPLE = """examples:
+  corvane get synop.bufr -k stationNumber,airTemperature
+  corvane get synop.bufr -k '#2#pressure' --csv > pressures.csv
+"""
+
+
+def add_parsers(commands: argparse._SubParsersAction, parent: argparse.ArgumentParser) -> None:
+    raw = argparse.RawDescriptionHelpFormatter
+    dump = commands.add_parser(
+        "dump", parents=[parent], help="every value, by message and subset", epilog=DUMP_EXAMPLE, formatter_class=raw
+    )
+    dump.add_argument("file", metavar="FILE")
+    dump.add_argument("-m", "--message", type=int, metavar="N", help="only message N (from 0)")
+    dump.add_argument("--json", action="store_true", help="JSON, one object per message")
+    dump.set_defaults(run=command_dump)
+    get = commands.add_parser(
+        "get", parents=[parent], help="chosen keys, one row per subset", epilog=GET_EXAMPLE, formatter_class=raw
+    )
+    get.add_argument("file", metavar="FILE")
+    get.add_argument(
+        "-k",
+        "--keys",
+        required=True,
+        metavar="KEY,KEY",
+        help='keys such as stationNumber,airTemperature; "#2#key" is the second occurrence',
+    )
+    get.add_argument("--csv", action="store_true", help="comma-separated values")
+    get.set_defaults(run=command_get)
+
+
+def _opened(args: argparse.Namespace) -> Optional[BufrFile]:
+    bufr = open_input(args, args.file)
+    if len(bufr) == 0:
+        print(f"corvane: {args.file}: no BUFR message found", file=sys.stderr)
+        return None
+    return bufr
+
+
+def _shown(value: Value) -> str:
+    shown = value.value
+    if shown is None:
+        return "missing"
+    if isinstance(shown, str):
+        return repr(shown)
+    return number(shown)
+
+
+def _json_value(value: Value) -> Dict[str, object]:
+    figure = value.value
+    if isinstance(figure, float) and not math.isfinite(figure):
+        figure = None
+    return {
+        "code": f"{value.code:06d}",
+        "key": value.key,
+        "value": figure,
+        "unit": value.unit,
+        "meaning": value.meaning,
+    }
+
+
+def _by_subset(values: List[Value]) -> Dict[int, List[Value]]:
+    groups: Dict[int, List[Value]] = {}
+    for value in values:
+        groups.setdefault(value.subset, []).append(value)
+    return groups
+
+
+def command_dump(args: argparse.Namespace, out: TextIO) -> int:
+    bufr = _opened(args)
+    if bufr is None:
+        return DATA_ERROR
+    failures = Failures()
+    chosen = _chosen_messages(bufr, args.message, failures)
+    if args.json:
+        out.write("[")
+        for count, (message, good) in enumerate(chosen):
+            entry = message_header(message)
+            if good:
+                groups = _by_subset(message.values())
+                entry["values"] = [[_json_value(v) for v in groups.get(s, [])] for s in range(1, message.subsets + 1)]
+            out.write(("," if count else "") + "\n" + json.dumps(entry, ensure_ascii=False))
+        out.write("\n]\n")
+        return failures.exit_status()
+    for message, good in chosen:
+        out.write(f"message {message.index} at byte {message.offset}")
+        if not good:
+            out.write(f": error: {message.error}\n")
+            continue
+        out.write(f": edition {message.edition}, centre {message.centre}, {message.subsets} subsets\n")
+        for subset, values in _by_subset(message.values()).items():
+            out.write(f"  subset {subset}\n")
+            for value in values:
+                shows_unit = value.value is not None and value.unit not in _PLAIN_UNITS
+                unit = f" {value.unit}" if shows_unit else ""
+                meaning = f"  ({value.meaning})" if value.meaning else ""
+                out.write(f"    {value.code:06d} {value.key} = {_shown(value)}{unit}{meaning}\n")
+    return failures.exit_status()
+
+
+def _chosen_messages(bufr: BufrFile, index: Optional[int], failures: Failures) -> Iterator[Tuple[Message, bool]]:
+    if index is None:
+        yield from messages(bufr, failures)
+        return
+    if not 0 <= index < len(bufr):
+        raise UsageError(f"-m {index}: the file has messages 0 to {len(bufr) - 1}")
+    message = bufr[index]
+    yield message, failures.check(message)
+
+
+def command_get(args: argparse.Namespace, out: TextIO) -> int:
+    keys = [key.strip() for key in args.keys.split(",") if key.strip()]
+    if not keys:
+        raise UsageError("-k needs at least one key, such as -k stationNumber,airTemperature")
+    bufr = _opened(args)
+    if bufr is None:
+        return DATA_ERROR
+    header = ["message", "subset"] + keys
+    if args.csv:
+        writer = csv.writer(out, lineterminator="\n")
+        writer.writerow(header)
+        emit: Callable[[Sequence[object]], None] = lambda row: writer.writerow(
+            ["" if cell is None else _cell(cell) for cell in row]
+        )
+    else:
+        widths = [max(len(name), 8) for name in header]
+        out.write(" ".join(name.rjust(width) for name, width in zip(header, widths)) + "\n")
+        emit = lambda row: out.write(" ".join(_cell(cell).rjust(width) for cell, width in zip(row, widths)) + "\n")
+    count = len(bufr)  # errors='keep': every message counts
+    failed = 0
+    progress = Progress(count)
+    try:
+        for start in range(0, count, _GET_BLOCK):
+            table = bufr.table(keys, messages=range(start, min(start + _GET_BLOCK, count)))
+            for error in table.errors:
+                print(f"corvane: message {error.index} at byte {error.offset}: {error.reason}", file=sys.stderr)
+            failed += len(table.errors)
+            present = set(table.names)
+            columns = [table.array("message").tolist(), table.array("subset").tolist()]
+            columns += [_shown_column(table.array(key)) if key in present else [None] * table.rows for key in keys]
+            for row in zip(*columns):
+                emit(row)
+            progress.update(min(start + _GET_BLOCK, count))
+    finally:
+        progress.close()
+    if failed:
+        print(f"corvane: {failed} of {count} messages failed", file=sys.stderr)
+        return DATA_ERROR
+    return 0
+
+
+def _shown_column(values: "numpy.ndarray") -> List[object]:
+    """A column's cells as Python values, None where missing."""
+    if values.dtype.kind == "f":
+        return [None if value != value else value for value in values.tolist()]
+    if values.dtype.kind == "i":
+        return [None if value == MISSING_CODE else value for value in values.tolist()]
+    return values.tolist()
+
+
+def _cell(cell: object) -> str:
+    if cell is None:
+        return "-"
+    if isinstance(cell, float):
+        return number(cell)
+    return str(cell)
