@@ -13,7 +13,7 @@ from . import _core, _keys
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
-from ._records import ColumnFilter, MessageMetadata
+from ._records import ColumnFilter, MessageError, MessageMetadata
 from ._rows import Columns, as_pandas, column_of, compute
 from ._tables import TablesSource, resolve
 
@@ -245,11 +245,19 @@ class Plan:
             return False
         return self.required if isinstance(self.required, bool) else name in self.required
 
-    def frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]]) -> Any:
+    def frame(
+        self,
+        pandas: Any,
+        bufr: BufrFile,
+        messages: Optional[Sequence[int]],
+        errors: Optional[List[MessageError]] = None,
+    ) -> Any:
+        """The rows of the messages of `bufr`; the messages that gave none for an error join
+        `errors` when given."""
         headers = Headers(bufr)
         messages = headers.select(pandas, [test for test in self.filters if test.column in _keys.HEADER_KEYS], messages)
         if self.flat:
-            return self.flat_frame(pandas, bufr, messages, headers)
+            return self.flat_frame(pandas, bufr, messages, headers, errors)
         names = self.columns if self.columns is not None else data_keys(bufr, messages)
         data_names = [name for name in names if name not in COMPUTED and name not in _keys.HEADER_KEYS]
         tracked = [(name, self.requires(name)) for name in data_names]
@@ -264,6 +272,8 @@ class Plan:
         ]
         natives = [test.native() or resolved(pandas, bufr, test, messages) for test in data_filters]
         table = bufr._rows(tracked, natives, messages)
+        if errors is not None:
+            errors.extend(table.errors)
         return assemble(
             pandas,
             table,
@@ -273,7 +283,14 @@ class Plan:
             [name for name in names if name in COMPUTED and self.requires(name)],
         )
 
-    def flat_frame(self, pandas: Any, bufr: BufrFile, messages: Optional[Sequence[int]], headers: Headers) -> Any:
+    def flat_frame(
+        self,
+        pandas: Any,
+        bufr: BufrFile,
+        messages: Optional[Sequence[int]],
+        headers: Headers,
+        errors: Optional[List[MessageError]],
+    ) -> Any:
         """One row per subset, every occurrence of a key its own column."""
         keys = None if self.keys is None else [key for key in self.keys if key not in _keys.HEADER_KEYS]
         data_filters = [test for test in self.filters if test.column not in _keys.HEADER_KEYS]
@@ -283,6 +300,8 @@ class Plan:
             filters={test.column: test.test for test in data_filters if natives[test.column] is not None} or None,
             messages=messages,
         )
+        if errors is not None:
+            errors.extend(table.errors)
         names = Columns(table).flat_names(self.columns)
         return assemble(
             pandas, table, names, headers, [test for test in data_filters if natives[test.column] is None], []

@@ -134,6 +134,8 @@ def test_tables_list_the_packed_versions_and_extra_tables_and_ls_marks_the_fallb
         ["ls", "-w", "dataCategory", EDITION3],
         ["ls", EDITION3, "--bogus"],
         ["copy", EDITION3, "-o", DATA / "absent" / "out.bufr"],
+        ["convert", EDITION3, "-o", "rows.xlsx"],
+        ["convert", EDITION3, "-o", "rows.csv", "-k", "airTemprature"],
     ],
 )
 def test_usage_errors_exit_2(args):
@@ -203,3 +205,21 @@ def test_copy_keeps_the_bytes_of_the_chosen_messages_and_splits_by_key(mixed, tm
         assert (tmp_path / f"{name}.bufr").read_bytes() == b"".join(
             data[m.offset : m.offset + m.length] for m in wanted
         )
+
+
+def test_convert_streams_the_rows_of_read_from_many_files_to_one(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    keys = ["latitude", "longitude", "WMO_station_id", "airTemperature"]
+    sources = [DATA / "bufr" / "dwd-synop-44msgs.bufr", EDITION3]
+    expected = pandas.concat([corvane.read(path, columns=keys) for path in sources], ignore_index=True)
+    for suffix in (".csv", ".jsonl", ".geojson"):
+        result = run("convert", *sources, "-o", tmp_path / f"rows{suffix}", "-k", ",".join(keys))
+        assert result.returncode == 0, result.stderr
+    assert pandas.read_csv(tmp_path / "rows.csv").airTemperature.tolist() == pytest.approx(
+        expected.airTemperature.tolist(), nan_ok=True
+    )
+    lines = (tmp_path / "rows.jsonl").read_text().splitlines()
+    assert [json.loads(line)["WMO_station_id"] for line in lines] == expected.WMO_station_id.tolist()
+    features = json.loads((tmp_path / "rows.geojson").read_text())["features"]
+    assert features[1]["geometry"]["coordinates"] == [expected.longitude[1], expected.latitude[1]]
+    assert features[1]["properties"]["airTemperature"] == expected.airTemperature[1] and len(features) == len(expected)

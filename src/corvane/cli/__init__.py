@@ -2,6 +2,8 @@
 
     corvane ls FILE... [-p KEYS] [-w WHERE] [-j|--csv|-n]   one line per message
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
+    corvane convert IN... -o OUT.parquet|.csv|.jsonl|.geojson [-k KEYS] [-w WHERE] [--flat]
+                                                         the rows of corvane.read, into one file
     corvane dump FILE [-m N] [--json]                    every value, by message and subset
     corvane get FILE -k KEY,KEY [--csv]                  one row per subset
     corvane tables                                       where the tables come from
@@ -22,7 +24,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _copy, _list, _show
+from . import _convert, _copy, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -79,6 +81,7 @@ def parser() -> argparse.ArgumentParser:
     late = _shared(late=True)
     _list.add_parser(commands, late)
     _copy.add_parser(commands, late)
+    _convert.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",

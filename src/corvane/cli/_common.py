@@ -68,10 +68,14 @@ class Failures:
         self.seen += 1
         if message.error is None:
             return True
+        self.report(name, message.index, message.offset, message.error)
+        return False
+
+    def report(self, name: Optional[str], index: int, offset: int, reason: str) -> None:
+        """One bad message, on stderr."""
         self.count += 1
         where = f"{name or '-'}: " if self.named else ""
-        print(f"corvane: {where}message {message.index} at byte {message.offset}: {message.error}", file=sys.stderr)
-        return False
+        print(f"corvane: {where}message {index} at byte {offset}: {reason}", file=sys.stderr)
 
     def exit_status(self) -> int:
         if self.count:
