@@ -223,3 +223,11 @@ def test_convert_streams_the_rows_of_read_from_many_files_to_one(tmp_path):
     features = json.loads((tmp_path / "rows.geojson").read_text())["features"]
     assert features[1]["geometry"]["coordinates"] == [expected.longitude[1], expected.latitude[1]]
     assert features[1]["properties"]["airTemperature"] == expected.airTemperature[1] and len(features) == len(expected)
+
+
+def test_keys_lists_each_key_with_its_unit_and_counts():
+    rows = list(csv.reader(io.StringIO(run("keys", EDITION3, "--csv").stdout)))
+    values = [v for m in corvane.open(EDITION3) for v in m.values() if v.key == "airTemperature"]
+    by_key = {row[0]: row[1:] for row in rows[1:]}
+    assert rows[0] == ["key", "unit", "present", "most_per_subset"]
+    assert by_key["airTemperature"][:2] == ["K", str(sum(v.value is not None for v in values))]

@@ -6,6 +6,7 @@
                                                          the rows of corvane.read, into one file
     corvane dump FILE [-m N] [--json]                    every value, by message and subset
     corvane get FILE -k KEY,KEY [--csv]                  one row per subset
+    corvane keys FILE [--csv]                            the keys a file holds
     corvane tables                                       where the tables come from
 
 --tables and --extra-tables go before or after the verb; $CORVANE_TABLES names extra tables too.

@@ -1,4 +1,4 @@
-"""``corvane dump`` and ``corvane get``: the decoded values of a file."""
+"""``corvane dump``, ``corvane get`` and ``corvane keys``: the decoded values of a file."""
 
 from __future__ import annotations
 
@@ -24,6 +24,10 @@ _GET_BLOCK = 512
 DUMP_EXAMPLE = """examples:
   corvane dump synop.bufr -m 0
   corvane dump synop.bufr --json | jq '.[0].values[0][:3]'
+"""
+KEYS_EXAMPLE = """examples:
+  corvane keys synop.bufr
+  corvane keys temp.bufr --csv > keys.csv
 """
 GET_EXAMPLE = """examples:
   corvane get synop.bufr -k stationNumber,airTemperature
@@ -53,6 +57,18 @@ def add_parsers(commands: argparse._SubParsersAction, parent: argparse.ArgumentP
     )
     get.add_argument("--csv", action="store_true", help="comma-separated values")
     get.set_defaults(run=command_get)
+    keys = commands.add_parser(
+        "keys",
+        parents=[parent],
+        help="the keys a file holds, with unit and count",
+        description="Every data key of the file in the order first met: its unit, how many values of it "
+        "are present, and how many times at most a subset holds it.",
+        epilog=KEYS_EXAMPLE,
+        formatter_class=raw,
+    )
+    keys.add_argument("file", metavar="FILE")
+    keys.add_argument("--csv", action="store_true", help="comma-separated values")
+    keys.set_defaults(run=command_keys)
 
 
 def _opened(args: argparse.Namespace) -> Optional[BufrFile]:
@@ -190,3 +206,39 @@ def _cell(cell: object) -> str:
     if isinstance(cell, float):
         return number(cell)
     return str(cell)
+
+
+def command_keys(args: argparse.Namespace, out: TextIO) -> int:
+    bufr = _opened(args)
+    if bufr is None:
+        return DATA_ERROR
+    table = bufr.table()
+    for error in table.errors:
+        print(f"corvane: message {error.index} at byte {error.offset}: {error.reason}", file=sys.stderr)
+    counts: Dict[str, List[object]] = {}
+    for name in table.names[2:]:
+        info = table.info(name)
+        values = table.array(name)
+        if values.dtype.kind == "f":
+            present = int((values == values).sum())
+        elif values.dtype.kind == "i":
+            present = int((values != MISSING_CODE).sum())
+        else:
+            present = sum(value is not None for value in values)
+        entry = counts.setdefault(info["key"], [info["unit"] or "", 0, 0])
+        entry[1] = int(entry[1]) + present
+        entry[2] = max(int(entry[2]), info["rank"])
+    rows = [[key, unit, present, most] for key, (unit, present, most) in counts.items()]
+    if args.csv:
+        writer = csv.writer(out, lineterminator="\n")
+        writer.writerow(["key", "unit", "present", "most_per_subset"])
+        writer.writerows(rows)
+    else:
+        width = max([len(str(row[0])) for row in rows] + [3])
+        out.write(f"{'key':<{width}}  {'present':>9}  {'per subset':>10}  unit\n")
+        for key, unit, present, most in rows:
+            out.write(f"{key:<{width}}  {present:>9}  {most:>10}  {unit}\n")
+    if table.errors:
+        print(f"corvane: {len(table.errors)} of {len(bufr)} messages failed", file=sys.stderr)
+        return DATA_ERROR
+    return 0
