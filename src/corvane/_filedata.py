@@ -8,7 +8,7 @@ from . import _core
 from ._errors import HINT, BufrError
 from ._filters import FilterValue, native_filters
 from ._records import ColumnFilter, MessageEntry, MessageError
-from ._sources import cut_entries
+from ._sources import Data, cut_entries
 from ._tables import Tables
 
 if TYPE_CHECKING:
@@ -27,7 +27,7 @@ class FileData:
 
     def __init__(
         self,
-        data: bytes,
+        data: Data,
         *,
         tables: Tables,
         errors: Errors = "raise",
@@ -37,11 +37,9 @@ class FileData:
         self.name = name
         self.tables = tables
         self.errors = errors
-        entries: Entries = _core.scan(data)
-        # A compressed stream cut short: the cut is where its messages end.
-        if cut is not None:
-            entries = cut_entries(entries, len(data), cut)
-        self._held: Optional[Tuple[bytes, Entries]] = (data, entries)
+        self._cut = cut
+        # Scanned when first read: a mapped file opens without touching its pages.
+        self._held: Optional[Tuple[Data, Optional[Entries]]] = (data, None)
         # The indices of the good messages, once BufrFile has counted them for errors="skip".
         self._good: Optional[List[int]] = None
 
@@ -64,7 +62,7 @@ class FileData:
         return self._held is None
 
     def close(self) -> None:
-        """Lets go of the file's bytes and of what was read from them.
+        """Lets go of the file's bytes and of what was read from them; a mapped file is unmapped.
 
         Reading the file afterwards, or decoding a message taken from it, raises ValueError; closing
         again does nothing.
@@ -84,19 +82,26 @@ class FileData:
         self._good = None
 
     @property
-    def _data(self) -> bytes:
+    def _data(self) -> Data:
         return self._contents()[0]
 
     @property
     def _entries(self) -> Entries:
         return self._contents()[1]
 
-    def _contents(self) -> Tuple[bytes, Entries]:
+    def _contents(self) -> Tuple[Data, Entries]:
         if self._held is None:
             raise ValueError(
                 f"{self.name or 'the BufrFile'} is closed: read it inside its with block, or open it again"
             )
-        return self._held
+        data, entries = self._held
+        if entries is None:
+            entries = _core.scan(data)
+            # A compressed stream cut short: the cut is where its messages end.
+            if self._cut is not None:
+                entries = cut_entries(entries, len(data), self._cut)
+            self._held = (data, entries)
+        return data, entries
 
     def __enter__(self: _Self) -> _Self:
         self._contents()

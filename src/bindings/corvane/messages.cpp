@@ -16,7 +16,7 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
                       std::initializer_list<const char*> parameters, std::span<const std::uint8_t>& bytes) {
     std::span<const std::uint8_t> data;
     std::uint64_t offset, length;
-    if (!parse_arguments({display_name, parameters}, args, kwargs, argv) || !to_bytes_view(argv[0], "data", data) ||
+    if (!parse_arguments({display_name, parameters}, args, kwargs, argv) || !to_data(argv[0], "data", data) ||
         !to_u64(argv[1], "offset", offset) || !to_u64(argv[2], "length", length)) {
         return false;
     }
@@ -57,7 +57,7 @@ PyObject* metadata_record(const BufrMessage& m) {
 PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* argv[1];
     std::span<const std::uint8_t> data;
-    if (!parse_arguments({"scan()", {"data"}}, args, kwargs, argv) || !to_bytes_view(argv[0], "data", data)) {
+    if (!parse_arguments({"scan()", {"data"}}, args, kwargs, argv) || !to_data(argv[0], "data", data)) {
         return nullptr;
     }
     const std::vector<ScannedMessage> found = scan_messages(data);
