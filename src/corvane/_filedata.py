@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import re
 from typing import TYPE_CHECKING, Dict, Iterable, List, Literal, Mapping, Optional, Tuple, TypeVar, Union
 
 from . import _core
@@ -20,6 +21,10 @@ Errors = Literal["raise", "skip", "keep"]
 # The messages of a file: as scanned, or as a cut stream leaves them.
 Entries = Union[_core.MessageEntries, List[MessageEntry]]
 _Self = TypeVar("_Self", bound="FileData")
+# T1T2A1A2ii CCCC YYGGgg [BBB], as a GTS bulletin starts ("ISND02 LLBD 222200 CCD"); a heading
+# line lies within a few lines of the message it wraps.
+_HEADING = re.compile(rb"[A-Z]{4}[0-9]{2} +[A-Z]{4} +[0-9]{6}(?: +[A-Z]{3})?")
+_HEADING_REACH = 256
 
 
 class FileData:
@@ -102,6 +107,23 @@ class FileData:
                 entries = cut_entries(entries, len(data), self._cut)
             self._held = (data, entries)
         return data, entries
+
+    def _heading(self, index: int, offset: int) -> Optional[str]:
+        """The GTS abbreviated heading in the bytes before message `index`, back to the end of
+        the message before it; None when there is none."""
+        data, entries = self._contents()
+        start = 0
+        if index > 0:
+            before = entries[index - 1]
+            # A bad message spans to the next marker, over the heading of this one.
+            start = before.offset + (before.length if before.error is None else 4)
+        lines = data[max(start, offset - _HEADING_REACH) : offset].replace(b"\r", b"\n").split(b"\n")
+        if offset - _HEADING_REACH > start:
+            lines = lines[1:]  # cut by the reach, not at a line's start
+        for line in reversed(lines):
+            if _HEADING.fullmatch(line.strip()):
+                return " ".join(line.decode("ascii").split())
+        return None
 
     def __enter__(self: _Self) -> _Self:
         self._contents()

@@ -128,6 +128,8 @@ def test_closing_a_mapped_file_unmaps_it_and_leaves_its_arrays_whole(tmp_path):
     assert not mapped()
     with pytest.raises(ValueError, match="mapped.bufr is closed: read it inside its with block"):
         first.values()
+    with pytest.raises(ValueError, match="is closed"):
+        first.gts_heading
     # The arrays hold their own copy of the values.
     assert np.isfinite(arrays["airTemperature"]).any()
 
