@@ -19,10 +19,11 @@ _ERRORS = ("raise", "skip", "keep")
 def open(source: Source, *, tables: TablesSource = None, errors: Errors = "raise") -> BufrFile:
     """Opens a BUFR file, or BUFR bytes, for reading its messages.
 
-    The source is read whole at once, and decompressed when it holds gzip, bzip2 or xz data (told
-    by its first bytes, whatever its name). Bytes between messages and a truncated tail never
-    cost the good messages; a compressed stream cut short keeps the messages before the cut,
-    which ends them as a bad message.
+    A regular file is mapped, not read: it opens at once whatever its size, and its bytes are read
+    from disk as its messages are. Other sources are read whole, and decompressed when they hold
+    gzip, bzip2 or xz data (told by their first bytes, whatever the name), as a compressed file
+    is. Bytes between messages and a truncated tail never cost the good messages; a compressed
+    stream cut short keeps the messages before the cut, which ends them as a bad message.
 
     Parameters
     ----------
@@ -111,12 +112,12 @@ class BufrFile(FileData):
         [(0, 25), (1, 1), (2, 1)]
         """
         for entry in self._entries:
-            data = self._data
             metadata = None
             error = entry.error
             if error is None:
                 try:
-                    metadata = _core.parse(data, entry.offset, entry.length)
+                    # No reference to the bytes across the yield: closing unmaps them at once.
+                    metadata = _core.parse(self._data, entry.offset, entry.length)
                 except ValueError as failure:
                     error = str(failure)
             message = self._deliver(Message(self, entry.index, entry.offset, entry.length, metadata, error))
@@ -203,5 +204,5 @@ class BufrFile(FileData):
         return message
 
     def __repr__(self) -> str:
-        held = "closed" if self._held is None else f"{len(self._held[1])} messages"
+        held = "closed" if self._held is None else f"{len(self._entries)} messages"
         return f"<BufrFile {self.name or 'from bytes'}: {held}>"

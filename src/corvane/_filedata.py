@@ -2,13 +2,14 @@
 
 from __future__ import annotations
 
+import re
 from typing import TYPE_CHECKING, Dict, Iterable, List, Literal, Mapping, Optional, Tuple, TypeVar, Union
 
 from . import _core
 from ._errors import HINT, BufrError
 from ._filters import FilterValue, native_filters
 from ._records import ColumnFilter, MessageEntry, MessageError
-from ._sources import cut_entries
+from ._sources import Data, cut_entries
 from ._tables import Tables
 
 if TYPE_CHECKING:
@@ -20,6 +21,10 @@ Errors = Literal["raise", "skip", "keep"]
 # The messages of a file: as scanned, or as a cut stream leaves them.
 Entries = Union[_core.MessageEntries, List[MessageEntry]]
 _Self = TypeVar("_Self", bound="FileData")
+# T1T2A1A2ii CCCC YYGGgg [BBB], as a GTS bulletin starts ("ISND02 LLBD 222200 CCD"); a heading
+# line lies within a few lines of the message it wraps.
+_HEADING = re.compile(rb"[A-Z]{4}[0-9]{2} +[A-Z]{4} +[0-9]{6}(?: +[A-Z]{3})?")
+_HEADING_REACH = 256
 
 
 class FileData:
@@ -27,7 +32,7 @@ class FileData:
 
     def __init__(
         self,
-        data: bytes,
+        data: Data,
         *,
         tables: Tables,
         errors: Errors = "raise",
@@ -37,11 +42,9 @@ class FileData:
         self.name = name
         self.tables = tables
         self.errors = errors
-        entries: Entries = _core.scan(data)
-        # A compressed stream cut short: the cut is where its messages end.
-        if cut is not None:
-            entries = cut_entries(entries, len(data), cut)
-        self._held: Optional[Tuple[bytes, Entries]] = (data, entries)
+        self._cut = cut
+        # Scanned when first read: a mapped file opens without touching its pages.
+        self._held: Optional[Tuple[Data, Optional[Entries]]] = (data, None)
         # The indices of the good messages, once BufrFile has counted them for errors="skip".
         self._good: Optional[List[int]] = None
 
@@ -64,7 +67,7 @@ class FileData:
         return self._held is None
 
     def close(self) -> None:
-        """Lets go of the file's bytes and of what was read from them.
+        """Lets go of the file's bytes and of what was read from them; a mapped file is unmapped.
 
         Reading the file afterwards, or decoding a message taken from it, raises ValueError; closing
         again does nothing.
@@ -84,19 +87,43 @@ class FileData:
         self._good = None
 
     @property
-    def _data(self) -> bytes:
+    def _data(self) -> Data:
         return self._contents()[0]
 
     @property
     def _entries(self) -> Entries:
         return self._contents()[1]
 
-    def _contents(self) -> Tuple[bytes, Entries]:
+    def _contents(self) -> Tuple[Data, Entries]:
         if self._held is None:
             raise ValueError(
                 f"{self.name or 'the BufrFile'} is closed: read it inside its with block, or open it again"
             )
-        return self._held
+        data, entries = self._held
+        if entries is None:
+            entries = _core.scan(data)
+            # A compressed stream cut short: the cut is where its messages end.
+            if self._cut is not None:
+                entries = cut_entries(entries, len(data), self._cut)
+            self._held = (data, entries)
+        return data, entries
+
+    def _heading(self, index: int, offset: int) -> Optional[str]:
+        """The GTS abbreviated heading in the bytes before message `index`, back to the end of
+        the message before it; None when there is none."""
+        data, entries = self._contents()
+        start = 0
+        if index > 0:
+            before = entries[index - 1]
+            # A bad message spans to the next marker, over the heading of this one.
+            start = before.offset + (before.length if before.error is None else 4)
+        lines = data[max(start, offset - _HEADING_REACH) : offset].replace(b"\r", b"\n").split(b"\n")
+        if offset - _HEADING_REACH > start:
+            lines = lines[1:]  # cut by the reach, not at a line's start
+        for line in reversed(lines):
+            if _HEADING.fullmatch(line.strip()):
+                return " ".join(line.decode("ascii").split())
+        return None
 
     def __enter__(self: _Self) -> _Self:
         self._contents()

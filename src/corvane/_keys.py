@@ -58,6 +58,7 @@ HEADER_KEYS: Mapping[str, HeaderField] = MappingProxyType(
         "typicalTime": lambda m: m.hour * 10000 + m.minute * 100 + m.second,
         "numberOfSubsets": lambda m: m.subsets,
         "observedData": lambda m: int(m.observed),
+        "section2Present": lambda m: int(m.section2 is not None),
         "compressedData": lambda m: int(m.compressed),
     }
 )

@@ -36,8 +36,8 @@ class Message:
         Whether the subsets are compressed together.
     descriptors : list of int
         The unexpanded descriptors of section 3, as six-digit codes (309052 for 3-09-052).
-    time : datetime.datetime or None
-        The typical time of section 1; None when it is no valid date.
+    typical_time : datetime.datetime or None
+        The typical time of section 1; None when it is no valid date. ``time`` is the same.
     error : str or None
         None for a good message; with ``errors="keep"`` a bad one carries its reason here.
 
@@ -109,6 +109,40 @@ class Message:
             )
         except ValueError:
             pass
+
+    @property
+    def typical_time(self) -> Optional[datetime.datetime]:
+        """The typical time of section 1 (ecCodes' typicalDate and typicalTime); None when it is no
+        valid date."""
+        return self.time
+
+    @property
+    def observed(self) -> Optional[bool]:
+        """Whether section 3 marks the data as observed (ecCodes' observedData), not other data."""
+        return None if self._metadata is None else self._metadata.observed
+
+    @property
+    def section2(self) -> Optional[bytes]:
+        """The local data of the optional section 2, after its four header octets; None when the
+        message has no section 2."""
+        return None if self._metadata is None else self._metadata.section2
+
+    @property
+    def gts_heading(self) -> Optional[str]:
+        """The abbreviated heading of the GTS bulletin that wraps the message ("ISND02 LLBD 222200
+        CCD"), found in the bytes between the message before and this one; None when there is none.
+
+        Raises
+        ------
+        ValueError
+            When the file is closed.
+
+        Examples
+        --------
+        >>> corvane.open(corvane.sample_path())[0].gts_heading
+        'ISMD10 EDZW 161200'
+        """
+        return self._file._heading(self.index, self.offset)
 
     @property
     def international_subcategory(self) -> Optional[int]:

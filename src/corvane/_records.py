@@ -58,6 +58,8 @@ class MessageMetadata(NamedTuple):
     international_subcategory: int
     local_subcategory: int
     update_sequence: int
+    #: The local data of section 2, after its four header octets; None when there is no section 2.
+    section2: Optional[bytes]
 
 
 class MessageError(NamedTuple):

@@ -12,6 +12,7 @@ import stat
 import zlib
 from typing import IO, Iterable, List, NamedTuple, Optional, Union
 
+from . import _core
 from ._records import MessageEntry
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
@@ -22,11 +23,15 @@ MAX_GROWTH = 64
 MIN_LIMIT = 256 << 20
 
 
+#: The bytes of a source: a regular file is mapped, not read.
+Data = Union[bytes, _core.MappedFile]
+
+
 class Loaded(NamedTuple):
     """What a source holds: its bytes, the name errors show for it, and why its compressed
     stream stopped short (None when it ended well or was not compressed)."""
 
-    data: bytes
+    data: Data
     name: Optional[str]
     cut: Optional[str] = None
 
@@ -124,12 +129,17 @@ def sample_path() -> pathlib.Path:
     return pathlib.Path(__file__).resolve().parent / "data" / "dwd-synop-44msgs.bufr"
 
 
-def _read_path(path: str) -> bytes:
+def _load_path(path: str) -> Loaded:
     # A FIFO or a device would block or never end: refuse it, as the native reader does.
     if not stat.S_ISREG(os.stat(path).st_mode):
         raise OSError(f"not a regular file: {path}")
+    mapped = _core.MappedFile(os.fsencode(path))
+    head = mapped[:6]
+    if not any(is_kind(head) for _, is_kind, _ in _FORMATS):
+        return Loaded(mapped, path)
+    del mapped
     with builtins.open(path, "rb") as file:
-        return file.read()
+        return decompressed(file.read(), path)
 
 
 def load(source: Source) -> Loaded:
@@ -138,7 +148,7 @@ def load(source: Source) -> Loaded:
         path = os.fspath(source)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
-        return decompressed(_read_path(path), path)
+        return _load_path(path)
     if isinstance(source, bytes):
         return decompressed(source, None)
     if isinstance(source, (bytearray, memoryview)):

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <new>
 #include <string_view>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -89,6 +90,39 @@ Result<std::size_t> FileHandle::read(std::span<char> into) const {
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) return BufrError::io_errno(errno);
     }
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        unmap();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+MappedFile::~MappedFile() { unmap(); }
+
+void MappedFile::unmap() noexcept {
+    // An empty file has no mapping: mmap refuses a length of 0.
+    if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+Result<MappedFile> MappedFile::open(const std::filesystem::path& path) {
+    auto file = FileHandle::open(path);
+    if (!file) return std::move(file).error();
+    if (file->size() == 0) return MappedFile();
+    void* data = ::mmap(nullptr, file->size(), PROT_READ, MAP_PRIVATE, file->fd_, 0);
+    if (data == MAP_FAILED) return BufrError::io_errno(errno);
+    // Readers walk a file from its start: let the kernel read ahead, and drop pages behind.
+    ::madvise(data, file->size(), MADV_SEQUENTIAL);
+    // The mapping outlives the descriptor, which FileHandle closes.
+    return MappedFile(static_cast<const std::uint8_t*>(data), file->size());
 }
 
 Result<std::vector<std::uint8_t>> read_whole_file(const std::filesystem::path& path) {

@@ -33,8 +33,33 @@ public:
     std::size_t size() const { return size_; }
 
 private:
+    friend class MappedFile;
     FileHandle(int fd, std::size_t size) : fd_(fd), size_(size) {}
     int fd_ = -1;
+    std::size_t size_ = 0;
+};
+
+// A regular file mapped read-only, opened as FileHandle::open opens it: its pages are read as
+// they are touched, so that a file of any size opens at once and costs no memory of its own.
+// Unmapped on destruction. A file cut short by another process while mapped ends the process
+// (SIGBUS) when its lost pages are read, as with any mapping.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    ~MappedFile();
+
+    static Result<MappedFile> open(const std::filesystem::path& path);
+
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    MappedFile(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    void unmap() noexcept;
+    const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
 

@@ -64,5 +64,21 @@ TEST(FileHandleTest, ReportsTheOperatingSystemError) {
     EXPECT_EQ(directory.error().text(), "Is a directory (os error 21)");
 }
 
+TEST(MappedFileTest, MapsRegularFilesOnlyAndOutlivesItsMove) {
+    const TempDir dir;
+    const std::string content(70000, 'b');
+    dir.write("data.bin", content);
+    dir.write("empty.bin", "");
+    auto mapped = MappedFile::open(dir / "data.bin");
+    ASSERT_TRUE(mapped.ok()) << error_text(mapped);
+    const MappedFile moved = std::move(*mapped);
+    EXPECT_TRUE(mapped->bytes().empty());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(moved.bytes().data()), moved.bytes().size()), content);
+    auto empty = MappedFile::open(dir / "empty.bin");
+    ASSERT_TRUE(empty.ok()) << error_text(empty);
+    EXPECT_TRUE(empty->bytes().empty());
+    EXPECT_EQ(error_text(MappedFile::open("/dev/zero")), "not a regular file: /dev/zero");
+}
+
 }  // namespace
 }  // namespace corvane

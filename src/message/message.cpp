@@ -1,5 +1,6 @@
 #include "message/message.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -88,6 +89,9 @@ Status read_sections_2_to_5(std::span<const std::uint8_t> buffer, bool section2_
         auto s2 = section_length(buffer, p3, 2);
         if (!s2) return std::move(s2).error();
         message.section2_length = *s2;
+        // A section shorter than its own four header octets holds no data.
+        message.section2_data_offset = p3 + std::min<std::uint64_t>(*s2, 4);
+        message.section2_data_length = *s2 - std::min<std::uint64_t>(*s2, 4);
         p3 += message.section2_length;
     }
     auto s3 = section_length(buffer, p3, 3);

@@ -32,6 +32,9 @@ struct BufrMessage {
     std::uint8_t typical_minute = 0;
     std::uint8_t typical_second = 0;
     std::uint64_t section2_length = 0;
+    // The local data of section 2, after its length and reserved octet; empty when it is absent.
+    std::uint64_t section2_data_offset = 0;
+    std::uint64_t section2_data_length = 0;
     std::uint64_t section3_length = 0;
     std::uint16_t number_of_subsets = 0;
     bool observed_data = false;
@@ -40,6 +43,11 @@ struct BufrMessage {
     std::uint64_t section4_length = 0;
     std::uint64_t section4_data_offset = 0;
     std::uint64_t section4_data_length = 0;
+
+    // The local data of section 2 within the buffer this message was parsed from.
+    std::span<const std::uint8_t> section2_data(std::span<const std::uint8_t> message_bytes) const {
+        return message_bytes.subspan(section2_data_offset, section2_data_length);
+    }
 
     // The section-4 data area within the buffer this message was parsed from.
     std::span<const std::uint8_t> section4_data(std::span<const std::uint8_t> message_bytes) const {

@@ -71,6 +71,8 @@ TEST(ParseMessageTest, ReadsEverySection) {
     EXPECT_EQ(message->originating_centre, 98);
     EXPECT_TRUE(message->local_section_present);
     EXPECT_EQ(message->section2_length, 6u);
+    EXPECT_EQ(message->section2_data_offset, 8u + 22u + 4u);
+    EXPECT_EQ(message->section2_data(bytes).size(), 2u);
     EXPECT_EQ(message->data_category, 2);
     EXPECT_EQ(message->master_tables_version_number, 39);
     EXPECT_EQ(message->typical_year, 2020);

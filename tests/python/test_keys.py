@@ -1,3 +1,5 @@
+import datetime
+
 import numpy as np
 import pytest
 from builders import make_message
@@ -91,3 +93,30 @@ def test_unknown_names_suggest_the_nearest_keys_in_full():
     check_column_name("data_datetime", known, extra=["data_datetime"])
     with pytest.raises(KeyError):
         check_column_name("#2#data_datetime", known, extra=["data_datetime"])
+
+
+def test_gts_headings_are_found_back_to_the_message_before_only():
+    headings = [message.gts_heading for message in corvane.open(read_bufr("dwd-synop-44msgs.bufr"))[:2]]
+    assert headings == ["ISMD10 EDZW 161200", "ISMD87 AMDN 161200 RRA"]
+    assert corvane.open(read_bufr("ISND02_LLBD.bufr"))[0].gts_heading == "ISND02 LLBD 222200 CCD"
+    assert corvane.open(read_bufr("IUSK73_AMMC_182300.bufr"))[0].gts_heading is None
+    message = make_message()
+    # The second message's heading would be the first one's: it lies before the first's end.
+    wrapped = b"\x01\r\r\n123\r\r\nIUSK73 AMMC 182300\r\r\n" + message + b"\r\r\n\x03 no heading\r\r\n" + message
+    assert [m.gts_heading for m in corvane.open(wrapped)] == ["IUSK73 AMMC 182300", None]
+    # Not a heading: a letter short, or a day-hour-minute group of five digits.
+    for line in (b"USK73 AMMC 182300", b"IUSK73 AMMC 18230"):
+        assert corvane.open(line + b"\r\r\n" + message)[0].gts_heading is None
+
+
+def test_section_2_typical_time_and_observed_come_from_their_sections():
+    with_local, without = (corvane.open(make_message(section2=local))[0] for local in (b"\0local", None))
+    assert (with_local.section2, without.section2) == (b"local", None)
+    metadata = [_core.parse(data, 0, len(data)) for data in (make_message(section2=b"\0"), make_message())]
+    assert [header_value("section2Present", m) for m in metadata] == [1, 0]
+    assert metadata[0].section2 == b""
+    assert with_local.typical_time == with_local.time == datetime.datetime(2024, 1, 2, 3, 4, 5)
+    assert with_local.observed is True
+    unobserved = bytearray(make_message())
+    unobserved[8 + 22 + 6] &= 0x7F  # the flags octet of section 3
+    assert corvane.open(bytes(unobserved))[0].observed is False

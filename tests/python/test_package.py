@@ -1,5 +1,6 @@
 """The corvane package: opening sources, error modes, table choice and the values it gives."""
 
+import builtins
 import bz2
 import gzip
 import io
@@ -12,11 +13,13 @@ import re
 import sys
 
 import _corvane
+import numpy as np
 import pytest
 from builders import BitWriter, make_message
 from conftest import DATA, DBALLE, DBALLE_TABLES, DEFINITIONS, MASTER_39, WMO_BUFR4, read_bufr, write_table_dir
 
 import corvane
+from corvane import _core
 
 SYNOP = DATA / "bufr" / "dwd-synop-44msgs.bufr"
 EDITION3 = "pdbufr-syn_new.bufr"
@@ -68,6 +71,8 @@ def test_every_source_gives_the_same_messages(form, tmp_path):
         }[form]
     bufr = corvane.open(source)
     assert len(bufr) == 3
+    # A regular file is mapped, unless it must be decompressed.
+    assert isinstance(bufr._data, _core.MappedFile) == (form in ("path", "str"))
     # Offsets, lengths and element counts as ecCodes reports them.
     assert summary(bufr) == [(0, 0, 360, 3, 177), (1, 360, 318, 3, 138), (2, 678, 316, 3, 136)]
 
@@ -106,6 +111,27 @@ def test_a_file_lets_go_of_its_bytes_when_its_with_block_ends():
         with pytest.raises(ValueError, match="is closed: read it inside its with block") as raised:
             read()
         assert not isinstance(raised.value, corvane.BufrError)
+
+
+def test_closing_a_mapped_file_unmaps_it_and_leaves_its_arrays_whole(tmp_path):
+    path = tmp_path / "mapped.bufr"
+    path.write_bytes(read_bufr(EDITION3))
+
+    def mapped():
+        with builtins.open("/proc/self/maps") as maps:
+            return str(path) in maps.read()
+
+    with corvane.open(path) as bufr:
+        first = bufr[0]
+        arrays = bufr.to_numpy(["airTemperature"])
+        assert mapped()
+    assert not mapped()
+    with pytest.raises(ValueError, match="mapped.bufr is closed: read it inside its with block"):
+        first.values()
+    with pytest.raises(ValueError, match="is closed"):
+        first.gts_heading
+    # The arrays hold their own copy of the values.
+    assert np.isfinite(arrays["airTemperature"]).any()
 
 
 def test_errors_raise_after_the_good_messages_before_it():

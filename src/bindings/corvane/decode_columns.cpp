@@ -213,7 +213,7 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     ColumnRequest request;
     if (!parse_arguments({"decode_columns()", {"data", "entries", "tables", "keys", "filters"}, 2}, args, kwargs,
                          argv) ||
-        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
+        !to_data(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
         !to_entries(argv[1], data.size(), entries) || !to_request(argv[3], argv[4], request)) {
         return nullptr;
     }
@@ -231,7 +231,7 @@ PyObject* decode_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     RowRequest request;
     if (!parse_arguments({"decode_rows()", {"data", "entries", "tables", "columns", "filters"}, 4}, args, kwargs,
                          argv) ||
-        !to_bytes_view(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
+        !to_data(argv[0], "data", data) || !check_instance(argv[2], "tables", types().tables, "Tables") ||
         !to_entries(argv[1], data.size(), entries) || !to_row_request(argv[3], argv[4], request)) {
         return nullptr;
     }

@@ -16,7 +16,7 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
                       std::initializer_list<const char*> parameters, std::span<const std::uint8_t>& bytes) {
     std::span<const std::uint8_t> data;
     std::uint64_t offset, length;
-    if (!parse_arguments({display_name, parameters}, args, kwargs, argv) || !to_bytes_view(argv[0], "data", data) ||
+    if (!parse_arguments({display_name, parameters}, args, kwargs, argv) || !to_data(argv[0], "data", data) ||
         !to_u64(argv[1], "offset", offset) || !to_u64(argv[2], "length", length)) {
         return false;
     }
@@ -29,7 +29,12 @@ bool message_argument(const char* display_name, PyObject* args, PyObject* kwargs
 }
 
 // The section metadata that the package's Message reads, as one MessageMetadata.
-PyObject* metadata_record(const BufrMessage& m) {
+PyObject* metadata_record(const BufrMessage& m, std::span<const std::uint8_t> bytes) {
+    const std::span<const std::uint8_t> local = m.section2_data(bytes);
+    PyObject* section2 = m.local_section_present
+                             ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(local.data()),
+                                                         static_cast<Py_ssize_t>(local.size()))
+                             : new_none();
     return new_record(records().message_metadata, {to_python(m.edition),
                                                    to_python(m.master_table_number),
                                                    to_python(m.originating_centre),
@@ -49,7 +54,8 @@ PyObject* metadata_record(const BufrMessage& m) {
                                                    to_python(m.typical_second),
                                                    to_python(m.international_data_subcategory),
                                                    to_python(m.local_data_subcategory),
-                                                   to_python(m.update_sequence_number)});
+                                                   to_python(m.update_sequence_number),
+                                                   section2});
 }
 
 }  // namespace
@@ -57,7 +63,7 @@ PyObject* metadata_record(const BufrMessage& m) {
 PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* argv[1];
     std::span<const std::uint8_t> data;
-    if (!parse_arguments({"scan()", {"data"}}, args, kwargs, argv) || !to_bytes_view(argv[0], "data", data)) {
+    if (!parse_arguments({"scan()", {"data"}}, args, kwargs, argv) || !to_data(argv[0], "data", data)) {
         return nullptr;
     }
     const std::vector<ScannedMessage> found = scan_messages(data);
@@ -77,7 +83,7 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!message_argument("parse()", args, kwargs, argv, {"data", "offset", "length"}, bytes)) return nullptr;
     Result<BufrMessage> parsed = parse_any_edition(bytes);
     if (!parsed) return raise_error(parsed.error());
-    return metadata_record(*parsed);
+    return metadata_record(*parsed, bytes);
 }
 
 PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -105,7 +111,7 @@ PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {
             decode_uncompressed_values(*parsed, **tables, parsed->section4_data(bytes), kPackageDecodeOptions));
     }
     if (!*values) return raise_error(provider.explain(choice, values->error()));
-    PyObject* metadata = metadata_record(*parsed);
+    PyObject* metadata = metadata_record(*parsed, bytes);
     if (metadata == nullptr) return nullptr;
     return new_decoded(metadata, std::move(*values).value(), argv[3], **tables);
 }

@@ -47,7 +47,8 @@ PyObject* init_module() {
                               {value_spec, "Value", cache.value},
                               {column_table_spec, "ColumnTable", cache.column_table},
                               {column_memory_spec, "ColumnMemory", cache.column_memory},
-                              {message_entries_spec, "MessageEntries", cache.message_entries}},
+                              {message_entries_spec, "MessageEntries", cache.message_entries},
+                              {mapped_file_spec, "MappedFile", cache.mapped_file}},
                              module_functions));
     if (!module || !import_records()) return nullptr;
     Ref missing(to_python(kMissingCode));

@@ -23,6 +23,7 @@ struct Types {
     PyTypeObject* column_table = nullptr;
     PyTypeObject* column_memory = nullptr;
     PyTypeObject* message_entries = nullptr;
+    PyTypeObject* mapped_file = nullptr;
 };
 Types& types();
 
@@ -35,6 +36,10 @@ extern PyType_Spec value_spec;
 extern PyType_Spec column_table_spec;
 extern PyType_Spec column_memory_spec;
 extern PyType_Spec message_entries_spec;
+extern PyType_Spec mapped_file_spec;
+
+// The bytes of a data argument: bytes, or a MappedFile; raises TypeError for anything else.
+bool to_data(PyObject* object, const char* name, std::span<const std::uint8_t>& out);
 
 // A message of a buffer as scan() found it, with its index in the file.
 struct Entry {
