@@ -231,3 +231,11 @@ def test_keys_lists_each_key_with_its_unit_and_counts():
     by_key = {row[0]: row[1:] for row in rows[1:]}
     assert rows[0] == ["key", "unit", "present", "most_per_subset"]
     assert by_key["airTemperature"][:2] == ["K", str(sum(v.value is not None for v in values))]
+
+
+def test_dump_shows_one_subset():
+    synop = DATA / "bufr" / "dwd-synop-44msgs.bufr"
+    message = corvane.open(synop)[0]
+    result = run("dump", synop, "-m", "0", "-S", "2", "--json")
+    values = json.loads(result.stdout)[0]["values"]
+    assert len(values) == 1 and [v["value"] for v in values[0]] == [v.value for v in message.values() if v.subset == 2]

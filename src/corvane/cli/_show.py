@@ -23,6 +23,7 @@ _GET_BLOCK = 512
 
 DUMP_EXAMPLE = """examples:
   corvane dump synop.bufr -m 0
+  corvane dump synop.bufr -m 3 -S 2
   corvane dump synop.bufr --json | jq '.[0].values[0][:3]'
 """
 KEYS_EXAMPLE = """examples:
@@ -42,6 +43,7 @@ def add_parsers(commands: argparse._SubParsersAction, parent: argparse.ArgumentP
     )
     dump.add_argument("file", metavar="FILE")
     dump.add_argument("-m", "--message", type=int, metavar="N", help="only message N (from 0)")
+    dump.add_argument("-S", "--subset", type=int, metavar="S", help="only subset S (from 1) of each message")
     dump.add_argument("--json", action="store_true", help="JSON, one object per message")
     dump.set_defaults(run=command_dump)
     get = commands.add_parser(
@@ -114,13 +116,20 @@ def command_dump(args: argparse.Namespace, out: TextIO) -> int:
         return DATA_ERROR
     failures = Failures()
     chosen = _chosen_messages(bufr, args.message, failures)
+    if args.subset is not None and args.subset < 1:
+        raise UsageError(f"-S {args.subset}: subsets count from 1")
+
+    def subsets(message: Message) -> List[int]:
+        every = range(1, message.subsets + 1)
+        return [s for s in every if args.subset is None or s == args.subset]
+
     if args.json:
         out.write("[")
         for count, (message, good) in enumerate(chosen):
             entry = message_header(message)
             if good:
                 groups = _by_subset(message.values())
-                entry["values"] = [[_json_value(v) for v in groups.get(s, [])] for s in range(1, message.subsets + 1)]
+                entry["values"] = [[_json_value(v) for v in groups.get(s, [])] for s in subsets(message)]
             out.write(("," if count else "") + "\n" + json.dumps(entry, ensure_ascii=False))
         out.write("\n]\n")
         return failures.exit_status()
@@ -130,9 +139,10 @@ def command_dump(args: argparse.Namespace, out: TextIO) -> int:
             out.write(f": error: {message.error}\n")
             continue
         out.write(f": edition {message.edition}, centre {message.centre}, {message.subsets} subsets\n")
-        for subset, values in _by_subset(message.values()).items():
+        groups = _by_subset(message.values())
+        for subset in subsets(message):
             out.write(f"  subset {subset}\n")
-            for value in values:
+            for value in groups.get(subset, []):
                 shows_unit = value.value is not None and value.unit not in _PLAIN_UNITS
                 unit = f" {value.unit}" if shows_unit else ""
                 meaning = f"  ({value.meaning})" if value.meaning else ""
