@@ -52,15 +52,19 @@ def test_ls_and_dump_succeed_on_a_good_file():
     }
 
 
-def test_get_gives_one_row_per_subset():
-    result = run("get", DATA / "bufr" / "dwd-synop-44msgs.bufr", "-k", "stationNumber,stationOrSiteName", "--csv")
+def test_get_gives_the_rows_of_read():
+    pytest.importorskip("pandas")
+    result = run("get", DATA / "bufr" / "dwd-synop-44msgs.bufr", "-k", "WMO_station_id,stationOrSiteName", "--csv")
     assert result.returncode == 0, result.stderr
     rows = list(csv.reader(io.StringIO(result.stdout)))
     assert rows[:3] == [
-        ["message", "subset", "stationNumber", "stationOrSiteName"],
-        ["0", "1", "33", "GLUECKSBURG-MEIERWIK"],
-        ["0", "2", "37", "SCHLESWIG-JAGEL"],
+        ["message", "subset", "WMO_station_id", "stationOrSiteName"],
+        ["0", "1", "10033", "GLUECKSBURG-MEIERWIK"],
+        ["0", "2", "10037", "SCHLESWIG-JAGEL"],
     ]
+    temp = DATA / "bufr" / "pdbufr-temp_hires.bufr"
+    levels = run("get", temp, "-k", "pressure,airTemperature", "--csv").stdout.splitlines()[1:]
+    assert len(levels) == len(corvane.read(temp, columns=["pressure", "airTemperature"], required_columns=False)) > 1
 
 
 def test_ls_reads_no_data():

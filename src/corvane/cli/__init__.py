@@ -5,7 +5,7 @@
     corvane convert IN... -o OUT.parquet|.csv|.jsonl|.geojson [-k KEYS] [-w WHERE] [--flat]
                                                          the rows of corvane.read, into one file
     corvane dump FILE [-m N] [--json]                    every value, by message and subset
-    corvane get FILE -k KEY,KEY [--csv]                  one row per subset
+    corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
     corvane tables                                       where the tables come from
 

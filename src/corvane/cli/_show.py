@@ -7,14 +7,13 @@ import csv
 import json
 import math
 import sys
-from typing import TYPE_CHECKING, Callable, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
 
-from .. import BufrFile, Message, Value
+from .. import BufrFile, Message, Value, _keys
 from .._core import MISSING_CODE
-from ._common import DATA_ERROR, Failures, Progress, UsageError, message_header, messages, number, open_input
-
-if TYPE_CHECKING:
-    import numpy
+from .._read import Plan, pandas_module
+from .._records import MessageError
+from ._common import DATA_ERROR, Failures, Progress, UsageError, message_header, messages, number, open_input, tables
 
 # Units that say nothing beside the value.
 _PLAIN_UNITS = (None, "Numeric", "CCITT IA5")
@@ -31,7 +30,8 @@ KEYS_EXAMPLE = """examples:
   corvane keys temp.bufr --csv > keys.csv
 """
 GET_EXAMPLE = """examples:
-  corvane get synop.bufr -k stationNumber,airTemperature
+  corvane get synop.bufr -k WMO_station_id,data_datetime,airTemperature
+  corvane get temp.bufr -k stationNumber,pressure,airTemperature   # a row per level
   corvane get synop.bufr -k '#2#pressure' --csv > pressures.csv
 """
 
@@ -47,7 +47,7 @@ def add_parsers(commands: argparse._SubParsersAction, parent: argparse.ArgumentP
     dump.add_argument("--json", action="store_true", help="JSON, one object per message")
     dump.set_defaults(run=command_dump)
     get = commands.add_parser(
-        "get", parents=[parent], help="chosen keys, one row per subset", epilog=GET_EXAMPLE, formatter_class=raw
+        "get", parents=[parent], help="chosen keys, the rows of corvane.read", epilog=GET_EXAMPLE, formatter_class=raw
     )
     get.add_argument("file", metavar="FILE")
     get.add_argument(
@@ -164,6 +164,11 @@ def command_get(args: argparse.Namespace, out: TextIO) -> int:
     keys = [key.strip() for key in args.keys.split(",") if key.strip()]
     if not keys:
         raise UsageError("-k needs at least one key, such as -k stationNumber,airTemperature")
+    try:
+        plan = Plan.make(keys, None, False, False, lambda: _keys.known_keys(tables(args)))
+    except KeyError as error:
+        raise UsageError(str(error)) from None
+    pandas = pandas_module()
     bufr = _opened(args)
     if bufr is None:
         return DATA_ERROR
@@ -183,14 +188,12 @@ def command_get(args: argparse.Namespace, out: TextIO) -> int:
     progress = Progress(count)
     try:
         for start in range(0, count, _GET_BLOCK):
-            table = bufr.table(keys, messages=range(start, min(start + _GET_BLOCK, count)))
-            for error in table.errors:
+            errors: List[MessageError] = []
+            frame = plan.frame(pandas, bufr, range(start, min(start + _GET_BLOCK, count)), errors)
+            for error in errors:
                 print(f"corvane: message {error.index} at byte {error.offset}: {error.reason}", file=sys.stderr)
-            failed += len(table.errors)
-            present = set(table.names)
-            columns = [table.array("message").tolist(), table.array("subset").tolist()]
-            columns += [_shown_column(table.array(key)) if key in present else [None] * table.rows for key in keys]
-            for row in zip(*columns):
+            failed += len(errors)
+            for row in zip(*(_cells(pandas, frame[name]) for name in header)):
                 emit(row)
             progress.update(min(start + _GET_BLOCK, count))
     finally:
@@ -201,13 +204,12 @@ def command_get(args: argparse.Namespace, out: TextIO) -> int:
     return 0
 
 
-def _shown_column(values: "numpy.ndarray") -> List[object]:
-    """A column's cells as Python values, None where missing."""
-    if values.dtype.kind == "f":
-        return [None if value != value else value for value in values.tolist()]
-    if values.dtype.kind == "i":
-        return [None if value == MISSING_CODE else value for value in values.tolist()]
-    return values.tolist()
+def _cells(pandas: Any, column: Any) -> List[object]:
+    """A frame's column as plain Python values, None where missing."""
+    return [
+        None if pandas.isna(cell) else cell.isoformat() if hasattr(cell, "isoformat") else cell
+        for cell in column.tolist()
+    ]
 
 
 def _cell(cell: object) -> str:
