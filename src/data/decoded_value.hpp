@@ -193,6 +193,9 @@ struct DecodedValues {
     // One entry per subset: the index after its last value. Uncompressed subsets need not hold
     // equally many values.
     std::vector<std::size_t> subset_ends;
+    // Bits of section 4's data after the last value read: up to 15 are the padding to whole
+    // (even) octets, more are data that the descriptors do not account for.
+    std::uint64_t bits_left = 0;
 
     std::size_t size() const { return values.size(); }
     bool empty() const { return values.empty(); }

@@ -9,6 +9,7 @@ import subprocess
 import sys
 
 import pytest
+from builders import BitWriter, make_message
 from conftest import DATA, DBALLE, DBALLE_TABLES, read_bufr
 
 import corvane._sources
@@ -243,3 +244,16 @@ def test_dump_shows_one_subset():
     result = run("dump", synop, "-m", "0", "-S", "2", "--json")
     values = json.loads(result.stdout)[0]["values"]
     assert len(values) == 1 and [v["value"] for v in values[0]] == [v.value for v in message.values() if v.subset == 2]
+
+
+def test_check_names_each_problem_and_exits_1(tmp_path):
+    assert run("check", DATA / "bufr" / "dwd-synop-44msgs.bufr").stdout == ""
+    # 001001 of 7 bits, then 24 bits that no descriptor reads; then a truncated message.
+    left = make_message([1001], BitWriter().put(5, 7).put(0, 25).bytes())
+    path = tmp_path / "problems.bufr"
+    path.write_bytes(left + read_bufr("short3.bufr"))
+    result = run("check", path)
+    lines = result.stdout.splitlines()
+    assert result.returncode == 1 and len(lines) == 2
+    assert lines[0].endswith("message 0 at byte 0: 25 bits of section 4 are left after the last value")
+    assert f"message 1 at byte {len(left)}: " in lines[1]

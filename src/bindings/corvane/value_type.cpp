@@ -227,9 +227,13 @@ PyMethodDef decoded_methods[] = {
 };
 
 PyObject* get_metadata(PyObject* self, void*) { return optional(unbox<DecodedState>(self).metadata); }
+PyObject* get_bits_left(PyObject* self, void*) { return to_python(unbox<DecodedState>(self).values.bits_left); }
 
 PyGetSetDef decoded_getset[] = {
     {"metadata", guarded<get_metadata>, nullptr, "The section metadata, as parse() gives it.", nullptr},
+    {"bits_left", guarded<get_bits_left>, nullptr,
+     "Bits of section 4 after the last value: up to 15 are padding, more are data the descriptors leave unread.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

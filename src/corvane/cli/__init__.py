@@ -7,6 +7,7 @@
     corvane dump FILE [-m N] [--json]                    every value, by message and subset
     corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
+    corvane check FILE...                                every message checked, a line per problem
     corvane tables                                       where the tables come from
 
 --tables and --extra-tables go before or after the verb; $CORVANE_TABLES names extra tables too.
@@ -25,7 +26,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _convert, _copy, _list, _show
+from . import _check, _convert, _copy, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -83,6 +84,7 @@ def parser() -> argparse.ArgumentParser:
     _list.add_parser(commands, late)
     _copy.add_parser(commands, late)
     _convert.add_parser(commands, late)
+    _check.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",
