@@ -336,6 +336,7 @@ class Headers:
     def __init__(self, bufr: BufrFile) -> None:
         self.bufr = bufr
         self._metadata: Optional[List[Optional[MessageMetadata]]] = None
+        self._columns: Optional[Dict[str, Sequence[int]]] = None
 
     def metadata(self) -> List[Optional[MessageMetadata]]:
         if self._metadata is None:
@@ -349,12 +350,21 @@ class Headers:
             self._metadata = found
         return self._metadata
 
+    def columns(self) -> Dict[str, Sequence[int]]:
+        """Every header field of every message, from one native call: no object per message."""
+        if self._columns is None:
+            found = _core.parse_all(*self.bufr._contents())
+            found.pop("errors")
+            self._columns = {name: memoryview(cells).cast("q") for name, cells in found.items()}  # type: ignore
+        return self._columns
+
     def select(self, pandas: Any, tests: List[Filter], messages: Optional[Sequence[int]]) -> Optional[Sequence[int]]:
         """The messages whose headers pass `tests`, before any section 4 is read."""
         if not tests:
             return messages
-        metadata = self.metadata()
-        every = np.arange(len(metadata)) if messages is None else np.asarray(list(messages), dtype=np.intp)
+        every = (
+            np.arange(len(self.columns()["valid"])) if messages is None else np.asarray(list(messages), dtype=np.intp)
+        )
         keep = np.ones(len(every), dtype=bool)
         for test in tests:
             keep &= test.mask(pandas, self.column(test.column, every))
@@ -363,7 +373,9 @@ class Headers:
     def column(self, name: str, message_of_row: np.ndarray) -> Any:
         if name == "typical_datetime":
             return _keys.typical_datetime_column(self.metadata(), message_of_row)
-        return _keys.header_column(name, self.metadata(), message_of_row)
+        # A message that cannot be read has no value.
+        values = zip(_keys.header_values(name, self.columns()), self.columns()["valid"])
+        return _keys.rows_of([value if ok else None for value, ok in values], message_of_row)
 
 
 def data_keys(bufr: BufrFile, messages: Optional[Sequence[int]]) -> List[str]:

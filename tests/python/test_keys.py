@@ -5,7 +5,16 @@ from conftest import read_bufr
 
 import corvane
 from corvane import _core
-from corvane._keys import check_column_name, header_column, header_value, known_keys, typical_datetime, unknown_key
+from corvane._keys import (
+    HEADER_KEYS,
+    check_column_name,
+    header_column,
+    header_value,
+    header_values,
+    known_keys,
+    typical_datetime,
+    unknown_key,
+)
 from corvane._keys import typical_datetime_column as datetime_column
 
 
@@ -91,3 +100,28 @@ def test_unknown_names_suggest_the_nearest_keys_in_full():
     check_column_name("data_datetime", known, extra=["data_datetime"])
     with pytest.raises(KeyError):
         check_column_name("#2#data_datetime", known, extra=["data_datetime"])
+
+
+def test_parse_all_and_header_values_agree_with_parse_per_message():
+    bad = bytearray(make_message(edition=3))
+    bad[8:11] = b"\xff\xff\xff"  # section 1 longer than the message
+    data = read_bufr("dwd-synop-44msgs.bufr") + read_bufr("edition3-sample.bufr") + built(o16=12)[0] + bytes(bad)
+    entries = _core.scan(data)
+    found = _core.parse_all(data, entries)
+    errors = dict(found.pop("errors"))
+    columns = {name: memoryview(cells).cast("q") for name, cells in found.items()}
+    assert len(columns["index"]) == len(entries) == 47
+    for position, entry in enumerate(entries):
+        assert (columns["index"][position], columns["offset"][position]) == (entry.index, entry.offset)
+        try:
+            metadata = _core.parse(data, entry.offset, entry.length)
+        except ValueError as error:
+            assert (errors[position], columns["valid"][position]) == (str(error), 0)
+            continue
+        assert position not in errors and columns["valid"][position] == 1
+        for name, value in metadata._asdict().items():
+            if name != "descriptors":
+                assert columns[name][position] == value, name
+        for key in HEADER_KEYS:
+            assert header_values(key, columns)[position] == header_value(key, metadata), key
+    assert list(errors) == [46]

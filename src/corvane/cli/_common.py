@@ -68,10 +68,14 @@ class Failures:
         self.seen += 1
         if message.error is None:
             return True
+        self.failed(message.index, message.offset, message.error, name)
+        return False
+
+    def failed(self, index: int, offset: int, error: str, name: Optional[str] = None) -> None:
+        """Counts and reports a bad message (``seen`` is the caller's to count)."""
         self.count += 1
         where = f"{name or '-'}: " if self.named else ""
-        print(f"corvane: {where}message {message.index} at byte {message.offset}: {message.error}", file=sys.stderr)
-        return False
+        print(f"corvane: {where}message {index} at byte {offset}: {error}", file=sys.stderr)
 
     def exit_status(self) -> int:
         if self.count:
