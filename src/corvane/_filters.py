@@ -6,8 +6,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
-import numpy as np
-
+from ._lazy import numpy as np
 from ._records import ColumnFilter
 
 __all__ = ["COMPUTED", "Filter", "FilterValue", "native_filters"]

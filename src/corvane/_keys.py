@@ -9,8 +9,7 @@ import re
 from types import MappingProxyType
 from typing import TYPE_CHECKING, AbstractSet, Callable, FrozenSet, Iterable, List, Mapping, Optional, Sequence
 
-import numpy as np
-
+from ._lazy import numpy as np
 from ._records import MessageMetadata
 
 if TYPE_CHECKING:

@@ -7,12 +7,11 @@ import math
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, FrozenSet, Iterable, List, Mapping, Optional, Sequence, Union
 
-import numpy as np
-
 from . import _core, _keys
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
+from ._lazy import numpy as np
 from ._records import ColumnFilter, MessageMetadata
 from ._rows import Columns, as_pandas, column_of, compute
 from ._tables import TablesSource, resolve

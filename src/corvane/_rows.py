@@ -5,10 +5,9 @@ from __future__ import annotations
 import re
 from typing import Any, Dict, List, Optional
 
-import numpy as np
-
 from . import _core
 from ._filters import COMPUTED
+from ._lazy import numpy as np
 
 __all__ = ["Columns", "OCCURRENCE", "as_pandas", "column_of", "compute", "converted", "missing"]
 

@@ -14,9 +14,8 @@ import math
 from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
 
-import numpy as np
-
 from .. import BufrFile, _core, _keys
+from .._lazy import numpy as np
 from .._read import Plan, pandas_module
 from ._common import Failures, Progress, UsageError, number
 
