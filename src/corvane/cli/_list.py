@@ -5,7 +5,8 @@ from __future__ import annotations
 import argparse
 import csv
 import json
-from typing import Dict, Iterator, List, Optional, Sequence, TextIO
+from itertools import repeat
+from typing import Dict, Iterable, Iterator, List, Optional, Sequence, TextIO
 
 from .. import BufrFile, Message
 from ._common import DATA_ERROR, Failures, inputs, message_header, tables
@@ -89,12 +90,15 @@ class Writer:
             for message in _messages(bufr, chosen):
                 self._write_message(bufr, name, message)
         elif self.style == "text":
-            # Few distinct values per key: each is made text once.
-            cells = []
-            for key in self.keys:
+            # Few distinct values per key: each is made a padded text once, and the lines are
+            # joined without a Python step per message.
+            cells: List[Iterable[str]] = [] if self.file_width is None else [repeat(name.ljust(self.file_width))]
+            for key, width in zip(self.keys, self.widths):
                 made: Dict[object, str] = {}
-                cells.append([made[v] if v in made else made.setdefault(v, shown(v)) for v in chosen.values[key]])
-            self.out.write("".join(self._aligned(name, row) for row in zip(*cells)))
+                column = chosen.values[key]
+                cells.append([made[v] if v in made else made.setdefault(v, shown(v).ljust(width)) for v in column])
+            if chosen.positions:
+                self.out.write("\n".join(map(str.rstrip, map(" ".join, zip(*cells)))) + "\n")
             self.written += len(chosen.positions)
         else:
             index = chosen.headers.index
