@@ -4,11 +4,14 @@ columns that they may name."""
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
-
-import numpy as np
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from ._records import ColumnFilter
+
+if TYPE_CHECKING:
+    import numpy as np
+else:
+    from ._lazy import numpy as np
 
 __all__ = ["COMPUTED", "Filter", "FilterValue", "native_filters"]
 

@@ -9,12 +9,14 @@ import re
 from types import MappingProxyType
 from typing import TYPE_CHECKING, AbstractSet, Callable, FrozenSet, Iterable, List, Mapping, Optional, Sequence
 
-import numpy as np
-
 from ._records import MessageMetadata
 
 if TYPE_CHECKING:
+    import numpy as np
+
     from ._tables import Tables
+else:
+    from ._lazy import numpy as np
 
 __all__ = [
     "ATTRIBUTES",
@@ -23,7 +25,9 @@ __all__ = [
     "check_column_name",
     "header_column",
     "header_value",
+    "header_values",
     "known_keys",
+    "rows_of",
     "typical_datetime",
     "typical_datetime_column",
     "unknown_key",
@@ -143,11 +147,76 @@ def header_column(
     KeyError
         For a key that is no header key, with the nearest ones.
     """
-    per_message = [None if message is None else header_value(key, message) for message in metadata]
+    return rows_of([None if message is None else header_value(key, message) for message in metadata], message_of_row)
+
+
+def rows_of(per_message: Sequence[Optional[int]], message_of_row: np.ndarray) -> np.ma.MaskedArray:
+    """The value of each row's message, as :func:`header_column` gives them, from one per message."""
     values = np.array([0 if value is None else value for value in per_message], dtype=np.int64)
     missing = np.array([value is None for value in per_message], dtype=bool)
     rows = np.asarray(message_of_row, dtype=np.intp)
     return np.ma.MaskedArray(values[rows], mask=missing[rows])
+
+
+# The header keys that are one field of what ``_core.parse_all`` gives, as it stands.
+_FIELDS = {
+    "edition": "edition",
+    "masterTableNumber": "master_table",
+    "bufrHeaderCentre": "centre",
+    "bufrHeaderSubCentre": "subcentre",
+    "updateSequenceNumber": "update_sequence",
+    "dataCategory": "data_category",
+    "dataSubCategory": "local_subcategory",
+    "masterTablesVersionNumber": "master_version",
+    "localTablesVersionNumber": "local_version",
+    "typicalYear": "year",
+    "typicalMonth": "month",
+    "typicalDay": "day",
+    "typicalHour": "hour",
+    "typicalMinute": "minute",
+    "typicalSecond": "second",
+    "numberOfSubsets": "subsets",
+    "observedData": "observed",
+    "compressedData": "compressed",
+}
+
+
+def header_values(key: str, columns: Mapping[str, Sequence[int]]) -> List[Optional[int]]:
+    """A header key's value for every message, as :data:`HEADER_KEYS` gives it for one.
+
+    Parameters
+    ----------
+    key : str
+        One of :data:`HEADER_KEYS`.
+    columns : mapping of str to sequence of int
+        What ``_core.parse_all`` gives, each field read as int64 (``memoryview(b).cast("q")``).
+
+    Returns
+    -------
+    list of int or None
+        One value per message; None where the message's edition has no such field. A message
+        that cannot be read has a value too: its ``valid`` field tells.
+
+    Raises
+    ------
+    KeyError
+        For a key that is no header key, with the nearest ones.
+    """
+    field = _FIELDS.get(key)
+    if field is not None:
+        return list(columns[field])
+    if key == "section2Present":
+        return list(columns["section2_present"])
+    if key == "internationalDataSubCategory":
+        return [s if e >= 4 else None for e, s in zip(columns["edition"], columns["international_subcategory"])]
+    if key == "typicalDate":
+        return [
+            (y + 2000 if y < 100 else y) * 10000 + m * 100 + d
+            for y, m, d in zip(columns["year"], columns["month"], columns["day"])
+        ]
+    if key == "typicalTime":
+        return [h * 10000 + m * 100 + s for h, m, s in zip(columns["hour"], columns["minute"], columns["second"])]
+    raise unknown_key(key, HEADER_KEYS)
 
 
 def typical_datetime(metadata: MessageMetadata) -> np.datetime64:

@@ -7,18 +7,20 @@ import math
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, FrozenSet, Iterable, List, Mapping, Optional, Sequence, Union
 
-import numpy as np
-
 from . import _core, _keys
 from ._file import BufrFile, Errors, Source
 from ._file import open as open_bufr
 from ._filters import COMPUTED, Filter, FilterValue
-from ._records import ColumnFilter, MessageError, MessageMetadata
+from ._headers import Headers
+from ._records import ColumnFilter, MessageError
 from ._rows import Columns, as_pandas, column_of, compute
 from ._tables import TablesSource, resolve
 
 if TYPE_CHECKING:
+    import numpy as np
     import pandas
+else:
+    from ._lazy import numpy as np
 
 __all__ = ["read"]
 
@@ -347,42 +349,6 @@ def assemble(
 
 # Keys that no table defines: the computed ones and the header keys.
 EXTRA_KEYS = (*COMPUTED, "typical_datetime", *_keys.HEADER_KEYS)
-
-
-class Headers:
-    """What sections 0 to 3 of each message of a file say, read once, for header keys."""
-
-    def __init__(self, bufr: BufrFile) -> None:
-        self.bufr = bufr
-        self._metadata: Optional[List[Optional[MessageMetadata]]] = None
-
-    def metadata(self) -> List[Optional[MessageMetadata]]:
-        if self._metadata is None:
-            data, entries = self.bufr._contents()
-            found: List[Optional[MessageMetadata]] = []
-            for entry in entries:
-                try:
-                    found.append(None if entry.error is not None else _core.parse(data, entry.offset, entry.length))
-                except ValueError:
-                    found.append(None)
-            self._metadata = found
-        return self._metadata
-
-    def select(self, pandas: Any, tests: List[Filter], messages: Optional[Sequence[int]]) -> Optional[Sequence[int]]:
-        """The messages whose headers pass `tests`, before any section 4 is read."""
-        if not tests:
-            return messages
-        metadata = self.metadata()
-        every = np.arange(len(metadata)) if messages is None else np.asarray(list(messages), dtype=np.intp)
-        keep = np.ones(len(every), dtype=bool)
-        for test in tests:
-            keep &= test.mask(pandas, self.column(test.column, every))
-        return [int(index) for index in every[keep]]
-
-    def column(self, name: str, message_of_row: np.ndarray) -> Any:
-        if name == "typical_datetime":
-            return _keys.typical_datetime_column(self.metadata(), message_of_row)
-        return _keys.header_column(name, self.metadata(), message_of_row)
 
 
 def data_keys(bufr: BufrFile, messages: Optional[Sequence[int]]) -> List[str]:

@@ -3,12 +3,15 @@
 from __future__ import annotations
 
 import re
-from typing import Any, Dict, List, Optional
-
-import numpy as np
+from typing import TYPE_CHECKING, Any, Dict, List, Optional
 
 from . import _core
 from ._filters import COMPUTED
+
+if TYPE_CHECKING:
+    import numpy as np
+else:
+    from ._lazy import numpy as np
 
 __all__ = ["Columns", "OCCURRENCE", "as_pandas", "column_of", "compute", "converted", "missing"]
 

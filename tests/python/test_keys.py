@@ -7,7 +7,16 @@ from conftest import read_bufr
 
 import corvane
 from corvane import _core
-from corvane._keys import check_column_name, header_column, header_value, known_keys, typical_datetime, unknown_key
+from corvane._keys import (
+    HEADER_KEYS,
+    check_column_name,
+    header_column,
+    header_value,
+    header_values,
+    known_keys,
+    typical_datetime,
+    unknown_key,
+)
 from corvane._keys import typical_datetime_column as datetime_column
 
 
@@ -120,3 +129,29 @@ def test_section_2_typical_time_and_observed_come_from_their_sections():
     unobserved = bytearray(make_message())
     unobserved[8 + 22 + 6] &= 0x7F  # the flags octet of section 3
     assert corvane.open(bytes(unobserved))[0].observed is False
+
+
+def test_parse_all_and_header_values_agree_with_parse_per_message():
+    bad = bytearray(make_message(edition=3))
+    bad[8:11] = b"\xff\xff\xff"  # section 1 longer than the message
+    data = read_bufr("dwd-synop-44msgs.bufr") + read_bufr("edition3-sample.bufr") + built(o16=12)[0] + bytes(bad)
+    entries = _core.scan(data)
+    found = _core.parse_all(data, entries)
+    errors = dict(found.pop("errors"))
+    columns = {name: memoryview(cells).cast("q") for name, cells in found.items()}
+    assert len(columns["index"]) == len(entries) == 47
+    for position, entry in enumerate(entries):
+        assert (columns["index"][position], columns["offset"][position]) == (entry.index, entry.offset)
+        try:
+            metadata = _core.parse(data, entry.offset, entry.length)
+        except ValueError as error:
+            assert (errors[position], columns["valid"][position]) == (str(error), 0)
+            continue
+        assert position not in errors and columns["valid"][position] == 1
+        for name, value in metadata._asdict().items():
+            if name not in ("descriptors", "section2"):
+                assert columns[name][position] == value, name
+        assert columns["section2_present"][position] == (metadata.section2 is not None)
+        for key in HEADER_KEYS:
+            assert header_values(key, columns)[position] == header_value(key, metadata), key
+    assert list(errors) == [46]

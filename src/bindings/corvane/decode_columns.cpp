@@ -106,7 +106,8 @@ bool to_request(PyObject* keys, PyObject* filters, ColumnRequest& out) {
     });
 }
 
-// What scan() returned, taken whole, or MessageEntry records.
+}  // namespace
+
 bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& out) {
     if (const std::vector<Entry>* scanned = scanned_entries(entries)) {
         // Scanned from other bytes, they could lie outside these.
@@ -147,6 +148,8 @@ bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& 
         return true;
     });
 }
+
+namespace {
 
 // Adds every entry to `builder`, giving the interpreter back between slices of work; null with
 // an exception set when a signal handler raised or the builder failed.

@@ -1,5 +1,10 @@
 // The module functions: finding messages, reading their sections and decoding their data.
+#include <array>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "bindings/corvane/records.hpp"
 #include "bindings/corvane/types.hpp"
@@ -58,6 +63,86 @@ PyObject* metadata_record(const BufrMessage& m, std::span<const std::uint8_t> by
                                                    section2});
 }
 
+// The header fields that parse_all() gives, each a column of int64 over the messages, in the
+// order of header_fields().
+constexpr std::array<const char*, 24> kHeaderNames = {
+    "index",
+    "offset",
+    "length",
+    "edition",
+    "master_table",
+    "centre",
+    "subcentre",
+    "update_sequence",
+    "data_category",
+    "international_subcategory",
+    "local_subcategory",
+    "master_version",
+    "local_version",
+    "year",
+    "month",
+    "day",
+    "hour",
+    "minute",
+    "second",
+    "subsets",
+    "observed",
+    "compressed",
+    "section2_present",
+    "valid",
+};
+
+std::array<std::int64_t, kHeaderNames.size()> header_fields(const Entry& entry, const BufrMessage* m) {
+    const auto i = [](auto value) { return static_cast<std::int64_t>(value); };
+    if (m == nullptr) return {i(entry.index), i(entry.offset), i(entry.length)};
+    return {i(entry.index),
+            i(entry.offset),
+            i(entry.length),
+            i(m->edition),
+            i(m->master_table_number),
+            i(m->originating_centre),
+            i(m->originating_subcentre),
+            i(m->update_sequence_number),
+            i(m->data_category),
+            i(m->international_data_subcategory),
+            i(m->local_data_subcategory),
+            i(m->master_tables_version_number),
+            i(m->local_tables_version_number),
+            i(m->typical_year),
+            i(m->typical_month),
+            i(m->typical_day),
+            i(m->typical_hour),
+            i(m->typical_minute),
+            i(m->typical_second),
+            i(m->number_of_subsets),
+            i(m->observed_data),
+            i(m->compressed_data),
+            i(m->local_section_present),
+            1};
+}
+
+// The dict that parse_all() returns: a bytes object of native int64 per field, and "errors",
+// the (position, text) of each message whose sections cannot be read.
+PyObject* header_columns(const std::vector<std::int64_t>& cells, std::size_t count,
+                         const std::vector<std::pair<std::size_t, std::string>>& errors) {
+    Ref result(PyDict_New());
+    if (!result) return nullptr;
+    std::vector<std::int64_t> column(count);
+    for (std::size_t field = 0; field < kHeaderNames.size(); ++field) {
+        for (std::size_t row = 0; row < count; ++row) column[row] = cells[row * kHeaderNames.size() + field];
+        Ref bytes(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(column.data()),
+                                            static_cast<Py_ssize_t>(count * sizeof(std::int64_t))));
+        if (!bytes || PyDict_SetItemString(result.get(), kHeaderNames[field], bytes.get()) != 0) return nullptr;
+    }
+    Ref failed(PyList_New(0));
+    if (!failed || PyDict_SetItemString(result.get(), "errors", failed.get()) != 0) return nullptr;
+    for (const auto& [position, text] : errors) {
+        Ref pair(Py_BuildValue("(nN)", static_cast<Py_ssize_t>(position), new_str(text)));
+        if (!pair || PyList_Append(failed.get(), pair.get()) != 0) return nullptr;
+    }
+    return result.release();
+}
+
 }  // namespace
 
 PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -84,6 +169,37 @@ PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {
     Result<BufrMessage> parsed = parse_any_edition(bytes);
     if (!parsed) return raise_error(parsed.error());
     return metadata_record(*parsed, bytes);
+}
+
+PyObject* parse_all(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[2];
+    std::span<const std::uint8_t> data;
+    std::vector<Entry> entries;
+    if (!parse_arguments({"parse_all()", {"data", "entries"}}, args, kwargs, argv) || !to_data(argv[0], "data", data) ||
+        !to_entries(argv[1], data.size(), entries)) {
+        return nullptr;
+    }
+    std::vector<std::int64_t> cells;
+    std::vector<std::pair<std::size_t, std::string>> errors;
+    {
+        // Only bytes and plain vectors are touched: other threads run meanwhile.
+        const WithoutGil unlocked;
+        cells.reserve(entries.size() * kHeaderNames.size());
+        for (std::size_t row = 0; row < entries.size(); ++row) {
+            const Entry& entry = entries[row];
+            std::optional<Result<BufrMessage>> parsed;
+            if (entry.error) {
+                errors.emplace_back(row, *entry.error);
+            } else {
+                parsed.emplace(parse_any_edition(data.subspan(entry.offset, entry.length)));
+                if (!*parsed) errors.emplace_back(row, parsed->error().render(Wording::ByKind));
+            }
+            const BufrMessage* message = parsed && *parsed ? &**parsed : nullptr;
+            const auto fields = header_fields(entry, message);
+            cells.insert(cells.end(), fields.begin(), fields.end());
+        }
+    }
+    return header_columns(cells, entries.size(), errors);
 }
 
 PyObject* decode(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -11,6 +11,10 @@ PyMethodDef module_functions[] = {
     method<scan>("scan", kKeywordCall, "scan(data)\n--\n\nEvery message marker of data, as MessageEntries."),
     method<parse>("parse", kKeywordCall,
                   "parse(data, offset, length)\n--\n\nThe MessageMetadata of one message of edition 2, 3 or 4."),
+    method<parse_all>("parse_all", kKeywordCall,
+                      "parse_all(data, entries)\n--\n\nThe section metadata of every message of `entries`, "
+                      "as a dict of native int64 bytes per field (memoryview(b).cast('q') reads them) and "
+                      "'errors', the (position, text) of each message that cannot be read."),
     method<decode>("decode", kKeywordCall,
                    "decode(data, offset, length, tables)\n--\n\nThe decoded data of one message, as Decoded."),
     method<decode_columns>(

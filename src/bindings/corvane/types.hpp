@@ -54,6 +54,9 @@ struct Entry {
 PyObject* new_message_entries(std::vector<Entry> entries);
 // The entries that `object` holds when it is what scan() returned, else null.
 const std::vector<Entry>* scanned_entries(PyObject* object);
+// What scan() returned, taken whole, or MessageEntry records, each checked to lie inside a
+// buffer of `buffer_size` bytes; false with an exception set.
+bool to_entries(PyObject* entries, std::size_t buffer_size, std::vector<Entry>& out);
 
 // What a Tables object holds: a provider and the texts of the elements its sets have shown.
 struct TablesState {
@@ -94,6 +97,7 @@ PyObject* new_decoded(PyObject* metadata, DecodedValues values, PyObject* tables
 
 PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* parse_all(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_columns(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_rows(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -68,14 +68,14 @@ class Failures:
         self.seen += 1
         if message.error is None:
             return True
-        self.report(name, message.index, message.offset, message.error)
+        self.failed(message.index, message.offset, message.error, name)
         return False
 
-    def report(self, name: Optional[str], index: int, offset: int, reason: str) -> None:
-        """One bad message, on stderr."""
+    def failed(self, index: int, offset: int, error: str, name: Optional[str] = None) -> None:
+        """Counts and reports a bad message (``seen`` is the caller's to count)."""
         self.count += 1
         where = f"{name or '-'}: " if self.named else ""
-        print(f"corvane: {where}message {index} at byte {offset}: {reason}", file=sys.stderr)
+        print(f"corvane: {where}message {index} at byte {offset}: {error}", file=sys.stderr)
 
     def exit_status(self) -> int:
         if self.count:

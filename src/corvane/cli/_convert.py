@@ -170,7 +170,7 @@ def command_convert(args: argparse.Namespace, out: TextIO) -> int:
             found = len(errors)
             writer.write(plan.frame(pandas, bufr, None, errors))
             for error in errors[found:]:
-                failures.report(bufr.name, error.index, error.offset, error.reason)
+                failures.failed(error.index, error.offset, error.reason, bufr.name)
             progress.update(done)
     finally:
         progress.close()

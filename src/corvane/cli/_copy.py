@@ -49,6 +49,9 @@ class Outputs:
         self.files: Dict[str, BinaryIO] = {}
 
     def path(self, values: Values) -> str:
+        if not self.keys:
+            return self.template
+
         def part(found: re.Match[str]) -> str:
             key = found.group(1)
             value = values[key]
@@ -81,8 +84,10 @@ def command_copy(args: argparse.Namespace, out: TextIO) -> int:
     try:
         for bufr in inputs(args, args.files):
             data = bufr._data
-            for message, values in selection.select(bufr, failures):
-                outputs.write(values, data[message.offset : message.offset + message.length])
+            chosen = selection.select(bufr, failures)
+            offset, length = chosen.headers.offset, chosen.headers.length
+            for position, values in chosen.rows(outputs.keys):
+                outputs.write(values, data[offset[position] : offset[position] + length[position]])
     finally:
         outputs.close()
     return failures.exit_status() or (DATA_ERROR if getattr(args, "empty", False) else 0)

@@ -5,11 +5,12 @@ from __future__ import annotations
 import argparse
 import csv
 import json
-from typing import List, Optional, TextIO
+from itertools import repeat
+from typing import Dict, Iterable, Iterator, List, Optional, Sequence, TextIO
 
 from .. import BufrFile, Message
 from ._common import DATA_ERROR, Failures, inputs, message_header, tables
-from ._select import CENTRES, TYPICAL, Selection, Values, parse_clauses, parse_keys, shown
+from ._select import CENTRES, TYPICAL, Chosen, Selection, parse_clauses, parse_keys, shown
 
 EXAMPLE = """examples:
   corvane ls synop.bufr
@@ -78,21 +79,45 @@ class Writer:
     def _lead(self, name: str) -> List[str]:
         return [] if self.file_width is None else [name]
 
-    def _aligned(self, name: str, cells: List[str]) -> str:
+    def _aligned(self, name: str, cells: Sequence[str]) -> str:
         line = self.aligned.format(*cells)
         return " ".join(self._lead(name.ljust(self.file_width or 0)) + [line]).rstrip() + "\n"
 
-    def write(self, bufr: BufrFile, message: Message, values: Values) -> None:
+    def write(self, bufr: BufrFile, chosen: Chosen) -> None:
+        """The lines of the chosen messages of one file."""
         name = bufr.name or "-"
+        if not self.keys:
+            for message in _messages(bufr, chosen):
+                self._write_message(bufr, name, message)
+        elif self.style == "text":
+            # Few distinct values per key: each is made a padded text once, and the lines are
+            # joined without a Python step per message.
+            cells: List[Iterable[str]] = [] if self.file_width is None else [repeat(name.ljust(self.file_width))]
+            for key, width in zip(self.keys, self.widths):
+                made: Dict[object, str] = {}
+                column = chosen.values[key]
+                cells.append([made[v] if v in made else made.setdefault(v, shown(v).ljust(width)) for v in column])
+            if chosen.positions:
+                self.out.write("\n".join(map(str.rstrip, map(" ".join, zip(*cells)))) + "\n")
+            self.written += len(chosen.positions)
+        else:
+            index = chosen.headers.index
+            for position, values in chosen.rows(self.keys):
+                if self.style == "json":
+                    record = json.dumps({"file": name, "index": index[position], **values}, ensure_ascii=False)
+                    self.out.write(("," if self.written else "") + "\n" + record)
+                else:
+                    cells = ["" if values[key] is None else values[key] for key in self.keys]
+                    self.csv.writerow(self._lead(name) + cells)
+                self.written += 1
+
+    def _write_message(self, bufr: BufrFile, name: str, message: Message) -> None:
         if self.style == "json":
-            fields = {"index": message.index, **values} if self.keys else message_header(message)
-            record = json.dumps({"file": name, **fields}, ensure_ascii=False)
+            record = json.dumps({"file": name, **message_header(message)}, ensure_ascii=False)
             self.out.write(("," if self.written else "") + "\n" + record)
         elif self.style == "csv":
-            cells = [values[key] for key in self.keys] if self.keys else list(message_header(message).values())
-            self.csv.writerow(self._lead(name) + ["" if cell is None else cell for cell in cells])
-        elif self.keys:
-            self.out.write(self._aligned(name, [shown(values[key]) for key in self.keys]))
+            cells = ["" if cell is None else cell for cell in message_header(message).values()]
+            self.csv.writerow(self._lead(name) + cells)
         else:
             self.out.write("".join(self._lead(name.ljust(self.file_width or 0) + " ")) + default_line(bufr, message))
         self.written += 1
@@ -118,6 +143,12 @@ HEADER_COLUMNS = [
     "time",
     "error",
 ]
+
+
+def _messages(bufr: BufrFile, chosen: Chosen) -> Iterator[Message]:
+    """The chosen messages as Message objects, for the lines that show what they all say."""
+    wanted = set(chosen.positions)
+    return (message for position, message in enumerate(bufr.headers()) if position in wanted)
 
 
 def default_line(bufr: BufrFile, message: Message) -> str:
@@ -150,11 +181,10 @@ def command_ls(args: argparse.Namespace, out: TextIO) -> int:
         # The header line waits for a file that opens: a path that does not leaves stdout empty.
         if writer is None and not args.count:
             writer = Writer(out, args, keys)
-        for message, values in selection.select(bufr, failures, keep_bad=not (keys or selection.clauses)):
-            if message.error is None:
-                passed += 1
-            if writer is not None:
-                writer.write(bufr, message, values)
+        chosen = selection.select(bufr, failures, keep_bad=not (keys or selection.clauses))
+        passed += sum(position not in chosen.headers.errors for position in chosen.positions)
+        if writer is not None:
+            writer.write(bufr, chosen)
     if args.count:
         out.write(f"{passed}\n")
     else:

@@ -9,16 +9,19 @@ decoded, a block at a time.
 
 from __future__ import annotations
 
+import datetime
 import math
 from dataclasses import dataclass, field
-from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Sequence, Tuple
 
-import numpy as np
-
-from .. import BufrFile, Message, _keys
+from .. import BufrFile, _core, _keys
 from .._read import Plan, pandas_module
-from .._records import MessageMetadata
-from ._common import Failures, UsageError, messages, number
+from ._common import Failures, Progress, UsageError, number
+
+if TYPE_CHECKING:
+    import numpy as np
+else:
+    from .._lazy import numpy as np
 
 #: The common originating centres of WMO common code table C-11, by the abbreviations that
 #: ecCodes shows for them.
@@ -115,63 +118,118 @@ def shown(value: object) -> str:
     return str(value)
 
 
+class Headers:
+    """Sections 0 to 3 of every message of a file, a column per field, read in one native call."""
+
+    def __init__(self, bufr: BufrFile) -> None:
+        found = _core.parse_all(bufr._data, bufr._entries)
+        #: The text of each message that cannot be read, by position.
+        self.errors: Dict[int, str] = dict(found.pop("errors"))  # type: ignore[arg-type]
+        self.columns: Dict[str, Sequence[int]] = {
+            name: memoryview(data).cast("q")
+            for name, data in found.items()  # type: ignore[arg-type]
+        }
+        self.index = self.columns["index"]
+        self.offset = self.columns["offset"]
+        self.length = self.columns["length"]
+
+    def __len__(self) -> int:
+        return len(self.index)
+
+    def values(self, key: str) -> List[object]:
+        """A header key's value (or ``typical_datetime``'s) for every message."""
+        if key != TYPICAL:
+            return _keys.header_values(key, self.columns)  # type: ignore[return-value]
+        # Few distinct times in a file: each is made once.
+        made: Dict[Tuple[int, ...], object] = {}
+        times = zip(*(self.columns[name] for name in ("year", "month", "day", "hour", "minute", "second")))
+        return [made[t] if t in made else made.setdefault(t, _typical(*t)) for t in times]
+
+
+@dataclass
+class Chosen:
+    """The messages of a file that pass every clause, by position, with the values of the keys."""
+
+    headers: Headers
+    positions: List[int]
+    #: Each key's values, one per chosen message.
+    values: Dict[str, List[object]]
+
+    def rows(self, keys: Sequence[str]) -> Iterator[Tuple[int, Values]]:
+        """Each chosen message's position with its values of ``keys``, a dict per message."""
+        for row, position in enumerate(self.positions):
+            yield position, {key: self.values[key][row] for key in keys}
+
+
 class Selection:
     """Which keys a verb shows and which clauses a message must pass, checked against the tables."""
 
     def __init__(self, tables: Any, keys: Sequence[str], clauses: Sequence[Clause]) -> None:
         self.keys = list(keys)
         self.clauses = list(clauses)
-        names = list(dict.fromkeys([*self.keys, *(clause.key for clause in self.clauses)]))
+        self.names = list(dict.fromkeys([*self.keys, *(clause.key for clause in self.clauses)]))
         header = {*_keys.HEADER_KEYS, TYPICAL}
-        self.data_keys = [name for name in names if name not in header]
+        self.data_keys = [name for name in self.names if name not in header]
         try:
             self.plan = Plan.make(self.data_keys, None, False, False, lambda: _keys.known_keys(tables))
         except KeyError as error:
             raise UsageError(str(error)) from None
-        self.header_fields = [
-            (name, _typical if name == TYPICAL else _keys.HEADER_KEYS[name]) for name in names if name in header
-        ]
+        self.header_keys = [name for name in self.names if name in header]
         self.header_clauses = [clause for clause in self.clauses if clause.key in header]
         self.data_clauses = [clause for clause in self.clauses if clause.key not in header]
 
-    def select(self, bufr: BufrFile, failures: Failures, keep_bad: bool = False) -> Iterator[Tuple[Message, Values]]:
-        """The messages of ``bufr`` that pass every clause, each with the values of its keys; with
-        ``keep_bad`` also those whose sections cannot be read, with no values."""
-        block: List[Tuple[Message, Values]] = []
-        for message, good in messages(bufr, failures, bufr.headers(), bufr.name):
-            if not good:
-                if keep_bad:
-                    yield message, {}
-                continue
-            metadata: MessageMetadata = message._metadata
-            values: Values = {key: value(metadata) for key, value in self.header_fields}
-            if not all(clause.passes(values[clause.key]) for clause in self.header_clauses):
-                continue
-            if not self.data_keys:
-                yield message, values
-                continue
-            block.append((message, values))
-            if len(block) == _BLOCK:
-                yield from self._decoded(bufr, block)
-                block = []
-        yield from self._decoded(bufr, block)
+    def select(self, bufr: BufrFile, failures: Failures, keep_bad: bool = False) -> Chosen:
+        """The messages of ``bufr`` that pass every clause, with the values of their keys; with
+        ``keep_bad`` also those whose sections cannot be read, with no values (None)."""
+        headers = Headers(bufr)
+        failures.seen += len(headers)
+        for position, error in headers.errors.items():
+            failures.failed(headers.index[position], headers.offset[position], error, bufr.name)
+        bad = headers.errors
+        positions = [p for p in range(len(headers)) if keep_bad or p not in bad]
+        columns = {key: headers.values(key) for key in self.header_keys}
+        for clause in self.header_clauses:
+            column = columns[clause.key]
+            positions = [p for p in positions if clause.passes(column[p])]
+        values = {key: [None if p in bad else column[p] for p in positions] for key, column in columns.items()}
+        chosen = Chosen(headers, positions, values)
+        return self._decoded(bufr, chosen) if self.data_keys else chosen
 
-    def _decoded(self, bufr: BufrFile, block: List[Tuple[Message, Values]]) -> Iterator[Tuple[Message, Values]]:
-        if not block:
-            return
-        frame = self.plan.frame(pandas_module(), bufr, [message.index for message, _ in block])
-        first = frame.drop_duplicates("message").set_index("message")
-        for message, values in block:
-            row = first.loc[message.index] if message.index in first.index else None
-            for key in self.data_keys:
-                values[key] = None if row is None or key not in first.columns else _plain(row[key])
-            if all(clause.passes(values[clause.key]) for clause in self.data_clauses):
-                yield message, values
+    def _decoded(self, bufr: BufrFile, chosen: Chosen) -> Chosen:
+        """``chosen`` with the values of the data keys, less the messages that fail their clauses."""
+        index = chosen.headers.index
+        found: Dict[str, List[object]] = {key: [] for key in self.data_keys}
+        progress = Progress(len(chosen.positions))
+        try:
+            for start in range(0, len(chosen.positions), _BLOCK):
+                block = [index[p] for p in chosen.positions[start : start + _BLOCK]]
+                frame = self.plan.frame(pandas_module(), bufr, block)
+                first = frame.drop_duplicates("message").set_index("message")
+                for message in block:
+                    row = first.loc[message] if message in first.index else None
+                    for key in self.data_keys:
+                        found[key].append(None if row is None or key not in first.columns else _plain(row[key]))
+                progress.update(start + len(block))
+        finally:
+            progress.close()
+        chosen.values.update(found)
+        kept = [
+            row
+            for row in range(len(chosen.positions))
+            if all(clause.passes(chosen.values[clause.key][row]) for clause in self.data_clauses)
+        ]
+        return Chosen(
+            chosen.headers,
+            [chosen.positions[row] for row in kept],
+            {key: [column[row] for row in kept] for key, column in chosen.values.items()},
+        )
 
 
-def _typical(metadata: MessageMetadata) -> object:
-    moment = _keys.typical_datetime(metadata)
-    return None if np.isnat(moment) else str(moment)
+def _typical(year: int, month: int, day: int, hour: int, minute: int, second: int) -> object:
+    try:
+        return datetime.datetime(year, month, day, hour, minute, second).isoformat()
+    except ValueError:
+        return None
 
 
 def _plain(value: Any) -> object:
