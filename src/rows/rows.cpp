@@ -19,7 +19,8 @@ Result<RowBuilder> RowBuilder::create(const RowRequest& request, DecodeOptions o
         const std::size_t arrow = name.find("->");
         Result<detail::ColumnName> parsed = detail::parse_column_name(std::string_view(name).substr(0, arrow));
         if (!parsed) return std::move(parsed).error();
-        detail::TrackedKey key{std::move(parsed).value()};
+        detail::TrackedKey key;
+        key.name = std::move(parsed).value();
         if (arrow != std::string::npos) key.attribute = name.substr(arrow + 2);
         keys.push_back(std::move(key));
         key_of_name.emplace(name, keys.size() - 1);
