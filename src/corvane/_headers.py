@@ -7,7 +7,6 @@ from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence
 from . import _core, _keys
 from ._file import BufrFile
 from ._filters import Filter
-from ._records import MessageMetadata
 
 if TYPE_CHECKING:
     import numpy as np
@@ -22,20 +21,7 @@ class Headers:
 
     def __init__(self, bufr: BufrFile) -> None:
         self.bufr = bufr
-        self._metadata: Optional[List[Optional[MessageMetadata]]] = None
         self._columns: Optional[Dict[str, Sequence[int]]] = None
-
-    def metadata(self) -> List[Optional[MessageMetadata]]:
-        if self._metadata is None:
-            data, entries = self.bufr._contents()
-            found: List[Optional[MessageMetadata]] = []
-            for entry in entries:
-                try:
-                    found.append(None if entry.error is not None else _core.parse(data, entry.offset, entry.length))
-                except ValueError:
-                    found.append(None)
-            self._metadata = found
-        return self._metadata
 
     def columns(self) -> Dict[str, Sequence[int]]:
         """Every header field of every message, from one native call: no object per message."""
@@ -59,7 +45,7 @@ class Headers:
 
     def column(self, name: str, message_of_row: np.ndarray) -> Any:
         if name == "typical_datetime":
-            return _keys.typical_datetime_column(self.metadata(), message_of_row)
+            return _keys.typical_datetime_column(self.columns(), message_of_row)
         # A message that cannot be read has no value.
         values = zip(_keys.header_values(name, self.columns()), self.columns()["valid"])
         return _keys.rows_of([value if ok else None for value, ok in values], message_of_row)

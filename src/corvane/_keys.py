@@ -231,35 +231,40 @@ def typical_datetime(metadata: MessageMetadata) -> np.datetime64:
     numpy.datetime64
         In seconds; NaT when the section-1 fields are no valid date and time.
     """
-    try:
-        moment = datetime.datetime(
-            metadata.year, metadata.month, metadata.day, metadata.hour, metadata.minute, metadata.second
-        )
-    except ValueError:
-        return np.datetime64("NaT", "s")
-    return np.datetime64(moment, "s")
+    return _moment(*(getattr(metadata, field) for field in _TIME_FIELDS))
 
 
-def typical_datetime_column(metadata: Sequence[Optional[MessageMetadata]], message_of_row: np.ndarray) -> np.ndarray:
+def typical_datetime_column(columns: Mapping[str, Sequence[int]], message_of_row: np.ndarray) -> np.ndarray:
     """The computed key ``typical_datetime`` for each row, from the message of each row.
 
     Parameters
     ----------
-    metadata : sequence of MessageMetadata or None
-        The messages whose rows these are; None for one that cannot be read.
+    columns : mapping of str to sequence of int
+        What ``_core.parse_all`` gives, each field read as int64 (``memoryview(b).cast("q")``).
     message_of_row : numpy.ndarray of int
-        For each row, the position of its message in ``metadata``.
+        For each row, the position of its message in ``columns``.
 
     Returns
     -------
     numpy.ndarray
-        datetime64[s], NaT for a message whose section-1 time is no valid date.
+        datetime64[s], NaT for a message that cannot be read or whose section-1 time is no valid date.
     """
+    moments = zip(*(columns[field] for field in _TIME_FIELDS), columns["valid"])
     per_message = np.array(
-        [np.datetime64("NaT", "s") if message is None else typical_datetime(message) for message in metadata],
+        [_moment(*moment) if valid else np.datetime64("NaT", "s") for *moment, valid in moments],
         dtype="datetime64[s]",
     )
     return per_message[np.asarray(message_of_row, dtype=np.intp)]
+
+
+_TIME_FIELDS = ("year", "month", "day", "hour", "minute", "second")
+
+
+def _moment(year: int, month: int, day: int, hour: int, minute: int, second: int) -> np.datetime64:
+    try:
+        return np.datetime64(datetime.datetime(year, month, day, hour, minute, second), "s")
+    except ValueError:
+        return np.datetime64("NaT", "s")
 
 
 def known_keys(tables: Tables) -> FrozenSet[str]:

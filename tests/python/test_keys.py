@@ -64,11 +64,14 @@ def test_editions_before_4_have_no_international_sub_category():
 
 
 def test_typical_datetime_is_nat_for_a_date_that_does_not_exist():
-    _, valid = built()
-    _, february_30 = built(o17=2, o18=30)
+    valid_data, valid = built()
+    february_data, february_30 = built(o17=2, o18=30)
     assert typical_datetime(valid) == np.datetime64("2024-01-02T03:04:05")
     assert np.isnat(typical_datetime(february_30))
-    column = datetime_column([valid, february_30], np.array([1, 1, 0]))
+    data = valid_data + february_data
+    found = _core.parse_all(data, _core.scan(data))
+    found.pop("errors")
+    column = datetime_column({name: memoryview(cells).cast("q") for name, cells in found.items()}, np.array([1, 1, 0]))
     assert column.dtype == np.dtype("datetime64[s]")
     assert np.isnat(column).tolist() == [True, True, False]
 
