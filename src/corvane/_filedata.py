@@ -38,13 +38,15 @@ class FileData:
         errors: Errors = "raise",
         name: Optional[str] = None,
         cut: Optional[str] = None,
+        entries: Optional[Entries] = None,
     ) -> None:
         self.name = name
         self.tables = tables
         self.errors = errors
         self._cut = cut
-        # Scanned when first read: a mapped file opens without touching its pages.
-        self._held: Optional[Tuple[Data, Optional[Entries]]] = (data, None)
+        # Scanned when first read, unless the caller scanned already: a mapped file opens
+        # without touching its pages.
+        self._held: Optional[Tuple[Data, Optional[Entries]]] = (data, entries)
         # The indices of the good messages, once BufrFile has counted them for errors="skip".
         self._good: Optional[List[int]] = None
 

@@ -5,12 +5,13 @@ from __future__ import annotations
 
 import builtins
 import bz2
+import io
 import lzma
 import os
 import pathlib
 import stat
 import zlib
-from typing import IO, Iterable, List, NamedTuple, Optional, Union
+from typing import IO, Iterable, Iterator, List, NamedTuple, Optional, Union
 
 from . import _core
 from ._records import MessageEntry
@@ -65,49 +66,80 @@ _FORMATS = (
 )
 
 
-def decompressed(data: bytes, name: Optional[str]) -> Loaded:
-    """`data` as it is, or decompressed when its first bytes are those of gzip, bzip2 or xz.
+#: Bytes read from a stream at a time.
+PIECE = 16 << 20
+
+
+class Pieces:
+    """The bytes of a binary stream a piece at a time, decompressed when its first bytes are those
+    of gzip, bzip2 or xz, whatever the name says.
 
     Streams that follow one another (as ``cat a.gz b.gz`` makes them) are read one after the
-    other. A stream cut short or corrupt keeps what came before; ``cut`` says why it stopped.
-    Raises MemoryError for a stream that would grow past ``MAX_GROWTH`` times its size.
+    other. A stream cut short or corrupt keeps what came before, and ``cut`` then says why it
+    stopped. Raises MemoryError for a stream that grows past ``MAX_GROWTH`` times what was read
+    of it (and past ``MIN_LIMIT``).
+
+    >>> b"".join(Pieces(io.BytesIO(gzip.compress(b"BUFR...")), None))
+    b'BUFR...'
+    """
+
+    def __init__(self, stream: IO[bytes], name: Optional[str], size: int = PIECE) -> None:
+        self.stream = stream
+        self.name = name
+        self.size = size
+        self.cut: Optional[str] = None
+
+    def __iter__(self) -> Iterator[bytes]:
+        rest = self.stream.read(self.size)
+        found = next(((kind, make) for kind, is_kind, make in _FORMATS if is_kind(rest)), None)
+        if found is None:
+            while rest:
+                yield rest
+                rest = self.stream.read(self.size)
+            return
+        kind, make = found
+        read, made = len(rest), 0
+        decompressor = make()
+        try:
+            while True:
+                piece = decompressor.decompress(rest, self.size)
+                made += len(piece)
+                limit = max(MIN_LIMIT, MAX_GROWTH * read)
+                if made > limit:
+                    where = f"{self.name}: " if self.name else ""
+                    raise MemoryError(
+                        f"{where}the {kind} data grows past {limit:,} bytes, {limit // read:,} times its size: "
+                        "refused as a decompression bomb (decompress it yourself to read it anyway)"
+                    )
+                if piece:
+                    yield piece
+                rest = b""
+                if decompressor.eof:
+                    # Zero bytes may pad a stream to a block size.
+                    rest = decompressor.unused_data.lstrip(b"\0") or self.stream.read(self.size).lstrip(b"\0")
+                    if not rest:
+                        return
+                    read += len(rest)
+                    decompressor = make()
+                elif decompressor.needs_input:
+                    rest = self.stream.read(self.size)
+                    if not rest:
+                        raise EOFError("the data ends before the end of the stream")
+                    read += len(rest)
+        except (EOFError, OSError, zlib.error, lzma.LZMAError) as error:
+            self.cut = f"the {kind} stream stops short after {made:,} bytes: {error}"
+
+
+def decompressed(data: bytes, name: Optional[str]) -> Loaded:
+    """`data` as it is, or decompressed when it is compressed (see :class:`Pieces`).
 
     >>> decompressed(gzip.compress(b"BUFR..."), None).data
     b'BUFR...'
     """
-    found = next(((kind, make) for kind, is_kind, make in _FORMATS if is_kind(data)), None)
-    if found is None:
+    if not any(is_kind(data) for _, is_kind, _ in _FORMATS):
         return Loaded(data, name)
-    kind, make = found
-    limit = max(MIN_LIMIT, MAX_GROWTH * len(data))
-    parts: List[bytes] = []
-    size = 0
-    rest = data
-    cut: Optional[str] = None
-    try:
-        while rest:
-            stream = make()
-            chunk = stream.decompress(rest, limit + 1 - size)
-            while True:
-                size += len(chunk)
-                if size > limit:
-                    where = f"{name}: " if name else ""
-                    raise MemoryError(
-                        f"{where}the {kind} data grows past {limit:,} bytes, {limit // len(data):,} "
-                        f"times its size: refused as a decompression bomb (decompress it yourself "
-                        f"to read it anyway)"
-                    )
-                parts.append(chunk)
-                if stream.eof:
-                    break
-                if not chunk and stream.needs_input:
-                    raise EOFError("the data ends before the end of the stream")
-                chunk = stream.decompress(b"", limit + 1 - size)
-            # Zero bytes may pad a stream to a block size.
-            rest = stream.unused_data.lstrip(b"\0")
-    except (EOFError, OSError, zlib.error, lzma.LZMAError) as error:
-        cut = f"the {kind} stream stops short after {size:,} bytes: {error}"
-    return Loaded(b"".join(parts), name, cut)
+    pieces = Pieces(io.BytesIO(data), name)
+    return Loaded(b"".join(pieces), name, pieces.cut)
 
 
 def sample_path() -> pathlib.Path:

@@ -44,12 +44,13 @@ std::size_t find_marker(std::span<const std::uint8_t> buffer, std::size_t from, 
 }
 
 // Why the marker at `at` cannot start a message that the scan may step over whole.
-std::optional<BufrError> framing_error(std::span<const std::uint8_t> buffer, std::size_t at) {
+std::optional<BufrError> framing_error(std::span<const std::uint8_t> buffer, std::size_t at,
+                                       std::size_t stream_offset) {
     if (at + kSection0Length > buffer.size()) return BufrError::message_too_short();
     const std::uint64_t declared = u24(buffer, at + 4);
     if (declared < kSection0Length) return BufrError::message_too_short();
     const std::uint64_t end = at + declared;
-    if (end > buffer.size()) return BufrError::truncated_section(0, at);
+    if (end > buffer.size()) return BufrError::truncated_section(0, stream_offset + at);
     // Without "7777" at the declared end, the length is trusted only while no other marker
     // lies inside it; bytes after an earlier "7777" are then for the parser to judge.
     if (!has_marker(buffer, end - 4, "7777") && find_marker(buffer, at + 4, end) < end) {
@@ -222,10 +223,10 @@ Result<std::vector<ByteRange>> split_messages(std::span<const std::uint8_t> buff
     return ranges;
 }
 
-std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer) {
+std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer, std::size_t stream_offset) {
     std::vector<ScannedMessage> found;
     for (std::size_t at = find_marker(buffer, 0); at < buffer.size();) {
-        if (auto error = framing_error(buffer, at)) {
+        if (auto error = framing_error(buffer, at, stream_offset)) {
             const std::size_t next = find_marker(buffer, at + 4);
             found.push_back({{at, next - at}, std::move(error)});
             at = next;
@@ -236,6 +237,30 @@ std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer) 
         }
     }
     return found;
+}
+
+ScannedPrefix scan_complete_messages(std::span<const std::uint8_t> buffer, std::size_t stream_offset) {
+    ScannedPrefix prefix{scan_messages(buffer, stream_offset), 0};
+    const std::size_t size = buffer.size();
+    // A good message lies inside the buffer; a bad one may read differently with more bytes:
+    // its declared length may reach them, and its range runs to the next marker.
+    const auto open_ended = [&](const ScannedMessage& found) {
+        const std::size_t at = found.range.offset;
+        if (!found.error) return false;
+        return at + 7 > size || at + u24(buffer, at + 4) > size || at + found.range.length == size;
+    };
+    const auto first_open = std::find_if(prefix.messages.begin(), prefix.messages.end(), open_ended);
+    if (first_open != prefix.messages.end()) {
+        prefix.resume = first_open->range.offset;
+        prefix.messages.erase(first_open, prefix.messages.end());
+        return prefix;
+    }
+    // A marker may be cut by the buffer's end: its first three bytes are scanned again.
+    const std::size_t last_end = prefix.messages.empty()
+                                     ? 0
+                                     : prefix.messages.back().range.offset + prefix.messages.back().range.length;
+    prefix.resume = std::max(last_end, size < 3 ? 0 : size - 3);
+    return prefix;
 }
 
 }  // namespace corvane

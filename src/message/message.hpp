@@ -88,6 +88,17 @@ struct ScannedMessage {
 // declared length that has no "7777" at its end) is reported in its own entry, and the scan
 // resumes at the next marker, so that the good messages around it are kept. Bytes inside a
 // good range are never scanned; an entry's position in the list is its message index.
-std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer);
+// Errors name offsets in a stream of which the buffer starts at `stream_offset`.
+std::vector<ScannedMessage> scan_messages(std::span<const std::uint8_t> buffer, std::size_t stream_offset = 0);
+
+// The start of a stream read a window at a time: the messages that bytes after the buffer
+// could not change, and the offset where scanning the rest of the stream resumes. Scanning
+// window after window, each from the last one's resume offset, finds what one scan of the
+// whole stream finds.
+struct ScannedPrefix {
+    std::vector<ScannedMessage> messages;
+    std::size_t resume = 0;
+};
+ScannedPrefix scan_complete_messages(std::span<const std::uint8_t> buffer, std::size_t stream_offset = 0);
 
 }  // namespace corvane

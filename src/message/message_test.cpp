@@ -295,6 +295,22 @@ TEST(ScanMessagesTest, KeepsTheGoodMessagesAroundBadOnes) {
     };
     EXPECT_EQ(seen, expected);
 
+    // Window after window, cut anywhere, finds what one scan finds.
+    for (std::size_t cut = 0; cut <= buffer.size(); ++cut) {
+        const std::span<const std::uint8_t> whole(buffer);
+        ScannedPrefix first = scan_complete_messages(whole.first(cut), 0);
+        ASSERT_LE(first.resume, cut);
+        for (ScannedMessage& found : scan_messages(whole.subspan(first.resume), first.resume)) {
+            found.range.offset += first.resume;
+            first.messages.push_back(std::move(found));
+        }
+        decltype(seen) windowed;
+        for (const ScannedMessage& found : first.messages) {
+            windowed.emplace_back(found.range.offset, found.range.length, found.error ? found.error->render() : "");
+        }
+        EXPECT_EQ(windowed, expected) << cut;
+    }
+
     // Bytes after "7777" inside the declared length, with no marker among them, stay with
     // their message.
     Bytes trailing = make_edition3_message();

@@ -143,15 +143,7 @@ PyObject* header_columns(const std::vector<std::int64_t>& cells, std::size_t cou
     return result.release();
 }
 
-}  // namespace
-
-PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[1];
-    std::span<const std::uint8_t> data;
-    if (!parse_arguments({"scan()", {"data"}}, args, kwargs, argv) || !to_data(argv[0], "data", data)) {
-        return nullptr;
-    }
-    const std::vector<ScannedMessage> found = scan_messages(data);
+std::vector<Entry> entries_of(const std::vector<ScannedMessage>& found) {
     std::vector<Entry> entries(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
         entries[i].index = i;
@@ -159,7 +151,34 @@ PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
         entries[i].length = found[i].range.length;
         if (found[i].error) entries[i].error = found[i].error->render();
     }
-    return new_message_entries(std::move(entries));
+    return entries;
+}
+
+}  // namespace
+
+PyObject* scan(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[2];
+    std::span<const std::uint8_t> data;
+    std::uint64_t stream_offset = 0;
+    if (!parse_arguments({"scan()", {"data", "stream_offset"}, 1}, args, kwargs, argv) ||
+        !to_data(argv[0], "data", data) || (argv[1] && !to_u64(argv[1], "stream_offset", stream_offset))) {
+        return nullptr;
+    }
+    return new_message_entries(entries_of(scan_messages(data, stream_offset)));
+}
+
+PyObject* scan_window(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* argv[2];
+    std::span<const std::uint8_t> data;
+    std::uint64_t stream_offset = 0;
+    if (!parse_arguments({"scan_window()", {"data", "stream_offset"}}, args, kwargs, argv) ||
+        !to_data(argv[0], "data", data) || !to_u64(argv[1], "stream_offset", stream_offset)) {
+        return nullptr;
+    }
+    ScannedPrefix prefix = scan_complete_messages(data, stream_offset);
+    Ref entries(new_message_entries(entries_of(prefix.messages)));
+    if (!entries) return nullptr;
+    return Py_BuildValue("(On)", entries.get(), static_cast<Py_ssize_t>(prefix.resume));
 }
 
 PyObject* parse(PyObject*, PyObject* args, PyObject* kwargs) {

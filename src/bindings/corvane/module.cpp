@@ -8,7 +8,13 @@ namespace corvane::py::core {
 namespace {
 
 PyMethodDef module_functions[] = {
-    method<scan>("scan", kKeywordCall, "scan(data)\n--\n\nEvery message marker of data, as MessageEntries."),
+    method<scan>("scan", kKeywordCall,
+                 "scan(data, stream_offset=0)\n--\n\nEvery message marker of data, as MessageEntries; errors "
+                 "name offsets in a stream where data starts at stream_offset."),
+    method<scan_window>("scan_window", kKeywordCall,
+                        "scan_window(data, stream_offset)\n--\n\nThe messages of data, the start of a longer "
+                        "stream, that the bytes after it cannot change, and the offset where scanning resumes: "
+                        "(MessageEntries, resume)."),
     method<parse>("parse", kKeywordCall,
                   "parse(data, offset, length)\n--\n\nThe MessageMetadata of one message of edition 2, 3 or 4."),
     method<parse_all>("parse_all", kKeywordCall,

@@ -96,6 +96,7 @@ inline PyObject* meaning_text(TablesState& owner, const std::string* meaning) {
 PyObject* new_decoded(PyObject* metadata, DecodedValues values, PyObject* tables, const TableSet& set);
 
 PyObject* scan(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* scan_window(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* parse_all(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -7,7 +7,7 @@ import sys
 from typing import List, TextIO
 
 from .. import Message
-from ._common import DATA_ERROR, Progress, inputs
+from ._common import DATA_ERROR, Progress, streamed
 
 EXAMPLE = """examples:
   corvane check archive/*.bufr
@@ -47,15 +47,17 @@ def problems(message: Message) -> List[str]:
 
 def command_check(args: argparse.Namespace, out: TextIO) -> int:
     bad = checked = 0
-    for bufr in inputs(args, args.files):
+    for window in streamed(args, args.files):
+        bufr = window.bufr
         progress = Progress(len(bufr))
         try:
             for index in range(len(bufr)):
                 message = bufr[index]
                 checked += 1
                 found = problems(message)
+                where = f"message {window.first_index + index} at byte {window.first_offset + message.offset}"
                 for problem in found:
-                    out.write(f"{bufr.name}: message {index} at byte {message.offset}: {problem}\n")
+                    out.write(f"{bufr.name}: {where}: {problem}\n")
                 bad += bool(found)
                 progress.update(index + 1)
         finally:

@@ -9,6 +9,7 @@ from typing import Dict, Iterable, Iterator, List, Optional, TextIO, Tuple
 
 from .. import BufrFile, Message, Tables
 from .. import open as open_bufr
+from .._stream import Window, windows
 from .._tables import ENVIRONMENT
 
 DATA_ERROR = 1
@@ -123,28 +124,33 @@ def open_input(args: argparse.Namespace, path: str) -> BufrFile:
     return bufr
 
 
-def inputs(args: argparse.Namespace, paths: List[str]) -> Iterator[BufrFile]:
-    """Each input in turn, opened only when its turn comes: one file's bytes are held at a time."""
+def streamed(args: argparse.Namespace, paths: List[str]) -> Iterator[Window]:
+    """Each input in turn, a window of messages at a time: memory stays bounded whatever the size
+    of a file, and pipes and compressed files are read as they come."""
     if paths.count(STDIN) > 1:
         raise UsageError("standard input (-) can be read once only")
     for path in paths:
-        bufr = open_input(args, path)
-        if len(bufr) == 0:
+        found = 0
+        try:
+            for window in windows(path, tables(args)):
+                found += len(window.bufr)
+                yield window
+        except OSError as error:
+            raise UsageError(f"{path}: {error.strerror or error}") from None
+        if not found:
             print(f"corvane: {path}: no BUFR message found", file=sys.stderr)
             args.empty = True
-            continue
-        yield bufr
 
 
 def extra_tables_origin(args: argparse.Namespace) -> str:
     return "--extra-tables" if args.extra_tables else ENVIRONMENT
 
 
-def message_header(message: Message) -> Dict[str, object]:
-    """What sections 0 to 3 of a message say, for JSON."""
+def message_header(message: Message, window: Optional[Window] = None) -> Dict[str, object]:
+    """What sections 0 to 3 of a message say, for JSON; its place in the stream of `window`."""
     return {
-        "index": message.index,
-        "offset": message.offset,
+        "index": message.index + (window.first_index if window else 0),
+        "offset": message.offset + (window.first_offset if window else 0),
         "length": message.length,
         "edition": message.edition,
         "centre": message.centre,

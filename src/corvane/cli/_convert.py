@@ -12,7 +12,7 @@ from typing import Any, Dict, List, Optional, TextIO
 from .. import _keys
 from .._read import Plan, pandas_module
 from .._records import MessageError
-from ._common import Failures, Progress, UsageError, inputs, tables
+from ._common import Failures, Progress, UsageError, streamed, tables
 from ._list import WHERE_HELP
 from ._select import Clause, parse_clauses, parse_keys
 
@@ -166,12 +166,17 @@ def command_convert(args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures(named=len(args.files) > 1)
     progress = Progress(len(args.files))
     try:
-        for done, bufr in enumerate(inputs(args, args.files), 1):
+        for window in streamed(args, args.files):
             found = len(errors)
-            writer.write(plan.frame(pandas, bufr, None, errors))
+            frame = plan.frame(pandas, window.bufr, None, errors)
+            if "message" in frame.columns:
+                frame["message"] += window.first_index
+            writer.write(frame)
             for error in errors[found:]:
-                failures.failed(error.index, error.offset, error.reason, bufr.name)
-            progress.update(done)
+                failures.failed(
+                    window.first_index + error.index, window.first_offset + error.offset, error.reason, window.bufr.name
+                )
+            progress.update(args.files.index(window.bufr.name or "-") + 1)
     finally:
         progress.close()
         writer.close()

@@ -7,7 +7,7 @@ import argparse
 import re
 from typing import BinaryIO, Dict, List, TextIO
 
-from ._common import DATA_ERROR, Failures, UsageError, inputs, tables
+from ._common import DATA_ERROR, Failures, UsageError, streamed, tables
 from ._list import WHERE_HELP
 from ._select import CENTRE_KEY, CENTRES, Selection, Values, parse_clauses, shown
 
@@ -82,9 +82,9 @@ def command_copy(args: argparse.Namespace, out: TextIO) -> int:
     selection = Selection(tables(args), outputs.keys, parse_clauses(args.where))
     failures = Failures(named=len(args.files) > 1)
     try:
-        for bufr in inputs(args, args.files):
-            data = bufr._data
-            chosen = selection.select(bufr, failures)
+        for window in streamed(args, args.files):
+            data = window.bufr._data
+            chosen = selection.select(window, failures)
             offset, length = chosen.headers.offset, chosen.headers.length
             for position, values in chosen.rows(outputs.keys):
                 outputs.write(values, data[offset[position] : offset[position] + length[position]])

@@ -9,7 +9,8 @@ from itertools import repeat
 from typing import Dict, Iterable, Iterator, List, Optional, Sequence, TextIO
 
 from .. import BufrFile, Message
-from ._common import DATA_ERROR, Failures, inputs, message_header, tables
+from .._stream import Window
+from ._common import DATA_ERROR, Failures, message_header, streamed, tables
 from ._select import CENTRES, TYPICAL, Chosen, Selection, parse_clauses, parse_keys, shown
 
 EXAMPLE = """examples:
@@ -83,12 +84,12 @@ class Writer:
         line = self.aligned.format(*cells)
         return " ".join(self._lead(name.ljust(self.file_width or 0)) + [line]).rstrip() + "\n"
 
-    def write(self, bufr: BufrFile, chosen: Chosen) -> None:
-        """The lines of the chosen messages of one file."""
-        name = bufr.name or "-"
+    def write(self, chosen: Chosen) -> None:
+        """The lines of the chosen messages of one window of a file."""
+        name = chosen.window.bufr.name or "-"
         if not self.keys:
-            for message in _messages(bufr, chosen):
-                self._write_message(bufr, name, message)
+            for message in _messages(chosen):
+                self._write_message(chosen.window, name, message)
         elif self.style == "text":
             # Few distinct values per key: each is made a padded text once, and the lines are
             # joined without a Python step per message.
@@ -101,25 +102,27 @@ class Writer:
                 self.out.write("\n".join(map(str.rstrip, map(" ".join, zip(*cells)))) + "\n")
             self.written += len(chosen.positions)
         else:
-            index = chosen.headers.index
+            index, first = chosen.headers.index, chosen.window.first_index
             for position, values in chosen.rows(self.keys):
                 if self.style == "json":
-                    record = json.dumps({"file": name, "index": index[position], **values}, ensure_ascii=False)
+                    record = {"file": name, "index": first + index[position], **values}
+                    record = json.dumps(record, ensure_ascii=False)
                     self.out.write(("," if self.written else "") + "\n" + record)
                 else:
                     cells = ["" if values[key] is None else values[key] for key in self.keys]
                     self.csv.writerow(self._lead(name) + cells)
                 self.written += 1
 
-    def _write_message(self, bufr: BufrFile, name: str, message: Message) -> None:
+    def _write_message(self, window: Window, name: str, message: Message) -> None:
+        header = message_header(message, window)
         if self.style == "json":
-            record = json.dumps({"file": name, **message_header(message)}, ensure_ascii=False)
+            record = json.dumps({"file": name, **header}, ensure_ascii=False)
             self.out.write(("," if self.written else "") + "\n" + record)
         elif self.style == "csv":
-            cells = ["" if cell is None else cell for cell in message_header(message).values()]
+            cells = ["" if cell is None else cell for cell in header.values()]
             self.csv.writerow(self._lead(name) + cells)
         else:
-            self.out.write("".join(self._lead(name.ljust(self.file_width or 0) + " ")) + default_line(bufr, message))
+            self.out.write("".join(self._lead(name.ljust(self.file_width or 0) + " ")) + default_line(window, message))
         self.written += 1
 
     def close(self) -> None:
@@ -145,23 +148,22 @@ HEADER_COLUMNS = [
 ]
 
 
-def _messages(bufr: BufrFile, chosen: Chosen) -> Iterator[Message]:
+def _messages(chosen: Chosen) -> Iterator[Message]:
     """The chosen messages as Message objects, for the lines that show what they all say."""
     wanted = set(chosen.positions)
-    return (message for position, message in enumerate(bufr.headers()) if position in wanted)
+    return (message for position, message in enumerate(chosen.window.bufr.headers()) if position in wanted)
 
 
-def default_line(bufr: BufrFile, message: Message) -> str:
+def default_line(window: Window, message: Message) -> str:
     """The line of a message without -p: its place and what sections 0 to 3 say."""
+    index, offset = window.first_index + message.index, window.first_offset + message.offset
     if message.edition is None:
-        return (
-            f"{message.index:>6} {message.offset:>10}   - {'-':>6} {'-':<4} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n"
-        )
+        return f"{index:>6} {offset:>10}   - {'-':>6} {'-':<4} {'-':>4} {'-':<19} {'-':>7} {'-':<10} -\n"
     moment = message.time.isoformat(sep=" ") if message.time else "invalid"
     return (
-        f"{message.index:>6} {message.offset:>10} {message.edition:>3} {message.centre:>6} "
+        f"{index:>6} {offset:>10} {message.edition:>3} {message.centre:>6} "
         f"{CENTRES.get(message.centre, '-'):<4} {message.data_category:>4} {moment:<19} {message.subsets:>7} "
-        f"{'yes' if message.compressed else 'no':<10} {_master(bufr, message)}\n"
+        f"{'yes' if message.compressed else 'no':<10} {_master(window.bufr, message)}\n"
     )
 
 
@@ -177,14 +179,14 @@ def command_ls(args: argparse.Namespace, out: TextIO) -> int:
     failures = Failures(named=len(args.files) > 1)
     writer: Optional[Writer] = None
     passed = 0
-    for bufr in inputs(args, args.files):
+    for window in streamed(args, args.files):
         # The header line waits for a file that opens: a path that does not leaves stdout empty.
         if writer is None and not args.count:
             writer = Writer(out, args, keys)
-        chosen = selection.select(bufr, failures, keep_bad=not (keys or selection.clauses))
+        chosen = selection.select(window, failures, keep_bad=not (keys or selection.clauses))
         passed += sum(position not in chosen.headers.errors for position in chosen.positions)
         if writer is not None:
-            writer.write(bufr, chosen)
+            writer.write(chosen)
     if args.count:
         out.write(f"{passed}\n")
     else:

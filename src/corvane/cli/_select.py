@@ -16,6 +16,7 @@ from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Sequence,
 
 from .. import BufrFile, _core, _keys
 from .._read import Plan, pandas_module
+from .._stream import Window
 from ._common import Failures, Progress, UsageError, number
 
 if TYPE_CHECKING:
@@ -148,8 +149,9 @@ class Headers:
 
 @dataclass
 class Chosen:
-    """The messages of a file that pass every clause, by position, with the values of the keys."""
+    """The messages of a window that pass every clause, by position, with the values of the keys."""
 
+    window: Window
     headers: Headers
     positions: List[int]
     #: Each key's values, one per chosen message.
@@ -178,13 +180,15 @@ class Selection:
         self.header_clauses = [clause for clause in self.clauses if clause.key in header]
         self.data_clauses = [clause for clause in self.clauses if clause.key not in header]
 
-    def select(self, bufr: BufrFile, failures: Failures, keep_bad: bool = False) -> Chosen:
-        """The messages of ``bufr`` that pass every clause, with the values of their keys; with
+    def select(self, window: Window, failures: Failures, keep_bad: bool = False) -> Chosen:
+        """The messages of ``window`` that pass every clause, with the values of their keys; with
         ``keep_bad`` also those whose sections cannot be read, with no values (None)."""
+        bufr = window.bufr
         headers = Headers(bufr)
         failures.seen += len(headers)
         for position, error in headers.errors.items():
-            failures.failed(headers.index[position], headers.offset[position], error, bufr.name)
+            index, offset = window.first_index + headers.index[position], window.first_offset + headers.offset[position]
+            failures.failed(index, offset, error, bufr.name)
         bad = headers.errors
         positions = [p for p in range(len(headers)) if keep_bad or p not in bad]
         columns = {key: headers.values(key) for key in self.header_keys}
@@ -192,7 +196,7 @@ class Selection:
             column = columns[clause.key]
             positions = [p for p in positions if clause.passes(column[p])]
         values = {key: [None if p in bad else column[p] for p in positions] for key, column in columns.items()}
-        chosen = Chosen(headers, positions, values)
+        chosen = Chosen(window, headers, positions, values)
         return self._decoded(bufr, chosen) if self.data_keys else chosen
 
     def _decoded(self, bufr: BufrFile, chosen: Chosen) -> Chosen:
@@ -219,6 +223,7 @@ class Selection:
             if all(clause.passes(chosen.values[clause.key][row]) for clause in self.data_clauses)
         ]
         return Chosen(
+            chosen.window,
             chosen.headers,
             [chosen.positions[row] for row in kept],
             {key: [column[row] for row in kept] for key, column in chosen.values.items()},
