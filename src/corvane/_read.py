@@ -315,36 +315,46 @@ def assemble(
 ) -> Any:
     """The frame of `names` over the rows of `table`, header and computed keys worked out: rows
     that fail `tests`, or miss a value of a `required` computed key, are left out."""
-    found = set(table.names)
-    values: Dict[str, Any] = {"message": column_of(table, "message"), "subset": column_of(table, "subset")}
-
-    def value(name: str) -> Any:
-        if name not in values:
-            if name in _keys.HEADER_KEYS or name == "typical_datetime":
-                values[name] = headers.column(name, values["message"])
-            elif name in COMPUTED:
-                values[name] = compute(pandas, name, [value(key) for key in COMPUTED[name]])
-            elif name in found:
-                values[name] = column_of(table, name)
-            else:
-                values[name] = np.full(table.rows, np.nan)
-        return values[name]
-
+    values = _Cells(pandas, table, headers)
     keep = None
     for test in tests:
-        passing = test.mask(pandas, value(test.column))
+        passing = test.mask(pandas, values.get(test.column))
         keep = passing if keep is None else keep & passing
     for name in required:
-        present = pandas.notna(value(name))
+        present = pandas.notna(values.get(name))
         keep = present if keep is None else keep & present
-    data = {"message": values["message"], "subset": values["subset"]}
-    data.update((name, value(name)) for name in names if name not in data)
+    data = {"message": values.get("message"), "subset": values.get("subset")}
+    data.update((name, values.get(name)) for name in names if name not in data)
     if keep is not None:
         data = {name: array[keep] for name, array in data.items()}
     return pandas.DataFrame(
         {name: array if name in ("message", "subset") else as_pandas(pandas, array) for name, array in data.items()},
         copy=False,
     )
+
+
+class _Cells:
+    """The cells of each column of a row table, worked out when first asked for. A class, not a
+    recursive closure: a closure's cycle would keep the file's bytes until the collector runs."""
+
+    def __init__(self, pandas: Any, table: _core.ColumnTable, headers: Headers) -> None:
+        self.pandas = pandas
+        self.table = table
+        self.headers = headers
+        self.found = set(table.names)
+        self.values: Dict[str, Any] = {"message": column_of(table, "message"), "subset": column_of(table, "subset")}
+
+    def get(self, name: str) -> Any:
+        if name not in self.values:
+            if name in _keys.HEADER_KEYS or name == "typical_datetime":
+                self.values[name] = self.headers.column(name, self.values["message"])
+            elif name in COMPUTED:
+                self.values[name] = compute(self.pandas, name, [self.get(key) for key in COMPUTED[name]])
+            elif name in self.found:
+                self.values[name] = column_of(self.table, name)
+            else:
+                self.values[name] = np.full(self.table.rows, np.nan)
+        return self.values[name]
 
 
 # Keys that no table defines: the computed ones and the header keys.

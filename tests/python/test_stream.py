@@ -1,6 +1,7 @@
 """Inputs read a window at a time give what reading them whole gives."""
 
 import gzip
+import importlib.util
 
 import pytest
 from conftest import read_bufr
@@ -47,10 +48,12 @@ def test_verbs_give_the_same_output_in_small_windows(awkward, tmp_path, monkeypa
         for args in (["ls", "--json"], ["ls", "-p", "bufrHeaderCentre,airTemperature"], ["check"]):
             status = corvane.cli.main([*args, str(awkward)])
             shown.append((status, *capsys.readouterr()))
-        copied = tmp_path / "copied.bufr"
+        copied, rows = tmp_path / "copied.bufr", tmp_path / "rows.csv"
         corvane.cli.main(["copy", str(awkward), "-o", str(copied), "-w", "dataCategory=0"])
+        if importlib.util.find_spec("pandas"):
+            corvane.cli.main(["convert", str(awkward), "-o", str(rows), "-k", "WMO_station_id,airTemperature"])
         capsys.readouterr()
-        return shown, copied.read_bytes()
+        return shown, copied.read_bytes(), rows.read_text() if rows.exists() else None
 
     whole = outputs()
     monkeypatch.setattr(_sources, "PIECE", 4096)

@@ -60,7 +60,7 @@ def filters_of(clauses: List[Clause]) -> Dict[str, Any]:
 
 
 class Writer:
-    """One output file; frames come one at a time and take the first frame's columns."""
+    """One output file; frames come one at a time and take the columns of the first that has rows."""
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -68,6 +68,7 @@ class Writer:
         if self.kind not in FORMATS:
             raise UsageError(f"-o {path!r}: name a file ending in one of {', '.join(FORMATS)}")
         self.columns: Optional[List[str]] = None
+        self._empty: Any = None
         self.rows = 0
         self._parquet: Any = None
         self._schema: Any = None
@@ -84,13 +85,21 @@ class Writer:
                 self._text.write('{"type": "FeatureCollection", "features": [\n')
 
     def write(self, frame: Any) -> None:
+        if self.columns is None and not len(frame):
+            # A window of no rows may lack keys that rows later have: the columns wait for rows.
+            self._empty = self._empty if self._empty is not None else frame
+            return
+        self._put(frame)
+
+    def _put(self, frame: Any) -> None:
+        first = self.columns is None
         if self.columns is None:
             self.columns = list(frame.columns)
         frame = frame.reindex(columns=self.columns)
         if self.kind == ".parquet":
             self._write_parquet(frame)
         elif self.kind == ".csv":
-            frame.to_csv(self._text, header=self.rows == 0, index=False)
+            frame.to_csv(self._text, header=first, index=False)
         elif self.kind == ".jsonl":
             if len(frame):
                 text = frame.to_json(orient="records", lines=True, date_format="iso")
@@ -127,6 +136,8 @@ class Writer:
             self._features += 1
 
     def close(self) -> None:
+        if self.columns is None and self._empty is not None:
+            self._put(self._empty)
         if self._parquet is not None:
             self._parquet.close()
         if self._text is not None:
