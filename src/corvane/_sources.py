@@ -67,7 +67,7 @@ _FORMATS = (
 
 
 #: Bytes read from a stream at a time.
-PIECE = 16 << 20
+PIECE = 8 << 20
 
 
 class Pieces:
