@@ -1,11 +1,14 @@
-"""Opening a large file: time and memory of corvane.open(path), then of len(), in a fresh process.
+"""A large file: time and memory of corvane.open(path) and len(), then of the command line's verbs
+that pass over every message, each in a fresh process.
 
     python bench/open_large.py [--size-mb N] [FILE]
 
 FILE (default tests/data/bufr/dwd-synop-44msgs.bufr) is repeated into a temporary file of about N
 MiB (default 1024), deleted afterwards. The file is mapped, so its pages count as the process's
 file-backed memory (RssFile), which the kernel takes back at will; the figure that must stay
-constant is the process's own memory (RssAnon) and its peak (VmHWM less the file pages).
+constant is the process's own memory (RssAnon) and its peak (VmHWM less the file pages). The
+verbs read the file a window at a time, without a mapping: their peak resident memory, file pages
+and all, is what they cost.
 """
 
 import argparse
@@ -14,6 +17,7 @@ import pathlib
 import subprocess
 import sys
 import tempfile
+import time
 
 DEFAULT = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data" / "bufr" / "dwd-synop-44msgs.bufr"
 
@@ -58,6 +62,27 @@ def main() -> None:
         os.posix_fadvise(descriptor, 0, 0, os.POSIX_FADV_DONTNEED)
         os.close(descriptor)
         subprocess.run([sys.executable, "-c", PROBE, str(path)], check=True)
+        output = pathlib.Path(directory) / "out"
+        for verb in (
+            ["ls", "-n"],
+            ["ls", "-p", "bufrHeaderCentre,dataCategory,typicalDate"],
+            ["copy", "-w", "dataCategory=0", "-o", f"{output}.bufr"],
+            ["convert", "-k", "latitude,longitude,airTemperature", "-o", f"{output}.csv"],
+        ):
+            peak, seconds = peak_memory([sys.executable, "-m", "corvane", *verb, str(path)])
+            print(f"corvane {' '.join(verb[:2]):<22} {seconds:7.2f} s  peak {peak / 2**20:6.0f} MiB")
+
+
+def peak_memory(command: list) -> tuple:
+    """The peak resident memory in bytes of a command run to its end, and its seconds."""
+    start = time.perf_counter()
+    with open(os.devnull, "wb") as devnull:
+        child = subprocess.Popen(command, stdout=devnull)
+        _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode not in (0, 1):
+        raise SystemExit(f"{command} exited with {child.returncode}")
+    return usage.ru_maxrss * 1024, time.perf_counter() - start
 
 
 if __name__ == "__main__":
