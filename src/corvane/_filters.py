@@ -3,8 +3,7 @@ columns that they may name."""
 
 from __future__ import annotations
 
-from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 from ._records import ColumnFilter
 
@@ -27,8 +26,7 @@ COMPUTED: Dict[str, Tuple[str, ...]] = {
 }
 
 
-@dataclass
-class Filter:
+class Filter(NamedTuple):
     """One entry of ``filters``, and what the decoder can test of it; :meth:`Plan.make` has
     refused a range with a step."""
 

@@ -2,9 +2,7 @@
 
 from __future__ import annotations
 
-import concurrent.futures
 import math
-from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, FrozenSet, Iterable, List, Mapping, Optional, Sequence, Union
 
 from . import _core, _keys
@@ -146,6 +144,9 @@ def read(
         parts = [plan.frame(pandas, bufr, chosen) for bufr in map(open_source, sources)]
     else:
         # Threads start only for work they can share: one small file stays on this one.
+        # Imported here: the command line's header verbs start faster without it.
+        import concurrent.futures
+
         with concurrent.futures.ThreadPoolExecutor(threads) as pool:
             files = list(pool.map(open_source, sources)) if len(sources) != 1 else [open_source(sources[0])]
             blocks = [(bufr, block) for bufr in files for block in message_blocks(bufr, threads, len(files), chosen)]
@@ -189,16 +190,16 @@ def concat(pandas: Any, parts: List[Any]) -> Any:
     return pandas.concat(parts, ignore_index=True)
 
 
-@dataclass
 class Plan:
     """What one call reads: the columns shown, the keys the decoder tracks for them, the filters
     and the columns a row must hold."""
 
-    columns: Optional[List[str]]
-    filters: List[Filter]
-    required: Required
-    flat: bool
-    keys: Optional[List[str]] = field(default=None)
+    def __init__(self, columns: Optional[List[str]], filters: List[Filter], required: Required, flat: bool) -> None:
+        self.columns = columns
+        self.filters = filters
+        self.required = required
+        self.flat = flat
+        self.keys: Optional[List[str]] = None
 
     @staticmethod
     def make(

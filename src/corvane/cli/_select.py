@@ -11,8 +11,7 @@ from __future__ import annotations
 
 import datetime
 import math
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Iterator, List, NamedTuple, Optional, Sequence, Tuple
 
 from .. import BufrFile, _core, _keys
 from .._read import Plan, pandas_module
@@ -58,15 +57,15 @@ _BLOCK = 512
 Values = Dict[str, object]
 
 
-@dataclass
 class Clause:
     """``key=a/b`` (one of the values) or ``key!=a/b`` (none of them)."""
 
-    key: str
-    wanted: List[str]
-    negated: bool
-    # A file holds few distinct header values: each is judged once.
-    judged: Dict[object, bool] = field(default_factory=dict)
+    def __init__(self, key: str, wanted: List[str], negated: bool) -> None:
+        self.key = key
+        self.wanted = wanted
+        self.negated = negated
+        # A file holds few distinct header values: each is judged once.
+        self.judged: Dict[object, bool] = {}
 
     def passes(self, value: object) -> bool:
         """Whether a value passes; a missing one never does."""
@@ -147,8 +146,7 @@ class Headers:
         return [made[t] if t in made else made.setdefault(t, _typical(*t)) for t in times]
 
 
-@dataclass
-class Chosen:
+class Chosen(NamedTuple):
     """The messages of a window that pass every clause, by position, with the values of the keys."""
 
     window: Window
