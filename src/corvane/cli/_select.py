@@ -28,7 +28,6 @@ else:
 CENTRES = {
     1: "ammc",
     7: "kwbc",
-    8: "kwnc",
     34: "rjtd",
     38: "babj",
     40: "rksl",
