@@ -50,7 +50,8 @@ def add_parser(commands: argparse._SubParsersAction, parent: argparse.ArgumentPa
         epilog=EXAMPLE,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    compare.add_argument("files", nargs=2, metavar="FILE", help='FILE1 and FILE2 ("-" for standard input)')
+    compare.add_argument("file1", metavar="FILE1", help='the first file, "-" for standard input')
+    compare.add_argument("file2", metavar="FILE2", help="the file compared with it")
     compare.add_argument(
         "-A",
         dest="absolute",
@@ -355,6 +356,7 @@ def _values(a: object, b: object, numeric: bool) -> str:
 
 
 def command_compare(args: argparse.Namespace, out: TextIO) -> int:
+    args.files = [args.file1, args.file2]  # what a failure names
     if args.files.count(STDIN) > 1:
         raise UsageError("standard input (-) can be read once only")
     comparison = Comparison(args, out)
