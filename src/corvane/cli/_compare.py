@@ -172,8 +172,11 @@ class Comparison:
         self.differing_messages = 0
 
     def run(self, first: Side, second: Side) -> int:
+        empty = [side.name for side in (first, second) if len(side.headers) == 0]
+        for name in empty:
+            print(f"corvane: {name}: no BUFR message found", file=sys.stderr)
         count = min(len(first.headers), len(second.headers))
-        found = len(first.headers) != len(second.headers)
+        found = len(first.headers) != len(second.headers) or bool(empty)
         if found:
             self.out.write(f"message count: {len(first.headers)} != {len(second.headers)}\n")
         bad = set()
