@@ -1,14 +1,17 @@
 """The corvane command line beside ecCodes' tools, in the same run.
 
-    python bench/cli.py [FILE]
+    python bench/cli.py [FILE...]
 
 FILE defaults to tests/data/bufr/dwd-synop-44msgs.bufr (pdbufr-perf_synop.bufr, 15,824 messages,
-is the file the figures in the README come from). Two figures, each one run of a fresh process on
-each side, wall time including start-up:
+is the file the figures in the README come from). Four figures per file, each one run of a fresh
+process on each side, wall time including start-up:
 - `corvane ls -p KEYS` against `bufr_ls -p KEYS`, with the same header keys;
-- `corvane copy -w dataCategory=0` against `bufr_copy -w dataCategory=0`.
-Runs only where bufr_ls and bufr_copy are on the PATH (Debian: apt-get install libeccodes-tools);
-ecCodes is never a dependency of the project.
+- `corvane copy -w dataCategory=0` against `bufr_copy -w dataCategory=0`;
+- `corvane compare FILE FILE` against `bufr_compare FILE FILE`: equal bytes, no decoding;
+- the same against a copy whose messages all have another update sequence number, with
+  `-b updateSequenceNumber`: bytes that differ, values that do not, so every message is decoded.
+Runs only where bufr_ls, bufr_copy and bufr_compare are on the PATH (Debian: apt-get install
+libeccodes-tools); ecCodes is never a dependency of the project.
 """
 
 import pathlib
@@ -21,6 +24,9 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 KEYS = "bufrHeaderCentre,dataCategory,typicalDate"
 CORVANE = [sys.executable, "-m", "corvane"]
+TOOLS = ("bufr_ls", "bufr_copy", "bufr_compare")
+# Where section 1 holds the update sequence number, by edition.
+UPDATE_SEQUENCE_OCTET = {2: 7, 3: 7, 4: 9}
 
 
 def timed(command: list) -> float:
@@ -29,19 +35,48 @@ def timed(command: list) -> float:
     return time.perf_counter() - start
 
 
+def corrected(path: str, out: pathlib.Path) -> str:
+    """A copy of the file whose every message has the next update sequence number."""
+    import corvane
+
+    data = bytearray(pathlib.Path(path).read_bytes())
+    for message in corvane.open(path, errors="keep").headers():
+        octet = UPDATE_SEQUENCE_OCTET.get(message.edition or 0)
+        if octet is not None:
+            # Section 0 is 8 octets long from edition 2 on.
+            where = message.offset + 8 + octet - 1
+            data[where] = (data[where] + 1) % 256
+    out.write_bytes(bytes(data))
+    return str(out)
+
+
 def main() -> int:
-    path = sys.argv[1] if len(sys.argv) > 1 else str(ROOT / "tests" / "data" / "bufr" / "dwd-synop-44msgs.bufr")
-    if not (shutil.which("bufr_ls") and shutil.which("bufr_copy")):
-        print("bufr_ls and bufr_copy are not on the PATH: nothing to compare with")
+    paths = sys.argv[1:] or [str(ROOT / "tests" / "data" / "bufr" / "dwd-synop-44msgs.bufr")]
+    if not all(map(shutil.which, TOOLS)):
+        print(f"{', '.join(TOOLS)} are not all on the PATH: nothing to compare with")
         return 0
+    for path in paths:
+        bench(path)
+    return 0
+
+
+def bench(path: str) -> None:
     with tempfile.TemporaryDirectory() as scratch:
         out = pathlib.Path(scratch)
+        other = corrected(path, out / "corrected.bufr")
+        skip = ["-b", "updateSequenceNumber"]
         pairs = [
             ("ls -p " + KEYS, CORVANE + ["ls", "-p", KEYS, path], ["bufr_ls", "-p", KEYS, path]),
             (
                 "copy -w dataCategory=0",
                 CORVANE + ["copy", "-w", "dataCategory=0", path, "-o", str(out / "corvane.bufr")],
                 ["bufr_copy", "-w", "dataCategory=0", path, str(out / "eccodes.bufr")],
+            ),
+            ("compare FILE FILE", CORVANE + ["compare", path, path], ["bufr_compare", path, path]),
+            (
+                "compare -b updateSequenceNumber FILE CORRECTED",
+                CORVANE + ["compare", *skip, path, other],
+                ["bufr_compare", *skip, path, other],
             ),
         ]
         print(f"{path}")
@@ -53,7 +88,6 @@ def main() -> int:
         same = [path.read_bytes() if path.exists() else None for path in copies]
         same = same[0] == same[1]
         print(f"copies identical: {same}")
-    return 0
 
 
 if __name__ == "__main__":

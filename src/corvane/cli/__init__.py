@@ -1,4 +1,4 @@
-"""The ``corvane`` command: list, copy, dump and extract the messages of BUFR files.
+"""The ``corvane`` command: list, copy, dump, extract and compare the messages of BUFR files.
 
     corvane ls FILE... [-p KEYS] [-w WHERE] [-j|--csv|-n]   one line per message
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
@@ -8,13 +8,15 @@
     corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
     corvane check FILE...                                every message checked, a line per problem
+    corvane compare FILE1 FILE2 [-A ABS|-R REL] [-k KEYS] [-b KEYS] [--headers]
+                                                         message i against message i, a line per difference
     corvane tables                                       where the tables come from
 
 --tables and --extra-tables go before or after the verb; $CORVANE_TABLES names extra tables too.
 `ls` and `copy` read sections 0 to 3 only, unless a key needs the data. Exit status: 0 when every
 message was read, 1 when some were not (a summary goes to stderr) or the data could not be read
-at all, 2 for a usage error (including a file or table path that cannot be read). Every failure
-is one line on stderr.
+at all (`compare`: or the files differ), 2 for a usage error (including a file or table path that
+cannot be read). Every failure is one line on stderr.
 """
 
 from __future__ import annotations
@@ -26,7 +28,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _check, _convert, _copy, _list, _show
+from . import _check, _compare, _convert, _copy, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -85,6 +87,7 @@ def parser() -> argparse.ArgumentParser:
     _copy.add_parser(commands, late)
     _convert.add_parser(commands, late)
     _check.add_parser(commands, late)
+    _compare.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",
