@@ -5,8 +5,7 @@ from __future__ import annotations
 import argparse
 import json
 import sys
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import TYPE_CHECKING, Dict, Iterator, List, NamedTuple, Optional, Sequence, TextIO, Tuple
 
 from .. import BufrFile, _core, _keys
 from .._records import ColumnInfo
@@ -78,8 +77,7 @@ def add_parser(commands: argparse._SubParsersAction, parent: argparse.ArgumentPa
     compare.set_defaults(run=command_compare)
 
 
-@dataclass
-class Tolerance:
+class Tolerance(NamedTuple):
     """How far apart two numbers of a scaled element may lie, as bufr_compare judges them: integers
     (elements of scale 0, code and flag tables) are compared exactly."""
 
@@ -120,17 +118,14 @@ class Tolerance:
         return 0.0, self.relative.get("all", 0.0)
 
 
-@dataclass
 class Side:
     """One of the two files: its bytes, where its messages lie and what their headers say."""
 
-    name: str
-    bufr: BufrFile
-    headers: Headers = field(init=False)
-    _values: Dict[str, List[object]] = field(default_factory=dict)
-
-    def __post_init__(self) -> None:
-        self.headers = Headers(self.bufr)
+    def __init__(self, name: str, bufr: BufrFile) -> None:
+        self.name = name
+        self.bufr = bufr
+        self.headers = Headers(bufr)
+        self._values: Dict[str, List[object]] = {}
 
     def values(self, key: str) -> List[object]:
         """A header key's value for every message, worked out once."""
