@@ -26,6 +26,8 @@ EXAMPLE = """examples:
 _PLAIN_UNITS = (None, "Numeric", "CCITT IA5")
 # The header keys that bufr_dump -p writes; the others are computed from them.
 _FLAT_HEADER = [key for key in _keys.HEADER_KEYS if key not in ("typicalDate", "typicalTime", "section2Present")]
+# What bufr_dump -p writes before the header: replication factors and data present indicators.
+_LISTED_FIRST = frozenset({31000, 31001, 31002, 31011, 31012, 31031})
 _CSV_HEADER = ["message", "subset", "key", "value", "units", "code"]
 
 Figure = Union[int, float, str, None]
@@ -206,35 +208,56 @@ def _entry(value: Value, figure: Union[Figure, List[Figure]]) -> Dict[str, objec
 
 
 class _Flat(_Writer):
-    """``key=value`` lines: the header keys, the descriptors, then the values by ecCodes' names
-    ("#n#key" for a key that repeats in the message); a compressed element's subsets in braces,
-    on its one line. A blank line ends each message."""
+    """``key=value`` lines as bufr_dump -p writes them, each on one line: the replication factors
+    and bitmaps first, a key's values together in braces; the header keys and the descriptors;
+    then the values by ecCodes' names ("#n#key" for a key that repeats in the message), a
+    compressed element's subsets in braces unless they are all the same. A blank line ends each
+    message."""
 
     def message(self, message: Message, values: List[Value], subsets: Subsets) -> None:
-        lines = []
-        for key in _FLAT_HEADER:
-            header = _keys.header_value(key, message._metadata)  # type: ignore[arg-type]
-            if header is not None:
-                lines.append(f"{key}={header}")
+        chosen = [subset for subset, _ in subsets]
+        # A compressed message's subsets all have the same factors and bitmaps.
+        listed_from = set(chosen[:1] if message.compressed else chosen)
+        listed: Dict[str, List[str]] = {}
+        for value in values:
+            if value.code in _LISTED_FIRST and value.subset in listed_from:
+                listed.setdefault(value.key, []).append(_text(value))
+        lines = [f"{key}={_braced(shown)}" for key, shown in sorted(listed.items())]
+        lines += _header(message)
         codes = [f"{code:06d}" for code in message.descriptors or []]
         lines.append(f"unexpandedDescriptors={codes[0] if len(codes) == 1 else _braced(codes)}")
         if message.compressed:
-            names = _ranked([value.key for value in subsets[0][1]], every=True) if subsets else []
-            for name, column in zip(names, _columns(subsets)):
+            kept = [(subset, [v for v in part if v.code not in _LISTED_FIRST]) for subset, part in subsets]
+            columns = list(_columns(kept))
+            names = _ranked([column[0].key for column in columns], every=True)
+            for name, column in zip(names, columns):
                 shown = [_text(value) for value in column]
                 lines.append(f"{name}={shown[0] if len(set(shown)) == 1 else _braced(shown)}")
         else:
-            chosen = {subset for subset, _ in subsets}
-            names = iter(_ranked([value.key for value in values], every=True))
+            rest = [value for value in values if value.code not in _LISTED_FIRST]
             last = 0
-            for value, name in zip(values, names):
-                if value.subset != last:
-                    last = value.subset
-                    if last in chosen:
-                        lines.append(f"subsetNumber={last}")
-                if last in chosen:
-                    lines.append(f"{name}={_text(value)}")
+            for value, name in zip(rest, _ranked([value.key for value in rest], every=True)):
+                if value.subset not in chosen:
+                    continue
+                if value.subset != last and message.subsets > 1:
+                    lines.append(f"subsetNumber={value.subset}")
+                last = value.subset
+                lines.append(f"{name}={_text(value)}")
         self.out.write("\n".join(lines) + "\n\n")
+
+
+def _header(message: Message) -> List[str]:
+    """The header keys as bufr_dump -p writes them: before edition 4, a year of the century."""
+    lines = []
+    for key in _FLAT_HEADER:
+        header = _keys.header_value(key, message._metadata)  # type: ignore[arg-type]
+        if header is None or (message.edition < 4 and key == "typicalSecond"):
+            continue
+        if message.edition < 4 and key == "typicalYear":
+            lines.append(f"typicalYearOfCentury={header % 100}")
+        else:
+            lines.append(f"{key}={header}")
+    return lines
 
 
 def _braced(shown: Iterable[str]) -> str:
