@@ -4,9 +4,8 @@
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
     corvane convert IN... -o OUT.parquet|.csv|.jsonl|.geojson [-k KEYS] [-w WHERE] [--flat]
                                                          the rows of corvane.read, into one file
-    corvane dump FILE [-m N] [-S S] [--json|--flat|--csv]
-                                                         every value, by message and subset; as
-                                                         bufr_dump -jf, as bufr_dump -p, a line per value
+    corvane dump FILE [-m N] [-S S] [-j|--flat|--csv]    every value, by message and subset; as
+                                                         bufr_dump -jf or -p, or a CSV line per value
     corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
     corvane check FILE...                                every message checked, a line per problem

@@ -235,9 +235,10 @@ class _Flat(_Writer):
                 lines.append(f"{name}={shown[0] if len(set(shown)) == 1 else _braced(shown)}")
         else:
             rest = [value for value in values if value.code not in _LISTED_FIRST]
+            shown_subsets = set(chosen)
             last = 0
             for value, name in zip(rest, _ranked([value.key for value in rest], every=True)):
-                if value.subset not in chosen:
+                if value.subset not in shown_subsets:
                     continue
                 if value.subset != last and message.subsets > 1:
                     lines.append(f"subsetNumber={value.subset}")
