@@ -6,9 +6,11 @@ from __future__ import annotations
 import argparse
 import csv
 import json
-import math
+import operator
+import re
 import sys
 from collections import Counter
+from itertools import groupby
 from typing import Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple, Union
 
 from .. import BufrFile, Message, Value, _keys
@@ -30,7 +32,10 @@ _FLAT_HEADER = [key for key in _keys.HEADER_KEYS if key not in ("typicalDate", "
 _LISTED_FIRST = frozenset({31000, 31001, 31002, 31011, 31012, 31031})
 _CSV_HEADER = ["message", "subset", "key", "value", "units", "code"]
 
-Figure = Union[int, float, str, None]
+_VALUE = operator.attrgetter("value")
+_SUBSET = operator.attrgetter("subset")
+# The ".0" of a whole number as repr writes it (below 1e16, where it turns to exponents).
+_WHOLE = re.compile(r"\.0(?=[,\]]|$)")
 # A message's values as chosen: (subset, its values) in subset order.
 Subsets = List[Tuple[int, List[Value]]]
 
@@ -71,9 +76,7 @@ def command_dump(args: argparse.Namespace, out: TextIO) -> int:
             writer.failed(message)
             continue
         values = message.values()
-        groups: Dict[int, List[Value]] = {}
-        for value in values:
-            groups.setdefault(value.subset, []).append(value)
+        groups = {subset: list(part) for subset, part in groupby(values, key=_SUBSET)}
         every = range(1, message.subsets + 1)
         writer.message(message, values, [(s, groups.get(s, [])) for s in every if args.subset in (None, s)])
     writer.close()
@@ -94,20 +97,8 @@ def _chosen_messages(
     return iter([(message, failures.check(message))])
 
 
-def _figure(value: Value) -> Figure:
-    """A value as JSON writes it: whole numbers (codes and flags among them) as integers."""
-    figure = value.value
-    if isinstance(figure, float):
-        if not math.isfinite(figure):
-            return None
-        if figure.is_integer() and abs(figure) < 1e15:
-            return int(figure)
-    return figure
-
-
-def _text(value: Value) -> str:
+def _text(figure: Union[float, str, None]) -> str:
     """A value as bufr_dump -p writes it."""
-    figure = value.value
     if figure is None:
         return "MISSING"
     if isinstance(figure, str):
@@ -128,9 +119,9 @@ def _ranked(keys: Sequence[str], every: bool) -> List[str]:
     return names
 
 
-def _columns(subsets: Subsets) -> Iterator[List[Value]]:
+def _columns(subsets: Subsets) -> Iterator[Tuple[Value, ...]]:
     """The values of compressed subsets element by element: every subset has the same elements."""
-    return (list(column) for column in zip(*(values for _, values in subsets)))
+    return zip(*(values for _, values in subsets))
 
 
 class _Writer:
@@ -176,35 +167,52 @@ def _shown(value: Value) -> str:
 class _Json(_Writer):
     """One object, ``{"messages": [...]}``, that lists every value of every message: an uncompressed
     subset starts with a "subsetNumber" item, and a compressed message has one item per element
-    whose value is the list of its subsets' values, or one value when they are all the same."""
+    whose value is the list of its subsets' values, or one value when they are all the same. Items
+    are written a line each, from text made once per key."""
 
     def __init__(self, out: TextIO) -> None:
         super().__init__(out)
-        self.items = 0
+        self.separator = "\n"
+        self.frames: Dict[Tuple[str, int, Optional[str]], Tuple[str, str]] = {}
         out.write('{ "messages" : [')
 
-    def item(self, entry: Dict[str, object]) -> None:
-        self.out.write(("," if self.items else "") + "\n" + json.dumps(entry, ensure_ascii=False))
-        self.items += 1
+    def item(self, value: Value, shown: str) -> None:
+        frame = self.frames.get((value.key, value.code, value.unit))
+        if frame is None:
+            head = f'{{"key": {json.dumps(value.key, ensure_ascii=False)}, "value": '
+            tail = f', "code": "{value.code:06d}", "units": {json.dumps(value.unit, ensure_ascii=False)}}}'
+            frame = self.frames[(value.key, value.code, value.unit)] = (head, tail)
+        self.out.write(self.separator + frame[0] + shown + frame[1])
+        self.separator = ",\n"
 
     def message(self, message: Message, values: List[Value], subsets: Subsets) -> None:
         if message.compressed:
             for column in _columns(subsets):
-                figures = [_figure(value) for value in column]
-                same = all(figure == figures[0] for figure in figures)
-                self.item(_entry(column[0], figures[0] if same else figures))
+                figures = list(map(_VALUE, column))
+                if figures.count(figures[0]) == len(figures):
+                    self.item(column[0], _json(figures[0]))
+                elif any(isinstance(figure, str) for figure in figures):
+                    self.item(column[0], json.dumps(figures, ensure_ascii=False))
+                else:
+                    self.item(column[0], _WHOLE.sub("", json.dumps(figures)))
             return
         for subset, chosen in subsets:
-            self.item({"key": "subsetNumber", "value": subset})
+            self.out.write(f'{self.separator}{{"key": "subsetNumber", "value": {subset}}}')
+            self.separator = ",\n"
             for value in chosen:
-                self.item(_entry(value, _figure(value)))
+                self.item(value, _json(value.value))
 
     def close(self) -> None:
         self.out.write("\n]}\n")
 
 
-def _entry(value: Value, figure: Union[Figure, List[Figure]]) -> Dict[str, object]:
-    return {"key": value.key, "value": figure, "code": f"{value.code:06d}", "units": value.unit}
+def _json(figure: Union[float, str, None]) -> str:
+    """A value as JSON, a whole number (a code or a flag among them) as an integer."""
+    if figure is None:
+        return "null"
+    if isinstance(figure, str):
+        return json.dumps(figure, ensure_ascii=False)
+    return _WHOLE.sub("", repr(figure))
 
 
 class _Flat(_Writer):
@@ -221,7 +229,7 @@ class _Flat(_Writer):
         listed: Dict[str, List[str]] = {}
         for value in values:
             if value.code in _LISTED_FIRST and value.subset in listed_from:
-                listed.setdefault(value.key, []).append(_text(value))
+                listed.setdefault(value.key, []).append(_text(value.value))
         lines = [f"{key}={_braced(shown)}" for key, shown in sorted(listed.items())]
         lines += _header(message)
         codes = [f"{code:06d}" for code in message.descriptors or []]
@@ -231,8 +239,7 @@ class _Flat(_Writer):
             columns = list(_columns(kept))
             names = _ranked([column[0].key for column in columns], every=True)
             for name, column in zip(names, columns):
-                shown = [_text(value) for value in column]
-                lines.append(f"{name}={shown[0] if len(set(shown)) == 1 else _braced(shown)}")
+                lines.append(f"{name}={_texts(list(map(_VALUE, column)))}")
         else:
             rest = [value for value in values if value.code not in _LISTED_FIRST]
             shown_subsets = set(chosen)
@@ -243,7 +250,7 @@ class _Flat(_Writer):
                 if value.subset != last and message.subsets > 1:
                     lines.append(f"subsetNumber={value.subset}")
                 last = value.subset
-                lines.append(f"{name}={_text(value)}")
+                lines.append(f"{name}={_text(value.value)}")
         self.out.write("\n".join(lines) + "\n\n")
 
 
@@ -259,6 +266,15 @@ def _header(message: Message) -> List[str]:
         else:
             lines.append(f"{key}={header}")
     return lines
+
+
+def _texts(figures: List[Union[float, str, None]]) -> str:
+    """A compressed element's values: one when all subsets agree, else all of them in braces."""
+    if figures.count(figures[0]) == len(figures):
+        return _text(figures[0])
+    if any(isinstance(figure, str) for figure in figures):
+        return _braced(map(_text, figures))
+    return "{" + _WHOLE.sub("", json.dumps(figures)[1:-1]).replace("null", "MISSING") + "}"
 
 
 def _braced(shown: Iterable[str]) -> str:
