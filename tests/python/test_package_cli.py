@@ -41,16 +41,10 @@ def test_ls_and_dump_succeed_on_a_good_file():
     ]
     dumped = run("dump", EDITION3, "-m", "2", "--json")
     assert dumped.returncode == 0, dumped.stderr
-    [message] = json.loads(dumped.stdout)
+    subset, *values = json.loads(dumped.stdout)["messages"]
     # As ecCodes decodes the same message: 136 elements, the third the station name.
-    assert (message["index"], message["offset"], len(message["values"][0])) == (2, 678, 136)
-    assert message["values"][0][2] == {
-        "code": "001015",
-        "key": "stationOrSiteName",
-        "value": "LITANG",
-        "unit": "CCITT IA5",
-        "meaning": None,
-    }
+    assert (subset, len(values)) == ({"key": "subsetNumber", "value": 1}, 136)
+    assert values[2] == {"key": "stationOrSiteName", "value": "LITANG", "code": "001015", "units": "CCITT IA5"}
 
 
 def test_get_gives_the_rows_of_read():
@@ -242,8 +236,8 @@ def test_dump_shows_one_subset():
     synop = DATA / "bufr" / "dwd-synop-44msgs.bufr"
     message = corvane.open(synop)[0]
     result = run("dump", synop, "-m", "0", "-S", "2", "--json")
-    values = json.loads(result.stdout)[0]["values"]
-    assert len(values) == 1 and [v["value"] for v in values[0]] == [v.value for v in message.values() if v.subset == 2]
+    subset, *values = json.loads(result.stdout)["messages"]
+    assert subset["value"] == 2 and [v["value"] for v in values] == [v.value for v in message.values() if v.subset == 2]
 
 
 def test_check_names_each_problem_and_exits_1(tmp_path):

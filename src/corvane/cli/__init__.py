@@ -4,7 +4,8 @@
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
     corvane convert IN... -o OUT.parquet|.csv|.jsonl|.geojson [-k KEYS] [-w WHERE] [--flat]
                                                          the rows of corvane.read, into one file
-    corvane dump FILE [-m N] [--json]                    every value, by message and subset
+    corvane dump FILE [-m N] [-S S] [-j|--flat|--csv]    every value, by message and subset; as
+                                                         bufr_dump -jf or -p, or a CSV line per value
     corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
     corvane check FILE...                                every message checked, a line per problem
@@ -28,7 +29,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _check, _compare, _convert, _copy, _list, _show
+from . import _check, _compare, _convert, _copy, _dump, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -88,6 +89,7 @@ def parser() -> argparse.ArgumentParser:
     _convert.add_parser(commands, late)
     _check.add_parser(commands, late)
     _compare.add_parser(commands, late)
+    _dump.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",

@@ -1,30 +1,21 @@
-"""``corvane dump``, ``corvane get`` and ``corvane keys``: the decoded values of a file."""
+"""``corvane get`` and ``corvane keys``: chosen values of a file, and the keys it holds."""
 
 from __future__ import annotations
 
 import argparse
 import csv
-import json
-import math
 import sys
-from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, TextIO, Tuple
+from typing import Any, Callable, Dict, List, Optional, Sequence, TextIO
 
-from .. import BufrFile, Message, Value, _keys
+from .. import BufrFile, _keys
 from .._core import MISSING_CODE
 from .._read import Plan, pandas_module
 from .._records import MessageError
-from ._common import DATA_ERROR, Failures, Progress, UsageError, message_header, messages, number, open_input, tables
+from ._common import DATA_ERROR, Progress, UsageError, number, open_input, tables
 
-# Units that say nothing beside the value.
-_PLAIN_UNITS = (None, "Numeric", "CCITT IA5")
 # Messages decoded per call in `get`: few enough calls to cost nothing, enough to move the bar.
 _GET_BLOCK = 512
 
-DUMP_EXAMPLE = """examples:
-  corvane dump synop.bufr -m 0
-  corvane dump synop.bufr -m 3 -S 2
-  corvane dump synop.bufr --json | jq '.[0].values[0][:3]'
-"""
 KEYS_EXAMPLE = """examples:
   corvane keys synop.bufr
   corvane keys temp.bufr --csv > keys.csv
@@ -38,14 +29,6 @@ GET_EXAMPLE = """examples:
 
 def add_parsers(commands: argparse._SubParsersAction, parent: argparse.ArgumentParser) -> None:
     raw = argparse.RawDescriptionHelpFormatter
-    dump = commands.add_parser(
-        "dump", parents=[parent], help="every value, by message and subset", epilog=DUMP_EXAMPLE, formatter_class=raw
-    )
-    dump.add_argument("file", metavar="FILE")
-    dump.add_argument("-m", "--message", type=int, metavar="N", help="only message N (from 0)")
-    dump.add_argument("-S", "--subset", type=int, metavar="S", help="only subset S (from 1) of each message")
-    dump.add_argument("--json", action="store_true", help="JSON, one object per message")
-    dump.set_defaults(run=command_dump)
     get = commands.add_parser(
         "get", parents=[parent], help="chosen keys, the rows of corvane.read", epilog=GET_EXAMPLE, formatter_class=raw
     )
@@ -79,85 +62,6 @@ def _opened(args: argparse.Namespace) -> Optional[BufrFile]:
         print(f"corvane: {args.file}: no BUFR message found", file=sys.stderr)
         return None
     return bufr
-
-
-def _shown(value: Value) -> str:
-    shown = value.value
-    if shown is None:
-        return "missing"
-    if isinstance(shown, str):
-        return repr(shown)
-    return number(shown)
-
-
-def _json_value(value: Value) -> Dict[str, object]:
-    figure = value.value
-    if isinstance(figure, float) and not math.isfinite(figure):
-        figure = None
-    return {
-        "code": f"{value.code:06d}",
-        "key": value.key,
-        "value": figure,
-        "unit": value.unit,
-        "meaning": value.meaning,
-    }
-
-
-def _by_subset(values: List[Value]) -> Dict[int, List[Value]]:
-    groups: Dict[int, List[Value]] = {}
-    for value in values:
-        groups.setdefault(value.subset, []).append(value)
-    return groups
-
-
-def command_dump(args: argparse.Namespace, out: TextIO) -> int:
-    bufr = _opened(args)
-    if bufr is None:
-        return DATA_ERROR
-    failures = Failures()
-    chosen = _chosen_messages(bufr, args.message, failures)
-    if args.subset is not None and args.subset < 1:
-        raise UsageError(f"-S {args.subset}: subsets count from 1")
-
-    def subsets(message: Message) -> List[int]:
-        every = range(1, message.subsets + 1)
-        return [s for s in every if args.subset is None or s == args.subset]
-
-    if args.json:
-        out.write("[")
-        for count, (message, good) in enumerate(chosen):
-            entry = message_header(message)
-            if good:
-                groups = _by_subset(message.values())
-                entry["values"] = [[_json_value(v) for v in groups.get(s, [])] for s in subsets(message)]
-            out.write(("," if count else "") + "\n" + json.dumps(entry, ensure_ascii=False))
-        out.write("\n]\n")
-        return failures.exit_status()
-    for message, good in chosen:
-        out.write(f"message {message.index} at byte {message.offset}")
-        if not good:
-            out.write(f": error: {message.error}\n")
-            continue
-        out.write(f": edition {message.edition}, centre {message.centre}, {message.subsets} subsets\n")
-        groups = _by_subset(message.values())
-        for subset in subsets(message):
-            out.write(f"  subset {subset}\n")
-            for value in groups.get(subset, []):
-                shows_unit = value.value is not None and value.unit not in _PLAIN_UNITS
-                unit = f" {value.unit}" if shows_unit else ""
-                meaning = f"  ({value.meaning})" if value.meaning else ""
-                out.write(f"    {value.code:06d} {value.key} = {_shown(value)}{unit}{meaning}\n")
-    return failures.exit_status()
-
-
-def _chosen_messages(bufr: BufrFile, index: Optional[int], failures: Failures) -> Iterator[Tuple[Message, bool]]:
-    if index is None:
-        yield from messages(bufr, failures)
-        return
-    if not 0 <= index < len(bufr):
-        raise UsageError(f"-m {index}: the file has messages 0 to {len(bufr) - 1}")
-    message = bufr[index]
-    yield message, failures.check(message)
 
 
 def command_get(args: argparse.Namespace, out: TextIO) -> int:
