@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Iterator, List, Optional, Union, overload
+from typing import Callable, Iterable, Iterator, List, Optional, Union, overload
 
 from . import _core
 from ._errors import HINT
@@ -123,6 +123,47 @@ class BufrFile(FileData):
             message = self._deliver(Message(self, entry.index, entry.offset, entry.length, metadata, error))
             if message is not None:
                 yield message
+
+    def select(
+        self, where: Optional[Callable[[Message], bool]] = None, *, messages: Optional[Iterable[int]] = None
+    ) -> List[Message]:
+        """The messages chosen by index, by a test of their headers, or both, section 4 unread.
+
+        What :func:`corvane.write` takes to copy or split a file byte for byte.
+
+        Parameters
+        ----------
+        where : callable, optional
+            Takes a :class:`Message` as :meth:`headers` gives it and says whether to keep it.
+        messages : iterable of int, optional
+            The indices of the messages to keep (as :attr:`Message.index` counts them), in file
+            order whatever order they come in; None keeps every one ``where`` keeps.
+
+        Returns
+        -------
+        list of Message
+            In file order; the errors mode applies to bad messages as :meth:`headers` applies it.
+
+        Raises
+        ------
+        IndexError
+            For an index the file does not have.
+
+        Examples
+        --------
+        >>> bufr = corvane.open(corvane.sample_path())
+        >>> [m.index for m in bufr.select(lambda m: m.subsets > 1, messages=range(5))]
+        [0, 3, 4]
+        """
+        wanted = None
+        if messages is not None:
+            entries = self._entries
+            wanted = {self._entry(entries, index).index for index in messages}
+        return [
+            message
+            for message in self.headers()
+            if (wanted is None or message.index in wanted) and (where is None or where(message))
+        ]
 
     def _message(self, index: int) -> Message:
         """Message ``index`` of the file, read and decoded; a bad one has its error set."""

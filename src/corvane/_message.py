@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Dict, Iterable, List, Optional
 from . import _core
 from ._filedata import arrays, chosen_columns
 from ._records import MessageMetadata
+from ._write import rebuilt
 
 if TYPE_CHECKING:
     import numpy
@@ -266,6 +267,84 @@ class Message:
         if table.errors:
             raise self._file._failure(table.errors[0])
         return arrays(table, chosen)
+
+    def to_bytes(self) -> bytes:
+        """The message's bytes, exactly as they are in its file, from "BUFR" to "7777".
+
+        Returns
+        -------
+        bytes
+
+        Raises
+        ------
+        ValueError
+            When the file is closed.
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> data = message.to_bytes()
+        >>> print(data[:4], data[-4:], len(data) == message.length)
+        b'BUFR' b'7777' True
+        """
+        return bytes(self._file._data[self.offset : self.offset + self.length])
+
+    def replace(
+        self,
+        *,
+        centre: Optional[int] = None,
+        subcentre: Optional[int] = None,
+        master_version: Optional[int] = None,
+        local_version: Optional[int] = None,
+        update_sequence: Optional[int] = None,
+        data_category: Optional[int] = None,
+        time: Optional[datetime.datetime] = None,
+    ) -> bytes:
+        """The message with fields of section 1 changed, its data untouched, as edition 4.
+
+        Section 1 is written anew in the layout of edition 4 (an edition 2 or 3 message becomes an
+        edition-4 one, with international sub-category 255); sections 2 to 5 keep their bytes.
+
+        Parameters
+        ----------
+        centre, subcentre : int, optional
+            The originating centre and sub-centre (0 to 65535).
+        master_version, local_version, update_sequence, data_category : int, optional
+            Their octets of section 1 (0 to 255).
+        time : datetime.datetime, optional
+            The typical time, to the second.
+
+        Returns
+        -------
+        bytes
+            The whole message; :func:`corvane.write` writes it, :func:`corvane.open` reads it.
+
+        Raises
+        ------
+        ValueError
+            For a field out of its range, or a closed file.
+        BufrError
+            For a kept bad message whose sections cannot be read.
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> corvane.open(message.replace(centre=98, update_sequence=1))[0].centre
+        98
+        """
+        if self.error is not None and self._metadata is None:
+            raise self._file._error(self.index, self.offset, self.error)
+        return rebuilt(
+            self,
+            self.to_bytes(),
+            centre=centre,
+            subcentre=subcentre,
+            master_version=master_version,
+            local_version=local_version,
+            update_sequence=update_sequence,
+            data_category=data_category,
+            time=time,
+        )
 
     def __repr__(self) -> str:
         if self.error is not None:

@@ -17,7 +17,7 @@
 namespace corvane::detail {
 
 template <class Sink>
-struct ColumnWalk : SectionWalk {
+struct ColumnWalk : SectionWalk<> {
     static constexpr const char* kDepthError = "compressed descriptor decode exceeded recursion depth";
     Sink& sink;
     std::uint64_t subsets = 0;

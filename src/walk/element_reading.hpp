@@ -31,11 +31,13 @@ struct FieldScratch {
 };
 
 // What every walk over section 4 reads with, whatever it writes to: each walk adds its own
-// state and output after these.
+// state and output after these. `Reader` is where the bits come from: the message's, or an
+// encoder's source that writes each value as the walk asks for its bits.
+template <class Reader = BitReader>
 struct SectionWalk {
     const TableSet& tables;
     const DecodeOptions options;
-    BitReader& reader;
+    Reader& reader;
     std::uint64_t steps = 0;
     FieldScratch field{};
     // Within a 203YYY definition, which may outlast its subset.
@@ -81,9 +83,21 @@ constexpr bool is_missing(std::uint64_t raw, std::uint32_t width, bool check_mis
     return check_missing && width <= 63 && raw == all_ones(width);
 }
 
+// The `width` bits of a numeric field that the walk reads as `value` says. Another bit source
+// has its own overload, found beside its type.
+inline bool read_value_bits(BitReader& reader, const WalkValue&, std::uint16_t width, std::uint64_t& raw) {
+    return reader.try_read_u64(width, raw);
+}
+
 // Reads `width` bits as bytes exactly as BitReader::read_bytes does, into `out`
 // (at least ceil(width / 8) bytes), so that no buffer is allocated per value.
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);
+
+// The `width` bits of a text field (an element's or character data) that the walk reads as
+// `value` says, into `out`; another bit source has its own overload, as for read_value_bits.
+inline Status read_text_bits(BitReader& reader, const WalkValue&, std::uint16_t width, std::uint8_t* out) {
+    return read_field_bytes(reader, width, out);
+}
 
 // The text of a CCITT IA5 field of `size` bytes at the start of `field`, decoded in place (the
 // view points into `field`); nothing when the field is empty or all ones. DecodeOptions say

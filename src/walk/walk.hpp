@@ -27,8 +27,10 @@ namespace corvane {
 //   void expect_subsets(std::uint64_t subsets)
 //       after the first subset: how many subsets the bits left can hold, if they are alike
 // Sink calls never fail: the walk has checked every bound before it calls.
-template <class Sink>
-Status walk_subsets(const BufrMessage& message, const TableSet& tables, BitReader& reader, DecodeOptions options,
+// `Reader` is a BitReader, or a source of the same interface that read_value_bits and
+// read_field_bytes have overloads for (the encoder's, which writes what the walk reads).
+template <class Sink, class Reader>
+Status walk_subsets(const BufrMessage& message, const TableSet& tables, Reader& reader, DecodeOptions options,
                     Sink& sink);
 
 // A column sink (compressed layout: each value is one column for every subset) has, besides

@@ -34,6 +34,10 @@ PyMethodDef module_functions[] = {
         "decode_rows(data, entries, tables, columns, filters)\n--\n\n"
         "The messages of `entries` as one ColumnTable of observation rows: `columns` are (name, required) "
         "pairs, `filters` ColumnFilter records on keys chosen or not."),
+    method<encode>("encode", kKeywordCall,
+                   "encode(descriptors, subsets, tables, header, section2)\n--\n\n"
+                   "One edition-4 message as bytes: `subsets` a list of lists of values (None, numbers, str), "
+                   "`header` the fields of sections 1 and 3 as a tuple of int, `section2` bytes or None."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -102,5 +102,6 @@ PyObject* parse_all(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_columns(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_rows(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* encode(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace corvane::py::core

@@ -1,0 +1,121 @@
+"""Encoding one edition-4 message from values, with the tables and element rules of the reader."""
+
+from __future__ import annotations
+
+import datetime
+from typing import Iterable, Optional, Sequence, Union
+
+from . import _core
+from ._errors import BufrError
+from ._tables import TablesSource, resolve
+
+__all__ = ["encode"]
+
+InputValue = Union[float, int, str, None]
+
+
+def encode(
+    descriptors: Iterable[int],
+    subsets: Iterable[Sequence[InputValue]],
+    *,
+    centre: int = 0,
+    subcentre: int = 0,
+    master_version: Optional[int] = None,
+    local_version: int = 0,
+    data_category: int = 0,
+    international_subcategory: int = 255,
+    local_subcategory: int = 0,
+    time: Optional[datetime.datetime] = None,
+    update_sequence: int = 0,
+    observed: bool = True,
+    section2: Optional[bytes] = None,
+    tables: TablesSource = None,
+) -> bytes:
+    """One uncompressed edition-4 BUFR message from the values of its subsets.
+
+    Each subset lists its values in the order :meth:`Message.values` gives them: delayed
+    replication factors, associated fields and character data each in its place, and the new
+    reference values of a 203YYY definition too (which :meth:`Message.values` leaves out). Numbers
+    are scaled, offset and rounded to their field under the operators in force; None (or NaN) is
+    missing, written as all ones; texts are padded with blanks.
+
+    Parameters
+    ----------
+    descriptors : iterable of int
+        The unexpanded descriptors of section 3, as six-digit codes (307080 for 3-07-080).
+    subsets : iterable of sequences
+        The values of each subset: float or int, str, or None.
+    centre, subcentre, local_version, data_category, international_subcategory, local_subcategory, update_sequence : int
+        Their fields of section 1.
+    master_version : int, optional
+        The master table version the values are written with; None for the newest at hand.
+    time : datetime.datetime, optional
+        The typical time of section 1; None for now (UTC), to the second.
+    observed : bool, default True
+        Whether section 3 marks the data as observed.
+    section2 : bytes, optional
+        The local data of an optional section 2.
+    tables : Tables, str, os.PathLike or _corvane.TableSet, optional
+        The tables, as :func:`corvane.open` takes them: those that read the message back.
+
+    Returns
+    -------
+    bytes
+        The whole message, which :func:`corvane.write` writes and :func:`corvane.open` reads.
+
+    Raises
+    ------
+    BufrError
+        For a value that does not fit its field (naming its key, subset and the values that fit),
+        a subset with more or fewer values than its descriptors take, or a descriptor the tables
+        lack.
+    TypeError
+        For a value that is no number, str or None.
+    ValueError
+        For a section 1 field out of its range.
+
+    Examples
+    --------
+    >>> data = corvane.encode([1001, 1002, 12101], [[10, 384, 287.15], [6, None, 273.2]], centre=98)
+    >>> [(v.subset, v.key, v.value) for v in corvane.open(data)[0].values()][:4]
+    [(1, 'blockNumber', 10.0), (1, 'stationNumber', 384.0), (1, 'airTemperature', 287.15), (2, 'blockNumber', 6.0)]
+    """
+    chosen = resolve(tables)
+    if master_version is None:
+        master_version = chosen.newest_master_version()
+        if master_version is None:
+            raise ValueError("these tables are one set for every message: give master_version= for section 1")
+    when = time or datetime.datetime.now(datetime.timezone.utc)
+    fields = {
+        "centre": (centre, 0xFFFF),
+        "subcentre": (subcentre, 0xFFFF),
+        "update_sequence": (update_sequence, 0xFF),
+        "data_category": (data_category, 0xFF),
+        "international_subcategory": (international_subcategory, 0xFF),
+        "local_subcategory": (local_subcategory, 0xFF),
+        "master_version": (master_version, 0xFF),
+        "local_version": (local_version, 0xFF),
+    }
+    for name, (value, top) in fields.items():
+        if not isinstance(value, int) or isinstance(value, bool) or not 0 <= value <= top:
+            raise ValueError(f"{name}={value!r}: give an int from 0 to {top}")
+    header = (
+        0,
+        *(value for value, _ in fields.values()),
+        when.year,
+        when.month,
+        when.day,
+        when.hour,
+        when.minute,
+        when.second,
+        int(bool(observed)),
+    )
+    values = []
+    for subset in subsets:
+        if isinstance(subset, (str, bytes)) or not isinstance(subset, Sequence) and not hasattr(subset, "__array__"):
+            raise TypeError(f"each subset is a sequence of values (numbers, str, None), not {type(subset).__name__}")
+        values.append(list(subset))
+    try:
+        return _core.encode(list(descriptors), values, chosen._native, header, section2)
+    except ValueError as error:
+        raise BufrError(str(error), index=0, offset=0) from None

@@ -1,0 +1,65 @@
+// Writing BUFR: section 4 from the values of each subset, by the same walk that reads it (so that
+// what one writes the other reads back), and whole edition-4 messages around it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "error/error.hpp"
+#include "tables/table_set.hpp"
+
+namespace corvane {
+
+// One value to write: a number, a text (UTF-8, written as Latin-1 padded with blanks), or
+// missing (all ones).
+struct InputValue {
+    enum class Kind : std::uint8_t { Missing, Number, Text };
+    Kind kind = Kind::Missing;
+    double number = 0.0;
+    std::string_view text;
+
+    static InputValue of(double number) { return {Kind::Number, number, {}}; }
+    static InputValue of(std::string_view text) { return {Kind::Text, 0.0, text}; }
+};
+
+// The values of one subset in the order the reader lists them: replication factors, associated
+// fields, new reference values and character data each in their place.
+using SubsetInput = std::span<const InputValue>;
+
+// What sections 1 to 3 say besides the descriptors.
+struct MessageHeader {
+    std::uint8_t master_table = 0;
+    std::uint16_t centre = 0;
+    std::uint16_t subcentre = 0;
+    std::uint8_t update_sequence = 0;
+    std::uint8_t data_category = 0;
+    std::uint8_t international_subcategory = 0xFF;
+    std::uint8_t local_subcategory = 0;
+    std::uint8_t master_version = 0;
+    std::uint8_t local_version = 0;
+    std::uint16_t year = 0;
+    std::uint8_t month = 0;
+    std::uint8_t day = 0;
+    std::uint8_t hour = 0;
+    std::uint8_t minute = 0;
+    std::uint8_t second = 0;
+    bool observed = true;
+    // The local data of section 2, when `has_section2`.
+    bool has_section2 = false;
+    std::span<const std::uint8_t> section2;
+};
+
+// The data of section 4 (after its four header octets) of an uncompressed message, padded to
+// whole octets. A value that does not fit its field, a subset with too few or too many values, or
+// a text where a number goes (or the other way round) fails, naming the subset and the key.
+Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 std::span<const SubsetInput> subsets);
+
+// A whole uncompressed edition-4 message: sections 0 to 5.
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
+                                                 std::span<const std::uint32_t> descriptors,
+                                                 std::span<const SubsetInput> subsets);
+
+}  // namespace corvane

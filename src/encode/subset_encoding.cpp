@@ -1,0 +1,182 @@
+// Section 4 of an uncompressed message, written by the walk that reads it: the walk asks a
+// ValueSource for the bits of each value, and the source writes the next value it was given.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "bitstream/bit_writer.hpp"
+#include "descriptor/descriptor.hpp"
+#include "encode/encode.hpp"
+#include "encode/value_errors.hpp"
+#include "walk/walk.hpp"
+
+namespace corvane::detail {
+
+namespace {
+
+// The bit source of the walk when it writes: each read takes the next value of the subset,
+// checks that it fits its field, writes its bits and gives them back, so that replication
+// factors, new reference values and bitmaps steer the walk as they do when it reads.
+class ValueSource {
+public:
+    ValueSource(std::span<const SubsetInput> subsets, BitWriter& out) : subsets_(subsets), out_(out) {}
+
+    std::uint64_t position() const { return out_.position(); }
+    // The source never runs out of bits: it runs out of values, which read_error tells.
+    std::uint64_t total_bits() const { return std::numeric_limits<std::uint64_t>::max(); }
+    BufrError read_error(std::uint16_t) const { return *failure_; }
+
+    void begin_subset(std::uint32_t subset) {
+        subset_ = subset;
+        next_ = 0;
+    }
+    void end_subset() {
+        const std::size_t given = subsets_[subset_].size();
+        if (next_ != given) fail(surplus_values(subset_, given, next_));
+    }
+    const std::optional<BufrError>& failure() const { return failure_; }
+
+    // The next value, or null (with the failure set) when the subset has no more.
+    const InputValue* take(const WalkValue& value) {
+        const SubsetInput values = subsets_[subset_];
+        if (next_ == values.size()) {
+            fail(too_few_values(subset_, values.size(), value));
+            return nullptr;
+        }
+        return &values[next_++];
+    }
+
+    // The first failure is the one told: later ones follow from it.
+    bool fail(BufrError error) {
+        if (!failure_) failure_ = std::move(error);
+        return false;
+    }
+
+    void write(std::uint64_t raw, unsigned width) { out_.write(raw, width); }
+    std::uint32_t subset() const { return subset_; }
+
+private:
+    std::span<const SubsetInput> subsets_;
+    BitWriter& out_;
+    std::uint32_t subset_ = 0;
+    std::size_t next_ = 0;
+    std::optional<BufrError> failure_;
+};
+
+// Whether the reader takes all ones in this value's field as missing; if so, no number may
+// take them.
+bool all_ones_missing(const WalkValue& value) {
+    if (value.kind == ValueKind::ReplicationFactor) return !is_class31(value.code);
+    if (value.kind == ValueKind::AssociatedField) return false;
+    return missing_when_all_ones(value.code, kPackageDecodeOptions);
+}
+
+// The raw bits of a number in `field`, rounded to its scale; false when they do not fit.
+bool raw_of(double number, const NumericField& field, std::uint32_t width, bool missing, std::uint64_t& raw) {
+    const double scaled = std::nearbyint(number * field.divisor) - static_cast<double>(field.reference);
+    const double top = static_cast<double>(all_ones(width)) - (missing && width != 0 ? 1.0 : 0.0);
+    if (!(scaled >= 0.0 && scaled <= top)) return false;
+    raw = static_cast<std::uint64_t>(scaled);
+    return true;
+}
+
+// A new reference value: sign and magnitude, a whole number.
+bool reference_bits(double number, std::uint32_t width, std::uint64_t& raw) {
+    const double magnitude = std::fabs(number);
+    if (width == 0 || number != std::nearbyint(number) || !(magnitude <= static_cast<double>(all_ones(width - 1)))) {
+        return false;
+    }
+    raw = static_cast<std::uint64_t>(magnitude);
+    if (number < 0) raw |= std::uint64_t{1} << (width - 1);
+    return true;
+}
+
+bool read_value_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint64_t& raw) {
+    const InputValue* input = source.take(value);
+    if (input == nullptr) return false;
+    if (input->kind == InputValue::Kind::Text) return source.fail(wrong_type(source.subset(), value, *input));
+    if (input->kind == InputValue::Kind::Missing) {
+        raw = all_ones(width);
+    } else if (value.kind == ValueKind::ReferenceDefinition) {
+        if (!reference_bits(input->number, width, raw)) {
+            return source.fail(reference_misfit(source.subset(), value, input->number, width));
+        }
+    } else if (const bool missing = all_ones_missing(value);
+               !raw_of(input->number, *value.field, width, missing, raw)) {
+        return source.fail(number_misfit(source.subset(), value, input->number, width, missing));
+    }
+    source.write(raw, width);
+    return true;
+}
+
+// A text as Latin-1 padded with blanks to its field, all ones when missing; `out` takes the
+// bytes as it would from the reader.
+Status read_text_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint8_t* out) {
+    const InputValue* input = source.take(value);
+    if (input == nullptr) return *source.failure();
+    if (input->kind == InputValue::Kind::Number) {
+        source.fail(wrong_type(source.subset(), value, *input));
+        return *source.failure();
+    }
+    const std::size_t size = (width + 7u) / 8;
+    std::size_t length = size;
+    if (input->kind == InputValue::Kind::Missing) {
+        std::fill(out, out + size, std::uint8_t{0xFF});
+    } else {
+        Result<std::size_t> latin1 = latin1_text(input->text, out, size);
+        if (!latin1) {
+            source.fail(text_misfit(source.subset(), value, input->text, size, latin1.error().text()));
+            return *source.failure();
+        }
+        length = *latin1;
+    }
+    std::fill(out + length, out + size, std::uint8_t{' '});
+    const unsigned whole = width / 8;
+    const unsigned tail = width % 8;
+    for (unsigned i = 0; i < whole; ++i) source.write(out[i], 8);
+    if (tail != 0) source.write(out[whole] >> (8 - tail), tail);
+    return {};
+}
+
+// Tells the source where each subset starts and ends; keeps nothing.
+struct SubsetBounds : SinkBase {
+    const TableSet& tables;
+    ValueSource& source;
+
+    const ElementDefinition* element(std::uint32_t code) const { return tables.find_element(code); }
+    void begin_subset(std::uint32_t subset) { source.begin_subset(subset); }
+    void end_subset(std::uint32_t) { source.end_subset(); }
+    void number(const WalkValue&, std::uint64_t, std::optional<double>) {}
+    void text(const WalkValue&, std::optional<std::string_view>, std::uint64_t) {}
+    void marker(std::uint32_t) {}
+    void expect_subsets(std::uint64_t) {}
+};
+
+}  // namespace
+
+}  // namespace corvane::detail
+
+namespace corvane {
+
+Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 std::span<const SubsetInput> subsets) {
+    if (subsets.size() > 0xFFFF) {
+        return BufrError::bad_argument(std::to_string(subsets.size()) +
+                                       " subsets do not fit one message, which holds at most 65535");
+    }
+    BufrMessage message;
+    message.number_of_subsets = static_cast<std::uint16_t>(subsets.size());
+    message.unexpanded_descriptors.assign(descriptors.begin(), descriptors.end());
+    BitWriter out;
+    detail::ValueSource source(subsets, out);
+    detail::SubsetBounds sink{{}, tables, source};
+    if (Status walked = walk_subsets(message, tables, source, kPackageDecodeOptions, sink); !walked) {
+        return std::move(walked).error();
+    }
+    if (source.failure()) return *source.failure();
+    return out.bytes();
+}
+
+}  // namespace corvane
