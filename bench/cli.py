@@ -9,8 +9,10 @@ process on each side, wall time including start-up:
 - `corvane copy -w dataCategory=0` against `bufr_copy -w dataCategory=0`;
 - `corvane compare FILE FILE` against `bufr_compare FILE FILE`: equal bytes, no decoding;
 - the same against a copy whose messages all have another update sequence number, with
-  `-b updateSequenceNumber`: bytes that differ, values that do not, so every message is decoded.
-Runs only where bufr_ls, bufr_copy and bufr_compare are on the PATH (Debian: apt-get install
+  `-b updateSequenceNumber`: bytes that differ, values that do not, so every message is decoded;
+- `corvane dump --json` against `bufr_dump -jf`, and `corvane dump --flat` against `bufr_dump -p`
+  (tests/data/bufr/hirs-metop-compressed.bufr: big compressed messages).
+Runs only where bufr_ls, bufr_copy, bufr_compare and bufr_dump are on the PATH (Debian: apt-get install
 libeccodes-tools); ecCodes is never a dependency of the project.
 """
 
@@ -24,7 +26,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 KEYS = "bufrHeaderCentre,dataCategory,typicalDate"
 CORVANE = [sys.executable, "-m", "corvane"]
-TOOLS = ("bufr_ls", "bufr_copy", "bufr_compare")
+TOOLS = ("bufr_ls", "bufr_copy", "bufr_compare", "bufr_dump")
 # Where section 1 holds the update sequence number, by edition.
 UPDATE_SEQUENCE_OCTET = {2: 7, 3: 7, 4: 9}
 
@@ -78,6 +80,8 @@ def bench(path: str) -> None:
                 CORVANE + ["compare", *skip, path, other],
                 ["bufr_compare", *skip, path, other],
             ),
+            ("dump --json", CORVANE + ["dump", "--json", path], ["bufr_dump", "-jf", path]),
+            ("dump --flat", CORVANE + ["dump", "--flat", path], ["bufr_dump", "-p", path]),
         ]
         print(f"{path}")
         for name, ours, theirs in pairs:

@@ -147,6 +147,7 @@ private:
     std::uint32_t key_of_slowly(const ValueSource& source);
     std::uint32_t next_rank(std::uint32_t key);
     std::int32_t column_of(std::uint32_t key, std::uint32_t rank, bool create);
+    std::int32_t labelled_column(std::uint32_t key, const ValueSource& source);
     Column& column(std::int32_t index) { return columns_[static_cast<std::size_t>(index)]; }
     void reset_counts();
     void write_row_columns(std::size_t index);

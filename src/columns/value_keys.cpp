@@ -62,7 +62,7 @@ std::int32_t TableBuilder::value_column_slowly(const ValueSource& source) {
         for (std::size_t i = 0; i < position_; ++i) next_rank(slots_[i].key);
     }
     const std::uint32_t key = key_of(source);
-    const std::int32_t column = column_of(key, next_rank(key), true);
+    const std::int32_t column = labelled_column(key, source);
     const Slot slot{source, column, key};
     if (position_ < slots_.size()) {
         slots_[position_] = slot;
@@ -73,9 +73,22 @@ std::int32_t TableBuilder::value_column_slowly(const ValueSource& source) {
     return column;
 }
 
-std::int32_t TableBuilder::message_column(const ValueSource& source) {
-    const std::uint32_t key = key_of(source);
-    return column_of(key, next_rank(key), true);
+std::int32_t TableBuilder::message_column(const ValueSource& source) { return labelled_column(key_of(source), source); }
+
+std::int32_t TableBuilder::labelled_column(std::uint32_t key, const ValueSource& source) {
+    const std::size_t before = columns_.size();
+    const std::int32_t column = column_of(key, next_rank(key), true);
+    // Elements of other codes can share a key (timePeriod in hours or in minutes): a column
+    // tells the code and unit of the value that opened it.
+    if (columns_.size() > before && source.code != keys_[key].info.code) {
+        ColumnInfo& info = columns_.back().info;
+        ValueLabel label = value_label(*tables_, source.kind, source.code, source.name);
+        info.code = source.code;
+        info.element_name = std::move(label.name);
+        info.unit = std::move(label.unit);
+        info.scale = scale_of(*tables_, source);
+    }
+    return column;
 }
 
 std::uint32_t TableBuilder::next_rank(std::uint32_t key) {

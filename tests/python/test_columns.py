@@ -133,6 +133,22 @@ def test_keys_messages_and_filters_choose_columns_and_rows():
         table.array("dewpointTemperature")
 
 
+def test_a_column_has_the_code_and_unit_of_its_own_occurrence():
+    # timePeriod is 004024 in hours for some occurrences, 004025 in minutes for others.
+    bufr = corvane.open(DATA / "bufr" / "synop-cloudbelow.bufr")
+    table = bufr.table(messages=[0])
+    seen = {}
+    periods = set()
+    for value in bufr[0].values():
+        if value.subset == 1:
+            seen[value.key] = rank = seen.get(value.key, 0) + 1
+            info = table.info(value.key if rank == 1 else f"#{rank}#{value.key}")
+            assert (info["code"], info["unit"]) == (value.code, value.unit), value
+            if value.key == "timePeriod":
+                periods.add((value.code, value.unit))
+    assert len(periods) == 2
+
+
 def test_arrow_holds_the_numpy_values_and_outlives_the_file():
     pa = pytest.importorskip("pyarrow")
     bufr = corvane.open(DATA / "bufr" / "dwd-synop-44msgs.bufr")

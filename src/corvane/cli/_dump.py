@@ -7,14 +7,18 @@ import argparse
 import csv
 import json
 import operator
-import re
 import sys
 from collections import Counter
 from itertools import groupby
-from typing import Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple, Union
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple, Union
 
 from .. import BufrFile, Message, Value, _keys
 from ._common import DATA_ERROR, Failures, UsageError, messages, number, open_input
+from ._dump_columns import WHOLE as _WHOLE
+from ._dump_columns import Element, compressed_elements, csv_cells, csv_field, json_list, uniform
+
+if TYPE_CHECKING:
+    import numpy
 
 EXAMPLE = """examples:
   corvane dump synop.bufr -m 0
@@ -34,8 +38,6 @@ _CSV_HEADER = ["message", "subset", "key", "value", "units", "code"]
 
 _VALUE = operator.attrgetter("value")
 _SUBSET = operator.attrgetter("subset")
-# The ".0" of a whole number as repr writes it (below 1e16, where it turns to exponents).
-_WHOLE = re.compile(r"\.0(?=[,\]]|$)")
 # A message's values as chosen: (subset, its values) in subset order.
 Subsets = List[Tuple[int, List[Value]]]
 
@@ -75,9 +77,13 @@ def command_dump(args: argparse.Namespace, out: TextIO) -> int:
         if not good:
             writer.failed(message)
             continue
+        every = range(1, message.subsets + 1)
+        elements = compressed_elements(message, args.subset) if message.compressed and writer.by_element else None
+        if elements is not None:
+            writer.elements(message, elements, every if args.subset is None else [args.subset])
+            continue
         values = message.values()
         groups = {subset: list(part) for subset, part in groupby(values, key=_SUBSET)}
-        every = range(1, message.subsets + 1)
         writer.message(message, values, [(s, groups.get(s, [])) for s in every if args.subset in (None, s)])
     writer.close()
     return failures.exit_status()
@@ -125,6 +131,9 @@ def _columns(subsets: Subsets) -> Iterator[Tuple[Value, ...]]:
 
 
 class _Writer:
+    # Whether it writes a compressed message element by element, through elements().
+    by_element = False
+
     def __init__(self, out: TextIO) -> None:
         self.out = out
 
@@ -132,6 +141,10 @@ class _Writer:
         """A message that cannot be decoded: stderr has said so."""
 
     def message(self, message: Message, values: List[Value], subsets: Subsets) -> None:
+        raise NotImplementedError
+
+    def elements(self, message: Message, elements: List[Element], subsets: Sequence[int]) -> None:
+        """A compressed message, element by element over the chosen subsets."""
         raise NotImplementedError
 
     def close(self) -> None:
@@ -170,18 +183,20 @@ class _Json(_Writer):
     whose value is the list of its subsets' values, or one value when they are all the same. Items
     are written a line each, from text made once per key."""
 
+    by_element = True
+
     def __init__(self, out: TextIO) -> None:
         super().__init__(out)
         self.separator = "\n"
         self.frames: Dict[Tuple[str, int, Optional[str]], Tuple[str, str]] = {}
         out.write('{ "messages" : [')
 
-    def item(self, value: Value, shown: str) -> None:
-        frame = self.frames.get((value.key, value.code, value.unit))
+    def item(self, key: str, code: int, unit: Optional[str], shown: str) -> None:
+        frame = self.frames.get((key, code, unit))
         if frame is None:
-            head = f'{{"key": {json.dumps(value.key, ensure_ascii=False)}, "value": '
-            tail = f', "code": "{value.code:06d}", "units": {json.dumps(value.unit, ensure_ascii=False)}}}'
-            frame = self.frames[(value.key, value.code, value.unit)] = (head, tail)
+            head = f'{{"key": {json.dumps(key, ensure_ascii=False)}, "value": '
+            tail = f', "code": "{code:06d}", "units": {json.dumps(unit, ensure_ascii=False)}}}'
+            frame = self.frames[(key, code, unit)] = (head, tail)
         self.out.write(self.separator + frame[0] + shown + frame[1])
         self.separator = ",\n"
 
@@ -190,17 +205,23 @@ class _Json(_Writer):
             for column in _columns(subsets):
                 figures = list(map(_VALUE, column))
                 if figures.count(figures[0]) == len(figures):
-                    self.item(column[0], _json(figures[0]))
+                    shown = _json(figures[0])
                 elif any(isinstance(figure, str) for figure in figures):
-                    self.item(column[0], json.dumps(figures, ensure_ascii=False))
+                    shown = json.dumps(figures, ensure_ascii=False)
                 else:
-                    self.item(column[0], _WHOLE.sub("", json.dumps(figures)))
+                    shown = _WHOLE.sub("", json.dumps(figures))
+                self.item(column[0].key, column[0].code, column[0].unit, shown)
             return
         for subset, chosen in subsets:
             self.out.write(f'{self.separator}{{"key": "subsetNumber", "value": {subset}}}')
             self.separator = ",\n"
             for value in chosen:
-                self.item(value, _json(value.value))
+                self.item(value.key, value.code, value.unit, _json(value.value))
+
+    def elements(self, message: Message, elements: List[Element], subsets: Sequence[int]) -> None:
+        for element in elements:
+            same, first = uniform(element.figures)
+            self.item(element.key, element.code, element.unit, _json(first) if same else json_list(element.figures))
 
     def close(self) -> None:
         self.out.write("\n]}\n")
@@ -222,6 +243,8 @@ class _Flat(_Writer):
     compressed element's subsets in braces unless they are all the same. A blank line ends each
     message."""
 
+    by_element = True
+
     def message(self, message: Message, values: List[Value], subsets: Subsets) -> None:
         chosen = [subset for subset, _ in subsets]
         # A compressed message's subsets all have the same factors and bitmaps.
@@ -231,9 +254,7 @@ class _Flat(_Writer):
             if value.code in _LISTED_FIRST and value.subset in listed_from:
                 listed.setdefault(value.key, []).append(_text(value.value))
         lines = [f"{key}={_braced(shown)}" for key, shown in sorted(listed.items())]
-        lines += _header(message)
-        codes = [f"{code:06d}" for code in message.descriptors or []]
-        lines.append(f"unexpandedDescriptors={codes[0] if len(codes) == 1 else _braced(codes)}")
+        lines += _preamble(message)
         if message.compressed:
             kept = [(subset, [v for v in part if v.code not in _LISTED_FIRST]) for subset, part in subsets]
             columns = list(_columns(kept))
@@ -252,6 +273,34 @@ class _Flat(_Writer):
                 last = value.subset
                 lines.append(f"{name}={_text(value.value)}")
         self.out.write("\n".join(lines) + "\n\n")
+
+    def elements(self, message: Message, elements: List[Element], subsets: Sequence[int]) -> None:
+        listed: Dict[str, List[str]] = {}
+        for element in elements:
+            if element.code in _LISTED_FIRST:
+                listed.setdefault(element.key, []).append(_text(uniform(element.figures)[1]))
+        lines = [f"{key}={_braced(shown)}" for key, shown in sorted(listed.items())]
+        lines += _preamble(message)
+        kept = [element for element in elements if element.code not in _LISTED_FIRST]
+        names = _ranked([element.key for element in kept], every=True)
+        lines += [f"{name}={_element_texts(element.figures)}" for name, element in zip(names, kept)]
+        self.out.write("\n".join(lines) + "\n\n")
+
+
+def _preamble(message: Message) -> List[str]:
+    """The header keys and the descriptors."""
+    codes = [f"{code:06d}" for code in message.descriptors or []]
+    return _header(message) + [f"unexpandedDescriptors={codes[0] if len(codes) == 1 else _braced(codes)}"]
+
+
+def _element_texts(figures: numpy.ndarray) -> str:
+    """As _texts, for a compressed element's array."""
+    same, first = uniform(figures)
+    if same:
+        return _text(first)
+    if figures.dtype == object:
+        return _braced(map(_text, figures.tolist()))
+    return "{" + _WHOLE.sub("", json.dumps(figures.tolist())[1:-1]).replace("NaN", "MISSING") + "}"
 
 
 def _header(message: Message) -> List[str]:
@@ -284,6 +333,8 @@ def _braced(shown: Iterable[str]) -> str:
 class _Csv(_Writer):
     """A line per value, each key named as corvane.read names its column in a subset."""
 
+    by_element = True
+
     def __init__(self, out: TextIO) -> None:
         super().__init__(out)
         self.writer = csv.writer(out, lineterminator="\n")
@@ -295,6 +346,17 @@ class _Csv(_Writer):
             self.writer.writerows(
                 [message.index, subset, name, _cell(value), value.unit or "", f"{value.code:06d}"]
                 for name, value in zip(names, chosen)
+            )
+
+    def elements(self, message: Message, elements: List[Element], subsets: Sequence[int]) -> None:
+        names = _ranked([element.key for element in elements], every=False)
+        heads = [csv_field(name) + "," for name in names]
+        tails = [f",{csv_field(element.unit or '')},{element.code:06d}\n" for element in elements]
+        cells = [csv_cells(element.figures) for element in elements]
+        for row, subset in enumerate(subsets):
+            start = f"{message.index},{subset},"
+            self.out.write(
+                "".join([start + head + shown[row] + tail for head, shown, tail in zip(heads, cells, tails)])
             )
 
 
