@@ -28,10 +28,11 @@ def encode(
     time: Optional[datetime.datetime] = None,
     update_sequence: int = 0,
     observed: bool = True,
+    compressed: bool = False,
     section2: Optional[bytes] = None,
     tables: TablesSource = None,
 ) -> bytes:
-    """One uncompressed edition-4 BUFR message from the values of its subsets.
+    """One edition-4 BUFR message from the values of its subsets.
 
     Each subset lists its values in the order :meth:`Message.values` gives them: delayed
     replication factors, associated fields and character data each in its place, and the new
@@ -53,6 +54,9 @@ def encode(
         The typical time of section 1; None for now (UTC), to the second.
     observed : bool, default True
         Whether section 3 marks the data as observed.
+    compressed : bool, default False
+        Whether to write the compressed layout, each value a column for every subset: every
+        subset must then take the same delayed replications.
     section2 : bytes, optional
         The local data of an optional section 2.
     tables : Tables, str, os.PathLike or _corvane.TableSet, optional
@@ -67,8 +71,8 @@ def encode(
     ------
     BufrError
         For a value that does not fit its field (naming its key, subset and the values that fit),
-        a subset with more or fewer values than its descriptors take, or a descriptor the tables
-        lack.
+        a subset with more or fewer values than its descriptors take, a descriptor the tables
+        lack, or, compressed, a delayed replication factor that differs between subsets.
     TypeError
         For a value that is no number, str or None.
     ValueError
@@ -109,6 +113,7 @@ def encode(
         when.minute,
         when.second,
         int(bool(observed)),
+        int(bool(compressed)),
     )
     values = []
     for subset in subsets:

@@ -26,7 +26,8 @@ Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, co
                                            " is no FXXYYY code: F is 0 to 3, XX 0 to 63, YYY 0 to 255");
         }
     }
-    Result<std::vector<std::uint8_t>> data = encode_subsets(tables, descriptors, subsets);
+    Result<std::vector<std::uint8_t>> data = header.compressed ? encode_columns(tables, descriptors, subsets)
+                                                               : encode_subsets(tables, descriptors, subsets);
     if (!data) return data;
     const std::uint64_t section2 = header.has_section2 ? 4 + header.section2.size() : 0;
     const std::uint64_t section3 = 7 + 2 * std::uint64_t{descriptors.size()};
@@ -60,7 +61,7 @@ Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, co
     put(out, section3, 3);
     out.push_back(0);
     put(out, subsets.size(), 2);
-    out.push_back(header.observed ? 0x80 : 0);
+    out.push_back((header.observed ? 0x80 : 0) | (header.compressed ? 0x40 : 0));
     for (const std::uint32_t code : descriptors) {
         put(out, (descriptor_f(code) << 14) | (descriptor_x(code) << 8) | descriptor_y(code), 2);
     }

@@ -46,6 +46,8 @@ struct MessageHeader {
     std::uint8_t minute = 0;
     std::uint8_t second = 0;
     bool observed = true;
+    // The compressed layout: each value a column for every subset.
+    bool compressed = false;
     // The local data of section 2, when `has_section2`.
     bool has_section2 = false;
     std::span<const std::uint8_t> section2;
@@ -57,7 +59,13 @@ struct MessageHeader {
 Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets);
 
-// A whole uncompressed edition-4 message: sections 0 to 5.
+// The data of section 4 of a compressed message from the same values, padded to whole octets.
+// Every subset must take the same replications; a column that cannot be compressed (a text of more
+// than 63 octets that differs between subsets) fails as a value that does not fit does.
+Result<std::vector<std::uint8_t>> encode_columns(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 std::span<const SubsetInput> subsets);
+
+// A whole edition-4 message, compressed as the header says: sections 0 to 5.
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
                                                  std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets);

@@ -1,7 +1,5 @@
 // Section 4 of an uncompressed message, written by the walk that reads it: the walk asks a
 // ValueSource for the bits of each value, and the source writes the next value it was given.
-#include <algorithm>
-#include <cmath>
 #include <limits>
 #include <optional>
 #include <string>
@@ -9,6 +7,7 @@
 #include "bitstream/bit_writer.hpp"
 #include "descriptor/descriptor.hpp"
 #include "encode/encode.hpp"
+#include "encode/value_bits.hpp"
 #include "encode/value_errors.hpp"
 #include "walk/walk.hpp"
 
@@ -65,78 +64,24 @@ private:
     std::optional<BufrError> failure_;
 };
 
-// Whether the reader takes all ones in this value's field as missing; if so, no number may
-// take them.
-bool all_ones_missing(const WalkValue& value) {
-    if (value.kind == ValueKind::ReplicationFactor) return !is_class31(value.code);
-    if (value.kind == ValueKind::AssociatedField) return false;
-    return missing_when_all_ones(value.code, kPackageDecodeOptions);
-}
-
-// The raw bits of a number in `field`, rounded to its scale; false when they do not fit.
-bool raw_of(double number, const NumericField& field, std::uint32_t width, bool missing, std::uint64_t& raw) {
-    const double scaled = std::nearbyint(number * field.divisor) - static_cast<double>(field.reference);
-    const double top = static_cast<double>(all_ones(width)) - (missing && width != 0 ? 1.0 : 0.0);
-    if (!(scaled >= 0.0 && scaled <= top)) return false;
-    raw = static_cast<std::uint64_t>(scaled);
-    return true;
-}
-
-// A new reference value: sign and magnitude, a whole number.
-bool reference_bits(double number, std::uint32_t width, std::uint64_t& raw) {
-    const double magnitude = std::fabs(number);
-    if (width == 0 || number != std::nearbyint(number) || !(magnitude <= static_cast<double>(all_ones(width - 1)))) {
-        return false;
-    }
-    raw = static_cast<std::uint64_t>(magnitude);
-    if (number < 0) raw |= std::uint64_t{1} << (width - 1);
-    return true;
-}
-
 bool read_value_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint64_t& raw) {
     const InputValue* input = source.take(value);
     if (input == nullptr) return false;
-    if (input->kind == InputValue::Kind::Text) return source.fail(wrong_type(source.subset(), value, *input));
-    if (input->kind == InputValue::Kind::Missing) {
-        raw = all_ones(width);
-    } else if (value.kind == ValueKind::ReferenceDefinition) {
-        if (!reference_bits(input->number, width, raw)) {
-            return source.fail(reference_misfit(source.subset(), value, input->number, width));
-        }
-    } else if (const bool missing = all_ones_missing(value);
-               !raw_of(input->number, *value.field, width, missing, raw)) {
-        return source.fail(number_misfit(source.subset(), value, input->number, width, missing));
+    if (Status made = number_bits(source.subset(), value, *input, width, true, raw); !made) {
+        return source.fail(std::move(made).error());
     }
     source.write(raw, width);
     return true;
 }
 
-// A text as Latin-1 padded with blanks to its field, all ones when missing; `out` takes the
-// bytes as it would from the reader.
 Status read_text_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint8_t* out) {
     const InputValue* input = source.take(value);
     if (input == nullptr) return *source.failure();
-    if (input->kind == InputValue::Kind::Number) {
-        source.fail(wrong_type(source.subset(), value, *input));
+    if (Status made = text_bytes(source.subset(), value, *input, width, out); !made) {
+        source.fail(std::move(made).error());
         return *source.failure();
     }
-    const std::size_t size = (width + 7u) / 8;
-    std::size_t length = size;
-    if (input->kind == InputValue::Kind::Missing) {
-        std::fill(out, out + size, std::uint8_t{0xFF});
-    } else {
-        Result<std::size_t> latin1 = latin1_text(input->text, out, size);
-        if (!latin1) {
-            source.fail(text_misfit(source.subset(), value, input->text, size, latin1.error().text()));
-            return *source.failure();
-        }
-        length = *latin1;
-    }
-    std::fill(out + length, out + size, std::uint8_t{' '});
-    const unsigned whole = width / 8;
-    const unsigned tail = width % 8;
-    for (unsigned i = 0; i < whole; ++i) source.write(out[i], 8);
-    if (tail != 0) source.write(out[whole] >> (8 - tail), tail);
+    write_text(source, out, width);
     return {};
 }
 

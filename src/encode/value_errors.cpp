@@ -77,6 +77,21 @@ BufrError text_misfit(std::uint32_t subset, const WalkValue& value, std::string_
                                    " characters: " + std::string(why));
 }
 
+BufrError differing_factor(std::uint32_t subset, const WalkValue& value, std::uint64_t first, std::uint64_t other) {
+    return BufrError::bad_argument("the delayed replication factor " + named(value) + " is " + std::to_string(first) +
+                                   " in subset 1 but " + std::to_string(other) + " in subset " +
+                                   std::to_string(subset + 1) +
+                                   ": a compressed message repeats alike in every subset; give the same count "
+                                   "(with missing values to fill) or encode uncompressed");
+}
+
+BufrError uncompressible(const WalkValue& value, std::string_view why) {
+    return BufrError::bad_argument(named(value) +
+                                   " differs between subsets in a way the compressed layout cannot "
+                                   "hold (" +
+                                   std::string(why) + "): encode uncompressed");
+}
+
 Result<std::size_t> latin1_text(std::string_view text, std::uint8_t* out, std::size_t size) {
     std::size_t valid = 0;
     if (!is_valid_utf8(text, valid)) return BufrError::bad_argument("it is no valid UTF-8");

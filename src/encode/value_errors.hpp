@@ -20,6 +20,11 @@ BufrError reference_misfit(std::uint32_t subset, const WalkValue& value, double 
 BufrError wrong_type(std::uint32_t subset, const WalkValue& value, const InputValue& input);
 BufrError text_misfit(std::uint32_t subset, const WalkValue& value, std::string_view text, std::size_t size,
                       std::string_view why);
+// A compressed message's delayed replication factor that is `first` in the first subset and
+// `other` in `subset`.
+BufrError differing_factor(std::uint32_t subset, const WalkValue& value, std::uint64_t first, std::uint64_t other);
+// A column whose values differ more than its increments can tell.
+BufrError uncompressible(const WalkValue& value, std::string_view why);
 
 // `text` (UTF-8) as Latin-1 into `out`, at most `size` bytes: their count, or why it cannot be.
 Result<std::size_t> latin1_text(std::string_view text, std::uint8_t* out, std::size_t size);

@@ -16,8 +16,10 @@
 
 namespace corvane::detail {
 
-template <class Sink>
-struct ColumnWalk : SectionWalk<> {
+// `Reader` is a BitReader, or an encoder's source that writes each column as the walk asks for
+// its R0 and hands the walk a BitReader over the increments it wrote (column_increments).
+template <class Sink, class Reader = BitReader>
+struct ColumnWalk : SectionWalk<Reader> {
     static constexpr const char* kDepthError = "compressed descriptor decode exceeded recursion depth";
     Sink& sink;
     std::uint64_t subsets = 0;
@@ -27,14 +29,14 @@ struct ColumnWalk : SectionWalk<> {
 };
 
 // Counts the values a column will add before any is produced.
-template <class Sink>
-Status check_room(const ColumnWalk<Sink>& walk) {
+template <class Sink, class Reader>
+Status check_room(const ColumnWalk<Sink, Reader>& walk) {
     if (walk.subsets != 0 && (walk.columns + 1) * walk.subsets > kMaxDecodedValues) return too_many_values();
     return {};
 }
 
-template <class Sink>
-void count_column(ColumnWalk<Sink>& walk) {
+template <class Sink, class Reader>
+void count_column(ColumnWalk<Sink, Reader>& walk) {
     if (walk.subsets != 0) ++walk.columns;
 }
 
@@ -83,17 +85,17 @@ void read_later_increments(BitReader& reader, std::uint64_t subsets, std::uint64
 
 // R0, NBINC and one increment per subset (none when NBINC is 0), each cell to the sink unless
 // `quiet`; `check` asks whether every subset has the first one's value.
-template <class Sink>
-Result<FirstValue> read_number_column(ColumnWalk<Sink>& walk, const WalkValue& value, bool check_missing, bool check,
-                                      bool quiet = false) {
+template <class Sink, class Reader>
+Result<FirstValue> read_number_column(ColumnWalk<Sink, Reader>& walk, const WalkValue& value, bool check_missing,
+                                      bool check, bool quiet = false) {
     const NumericField& field = *value.field;
     if (field.width > 64) return width_error(field.width);
     const auto width = static_cast<std::uint16_t>(field.width);
-    BitReader& reader = walk.reader;
     std::uint64_t r0;
     std::uint64_t nbinc;
-    if (!reader.try_read_u64(width, r0)) return reader.read_error(width);
-    if (!reader.try_read_u64(6, nbinc)) return reader.read_error(6);
+    if (!read_value_bits(walk.reader, value, width, r0)) return walk.reader.read_error(width);
+    if (!read_increment_width(walk.reader, value, nbinc)) return walk.reader.read_error(6);
+    BitReader& reader = column_increments(walk.reader);
     const bool all_missing = is_missing(r0, width, check_missing);
     const std::uint64_t subsets = walk.subsets;
     FirstValue first;
@@ -142,13 +144,13 @@ Result<FirstValue> read_number_column(ColumnWalk<Sink>& walk, const WalkValue& v
 }
 
 // A text column: R0 of `width` bits, NBINC, then NBINC bytes per subset.
-template <class Sink>
-Status read_text_column(ColumnWalk<Sink>& walk, const WalkValue& value, std::uint16_t width,
+template <class Sink, class Reader>
+Status read_text_column(ColumnWalk<Sink, Reader>& walk, const WalkValue& value, std::uint16_t width,
                         std::uint64_t first_position) {
-    BitReader& reader = walk.reader;
-    if (Status read = read_field_bytes(reader, width, walk.field.data()); !read) return read;
+    if (Status read = read_text_bits(walk.reader, value, width, walk.field.data()); !read) return read;
     std::uint64_t nbinc;
-    if (!reader.try_read_u64(6, nbinc)) return reader.read_error(6);
+    if (!read_increment_width(walk.reader, value, nbinc)) return walk.reader.read_error(6);
+    BitReader& reader = column_increments(walk.reader);
     const std::uint64_t subsets = walk.subsets;
     if (nbinc == 0) {
         if (subsets == 0) return {};
@@ -178,8 +180,9 @@ Status read_text_column(ColumnWalk<Sink>& walk, const WalkValue& value, std::uin
 }
 
 // One column of an element read as `value` says.
-template <class Sink>
-Result<FirstValue> read_element_column(ColumnWalk<Sink>& walk, const WalkValue& value, bool check_missing, bool check) {
+template <class Sink, class Reader>
+Result<FirstValue> read_element_column(ColumnWalk<Sink, Reader>& walk, const WalkValue& value, bool check_missing,
+                                       bool check) {
     if (value.element->is_text()) {
         const std::uint64_t position = walk.subsets * walk.state.numbering.text_column_counter++ + 1;
         if (Status read = read_text_column(walk, value, static_cast<std::uint16_t>(value.field->width), position);
@@ -191,8 +194,8 @@ Result<FirstValue> read_element_column(ColumnWalk<Sink>& walk, const WalkValue& 
     return read_number_column(walk, value, check_missing, check);
 }
 
-template <class Sink>
-Status decode_element(ColumnWalk<Sink>& walk, std::uint32_t code) {
+template <class Sink, class Reader>
+Status decode_element(ColumnWalk<Sink, Reader>& walk, std::uint32_t code) {
     const ElementStep step = begin_element(walk.state.operators, walk.sink.element(code), code, walk.options);
     if (step.associated_width != 0) {
         if (Status room = check_room(walk); !room) return room;
@@ -242,8 +245,8 @@ Status decode_element(ColumnWalk<Sink>& walk, std::uint32_t code) {
     return {};
 }
 
-template <class Sink>
-Status read_character_data(ColumnWalk<Sink>& walk, std::uint32_t code) {
+template <class Sink, class Reader>
+Status read_character_data(ColumnWalk<Sink, Reader>& walk, std::uint32_t code) {
     if (Status room = check_room(walk); !room) return room;
     const auto width = static_cast<std::uint16_t>(descriptor_y(code) * 8);
     if (Status read = read_text_column(walk, walk.value(ValueKind::CharacterData, code), width, 0); !read) return read;
@@ -251,8 +254,8 @@ Status read_character_data(ColumnWalk<Sink>& walk, std::uint32_t code) {
     return {};
 }
 
-template <class Sink>
-Status read_bitmap_driven(ColumnWalk<Sink>& walk, const BitmapReference& reference, const NumericField& field) {
+template <class Sink, class Reader>
+Status read_bitmap_driven(ColumnWalk<Sink, Reader>& walk, const BitmapReference& reference, const NumericField& field) {
     if (Status room = check_room(walk); !room) return room;
     const ElementDefinition& element = *reference.element;
     WalkValue value = walk.value(ValueKind::BitmapAttached, element.code, &element, &field);
@@ -264,8 +267,8 @@ Status read_bitmap_driven(ColumnWalk<Sink>& walk, const BitmapReference& referen
     return {};
 }
 
-template <class Sink>
-Status append_marker(ColumnWalk<Sink>& walk, std::uint32_t code) {
+template <class Sink, class Reader>
+Status append_marker(ColumnWalk<Sink, Reader>& walk, std::uint32_t code) {
     if (Status room = check_room(walk); !room) return room;
     count_column(walk);
     if (descriptor_x(code) == 3) walk.defining = opens_new_references(code);
@@ -274,8 +277,8 @@ Status append_marker(ColumnWalk<Sink>& walk, std::uint32_t code) {
 }
 
 // The factor's column decides how often a compressed delayed replication repeats.
-template <class Sink>
-Result<std::uint64_t> read_replication_factor(ColumnWalk<Sink>& walk, const ElementDefinition& factor) {
+template <class Sink, class Reader>
+Result<std::uint64_t> read_replication_factor(ColumnWalk<Sink, Reader>& walk, const ElementDefinition& factor) {
     if (Status room = check_room(walk); !room) return std::move(room).error();
     const NumericField field = element_field(factor, walk.state.operators);
     WalkValue value = walk.value(ValueKind::ReplicationFactor, factor.code, &factor, &field);
@@ -294,10 +297,10 @@ Result<std::uint64_t> read_replication_factor(ColumnWalk<Sink>& walk, const Elem
 
 namespace corvane {
 
-template <class Sink>
-Status walk_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader, DecodeOptions options,
+template <class Sink, class Reader>
+Status walk_columns(const BufrMessage& message, const TableSet& tables, Reader& reader, DecodeOptions options,
                     Sink& sink) {
-    detail::ColumnWalk<Sink> walk{{tables, options, reader}, sink, message.number_of_subsets};
+    detail::ColumnWalk<Sink, Reader> walk{{tables, options, reader}, sink, message.number_of_subsets};
     return detail::walk_descriptors(walk, message.unexpanded_descriptors, 0);
 }
 

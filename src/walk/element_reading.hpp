@@ -89,6 +89,15 @@ inline bool read_value_bits(BitReader& reader, const WalkValue&, std::uint16_t w
     return reader.try_read_u64(width, raw);
 }
 
+// A compressed column's NBINC: the width of its increments (octets, for a text column).
+inline bool read_increment_width(BitReader& reader, const WalkValue&, std::uint64_t& nbinc) {
+    return reader.try_read_u64(6, nbinc);
+}
+
+// Where a compressed column's increments come from once R0 and NBINC are read: the message's
+// bits, or the bits an encoder's source has just written for the column.
+inline BitReader& column_increments(BitReader& reader) { return reader; }
+
 // Reads `width` bits as bytes exactly as BitReader::read_bytes does, into `out`
 // (at least ceil(width / 8) bytes), so that no buffer is allocated per value.
 Status read_field_bytes(BitReader& reader, std::uint16_t width, std::uint8_t* out);

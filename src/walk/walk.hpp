@@ -46,8 +46,9 @@ Status walk_subsets(const BufrMessage& message, const TableSet& tables, Reader& 
 //       or read(SkipTexts{}); subset s has position first_position + s (0: character data)
 //   void marker(std::uint32_t code)
 // With no subsets the walk reads the bits and tells the sink nothing but replications.
-template <class Sink>
-Status walk_columns(const BufrMessage& message, const TableSet& tables, BitReader& reader, DecodeOptions options,
+// `Reader` is as for walk_subsets, with read_increment_width and column_increments besides.
+template <class Sink, class Reader>
+Status walk_columns(const BufrMessage& message, const TableSet& tables, Reader& reader, DecodeOptions options,
                     Sink& sink);
 
 }  // namespace corvane

@@ -13,7 +13,7 @@ namespace corvane::py::core {
 namespace {
 
 // The fields of the header tuple, in its order, with the largest value each takes.
-constexpr std::array<std::pair<const char*, std::uint32_t>, 16> kHeaderFields = {{
+constexpr std::array<std::pair<const char*, std::uint32_t>, 17> kHeaderFields = {{
     {"master_table", 0xFF},
     {"centre", 0xFFFF},
     {"subcentre", 0xFFFF},
@@ -30,11 +30,12 @@ constexpr std::array<std::pair<const char*, std::uint32_t>, 16> kHeaderFields = 
     {"minute", 0xFF},
     {"second", 0xFF},
     {"observed", 1},
+    {"compressed", 1},
 }};
 
 bool to_header(PyObject* object, MessageHeader& header) {
     if (!PyTuple_Check(object) || PyTuple_Size(object) != static_cast<Py_ssize_t>(kHeaderFields.size())) {
-        PyErr_SetString(PyExc_TypeError, "argument 'header': a tuple of 16 int, in the order of MessageHeader");
+        PyErr_SetString(PyExc_TypeError, "argument 'header': a tuple of 17 int, in the order of MessageHeader");
         return false;
     }
     std::array<std::uint32_t, kHeaderFields.size()> fields{};
@@ -66,6 +67,7 @@ bool to_header(PyObject* object, MessageHeader& header) {
     header.minute = u8(13);
     header.second = u8(14);
     header.observed = fields[15] != 0;
+    header.compressed = fields[16] != 0;
     return true;
 }
 
