@@ -1,4 +1,4 @@
-"""The ``corvane`` command: list, copy, dump and extract the messages of BUFR files.
+"""The ``corvane`` command: list, copy, dump and extract the messages of BUFR files, and write them.
 
     corvane ls FILE... [-p KEYS] [-w WHERE] [-j|--csv|-n]   one line per message
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
@@ -8,6 +8,7 @@
     corvane get FILE -k KEY,KEY [--csv]                  the rows of corvane.read
     corvane keys FILE [--csv]                            the keys a file holds
     corvane check FILE...                                every message checked, a line per problem
+    corvane encode --descriptors CODES IN.csv|IN.jsonl... -o OUT   records as BUFR, a subset each
     corvane tables                                       where the tables come from
 
 --tables and --extra-tables go before or after the verb; $CORVANE_TABLES names extra tables too.
@@ -26,7 +27,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _check, _convert, _copy, _list, _show
+from . import _check, _convert, _copy, _encode, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -85,6 +86,7 @@ def parser() -> argparse.ArgumentParser:
     _copy.add_parser(commands, late)
     _convert.add_parser(commands, late)
     _check.add_parser(commands, late)
+    _encode.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",
