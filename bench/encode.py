@@ -6,7 +6,7 @@ Files: the 44 SYNOP messages of tests/data/bufr/dwd-synop-44msgs.bufr, and the H
 (hirs-metop-compressed.bufr, its first --hirs-messages N of 61 messages of some 1000 subsets and 300,000
 values each), written from their decoded values: by corvane uncompressed, by ecCodes in the layout
 of the message (its arrays of one key across subsets come out right only so). corvane times
-encode of the values in order, and of the same SYNOP subsets as mappings of "#n#key"; ecCodes
+encode of the values in order, and of the same subsets as mappings of "#n#key"; ecCodes
 (run by --peer-python, whose interpreter has eccodes; default this one) times what its users
 write: codes_bufr_new_from_samples, the replication factors and unexpandedDescriptors, one
 codes_set or codes_set_array per key, then pack. Keys and values come from a decode before the
@@ -145,7 +145,8 @@ def main():
         return
     ours = {name: corvane_times(DATA / name, args.repeat, limits[name]) for name in FILES}
     peer = subprocess.run(
-        [args.peer_python, __file__, "--eccodes-only", "--repeat", str(args.repeat), "--hirs-messages", str(args.hirs_messages)],
+        [args.peer_python, __file__, "--eccodes-only", "--repeat", str(args.repeat)]
+        + ["--hirs-messages", str(args.hirs_messages)],
         check=True,
         capture_output=True,
         text=True,
@@ -155,7 +156,7 @@ def main():
         pack = theirs[name]["pack"]
         print(f"{name}: ecCodes keys+pack {pack * 1e3:.1f} ms")
         for form, seconds in ours[name].items():
-            print(f"  corvane.encode from {form}: {seconds * 1e3:.2f} ms, {pack / seconds:.0f}x")
+            print(f"  corvane.encode from {form}: {seconds * 1e3:.2f} ms, {pack / seconds:.2g}x ecCodes")
 
 
 if __name__ == "__main__":
