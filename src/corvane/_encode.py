@@ -3,10 +3,11 @@
 from __future__ import annotations
 
 import datetime
-from typing import Iterable, Optional, Sequence, Union
+from typing import Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _core
 from ._errors import BufrError
+from ._subsets import Layouts, Probe, next_value
 from ._tables import TablesSource, resolve
 
 __all__ = ["encode"]
@@ -16,7 +17,7 @@ InputValue = Union[float, int, str, None]
 
 def encode(
     descriptors: Iterable[int],
-    subsets: Iterable[Sequence[InputValue]],
+    subsets: Iterable[Union[Sequence[InputValue], Mapping[str, object]]],
     *,
     centre: int = 0,
     subcentre: int = 0,
@@ -36,16 +37,20 @@ def encode(
 
     Each subset lists its values in the order :meth:`Message.values` gives them: delayed
     replication factors, associated fields and character data each in its place, and the new
-    reference values of a 203YYY definition too (which :meth:`Message.values` leaves out). Numbers
-    are scaled, offset and rounded to their field under the operators in force; None (or NaN) is
-    missing, written as all ones; texts are padded with blanks.
+    reference values of a 203YYY definition too (which :meth:`Message.values` leaves out). Or it
+    maps keys to values, as a DataFrame row, a CSV record or a JSON object does: ``"key"`` for
+    the first occurrence, ``"#n#key"`` for the n-th, or a list for every occurrence of a key that
+    repeats. A delayed replication count is then the length of the list of the first key of its
+    group that has one (1 for a single value, 0 for none), and a value the mapping lacks is
+    missing. Numbers are scaled, offset and rounded to their field under the operators in force;
+    None (or NaN) is missing, written as all ones; texts are padded with blanks.
 
     Parameters
     ----------
     descriptors : iterable of int
         The unexpanded descriptors of section 3, as six-digit codes (307080 for 3-07-080).
-    subsets : iterable of sequences
-        The values of each subset: float or int, str, or None.
+    subsets : iterable of sequences or mappings
+        The values of each subset: float or int, str, or None; in order, or by key.
     centre, subcentre, local_version, data_category, international_subcategory, local_subcategory, update_sequence : int
         Their fields of section 1.
     master_version : int, optional
@@ -72,7 +77,10 @@ def encode(
     BufrError
         For a value that does not fit its field (naming its key, subset and the values that fit),
         a subset with more or fewer values than its descriptors take, a descriptor the tables
-        lack, or, compressed, a delayed replication factor that differs between subsets.
+        lack, lists of one replicated group whose lengths disagree, or, compressed, a delayed
+        replication factor that differs between subsets.
+    KeyError
+        For a key of a mapping that no descriptor of the message has (with the near ones).
     TypeError
         For a value that is no number, str or None.
     ValueError
@@ -83,6 +91,9 @@ def encode(
     >>> data = corvane.encode([1001, 1002, 12101], [[10, 384, 287.15], [6, None, 273.2]], centre=98)
     >>> [(v.subset, v.key, v.value) for v in corvane.open(data)[0].values()][:4]
     [(1, 'blockNumber', 10.0), (1, 'stationNumber', 384.0), (1, 'airTemperature', 287.15), (2, 'blockNumber', 6.0)]
+    >>> data = corvane.encode([1001, 1002, 12101], [{"blockNumber": 10, "airTemperature": 287.15}])
+    >>> [v.value for v in corvane.open(data)[0].values()]
+    [10.0, None, 287.15]
     """
     chosen = resolve(tables)
     if master_version is None:
@@ -115,12 +126,38 @@ def encode(
         int(bool(observed)),
         int(bool(compressed)),
     )
+    codes = list(descriptors)
+    layouts: Optional[Layouts] = None
     values = []
-    for subset in subsets:
+    for number, subset in enumerate(subsets):
+        if hasattr(subset, "items") and hasattr(subset, "get"):
+            if layouts is None:
+                layouts = Layouts(_prober(codes, chosen._native, header))
+            values.append(layouts.values(dict(subset.items()), number))
+            continue
         if isinstance(subset, (str, bytes)) or not isinstance(subset, Sequence) and not hasattr(subset, "__array__"):
-            raise TypeError(f"each subset is a sequence of values (numbers, str, None), not {type(subset).__name__}")
+            kind = type(subset).__name__
+            raise TypeError(
+                f"each subset is a sequence of values (numbers, str, None) or a mapping of keys, not {kind}"
+            )
         values.append(list(subset))
     try:
-        return _core.encode(list(descriptors), values, chosen._native, header, section2)
+        return _core.encode(codes, values, chosen._native, header, section2)
     except ValueError as error:
         raise BufrError(str(error), index=0, offset=0) from None
+
+
+def _prober(codes: List[int], tables: _core.Tables, header: Tuple[int, ...]) -> Probe:
+    """Asks the encoder which value follows a subset's values, as its error for too few names it."""
+
+    def probe(values: List[InputValue]) -> Optional[Tuple[str, int]]:
+        try:
+            _core.encode(codes, [values], tables, header, None)
+        except ValueError as error:
+            following = next_value(error)
+            if following is None:
+                raise BufrError(str(error), index=0, offset=0) from None
+            return following
+        return None
+
+    return probe

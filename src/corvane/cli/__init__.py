@@ -1,4 +1,4 @@
-"""The ``corvane`` command: list, copy, dump, extract and compare the messages of BUFR files.
+"""The ``corvane`` command: list, copy, dump, extract and compare the messages of BUFR files, and write them.
 
     corvane ls FILE... [-p KEYS] [-w WHERE] [-j|--csv|-n]   one line per message
     corvane copy IN... -o OUT [-w WHERE]                 chosen messages, split by [key] in OUT
@@ -11,6 +11,7 @@
     corvane check FILE...                                every message checked, a line per problem
     corvane compare FILE1 FILE2 [-A ABS|-R REL] [-k KEYS] [-b KEYS] [--headers]
                                                          message i against message i, a line per difference
+    corvane encode --descriptors CODES IN.csv|IN.jsonl... -o OUT   records as BUFR, a subset each
     corvane tables                                       where the tables come from
 
 --tables and --extra-tables go before or after the verb; $CORVANE_TABLES names extra tables too.
@@ -29,7 +30,7 @@ from typing import List, NoReturn, Optional, Sequence, TextIO
 
 from .. import __version__
 from .._tables import ENVIRONMENT
-from . import _check, _compare, _convert, _copy, _dump, _list, _show
+from . import _check, _compare, _convert, _copy, _dump, _encode, _list, _show
 from ._common import DATA_ERROR, USAGE_ERROR, UsageError, extra_tables_origin, tables
 
 __all__ = ["main"]
@@ -90,6 +91,7 @@ def parser() -> argparse.ArgumentParser:
     _check.add_parser(commands, late)
     _compare.add_parser(commands, late)
     _dump.add_parser(commands, late)
+    _encode.add_parser(commands, late)
     _show.add_parsers(commands, late)
     verb = commands.add_parser(
         "tables",
