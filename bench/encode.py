@@ -3,9 +3,9 @@
     python bench/encode.py [--repeat N] [--peer-python PYTHON]
 
 Files: the 44 SYNOP messages of tests/data/bufr/dwd-synop-44msgs.bufr, and the HIRS file
-(hirs-metop-compressed.bufr, its first --hirs-messages N of 61 messages of some 1000 subsets and 300,000
-values each), written from their decoded values: by corvane uncompressed, by ecCodes in the layout
-of the message (its arrays of one key across subsets come out right only so). corvane times
+(hirs-metop-compressed.bufr, its first --hirs-messages N of 61 messages of some 1000 subsets and
+300,000 values each), written from their decoded values in the layout of the message, by corvane
+and by ecCodes (whose arrays of one key across subsets come out right only so). corvane times
 encode of the values in order, and of the same subsets as mappings of "#n#key"; ecCodes
 (run by --peer-python, whose interpreter has eccodes; default this one) times what its users
 write: codes_bufr_new_from_samples, the replication factors and unexpandedDescriptors, one
@@ -59,6 +59,7 @@ def corvane_times(path, repeat, limit):
             subcentre=message.subcentre,
             master_version=message.master_version,
             local_version=message.local_version,
+            compressed=message.compressed,
         )
         jobs.append((message.descriptors, subsets, header))
         records.append((message.descriptors, ranked, header))
