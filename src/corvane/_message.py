@@ -3,12 +3,14 @@
 from __future__ import annotations
 
 import datetime
+import operator
 from typing import TYPE_CHECKING, Dict, Iterable, List, Optional
 
 from . import _core
+from ._encode import encode
 from ._filedata import arrays, chosen_columns
 from ._records import MessageMetadata
-from ._write import rebuilt
+from ._write import rebuilt, with_section1
 
 if TYPE_CHECKING:
     import numpy
@@ -345,6 +347,68 @@ class Message:
             data_category=data_category,
             time=time,
         )
+
+    def extract_subsets(self, indices: Iterable[int]) -> bytes:
+        """A message of the chosen subsets alone, re-encoded from their values, compressed or not
+        as this one is.
+
+        Section 1 (as edition 4, as :meth:`replace` writes it), section 2 and the descriptors stay
+        as they are; section 3 counts the chosen subsets, in the order given.
+
+        Parameters
+        ----------
+        indices : iterable of int
+            The subsets to keep, from 0 (``Value.subset`` counts from 1); a subset may be chosen
+            more than once.
+
+        Returns
+        -------
+        bytes
+            The whole message; :func:`corvane.write` writes it, :func:`corvane.open` reads it.
+
+        Raises
+        ------
+        IndexError
+            For an index outside ``range(self.subsets)``.
+        ValueError
+            When no index is given.
+        BufrError
+            For a bad message, or one whose values cannot be written back (a 203YYY definition of
+            new reference values, which :meth:`values` leaves out).
+
+        Examples
+        --------
+        >>> message = corvane.open(corvane.sample_path())[0]
+        >>> part = corvane.open(message.extract_subsets([0, 2]))[0]
+        >>> print(part.subsets, part.values()[1].value == message.values()[1].value)
+        2 True
+        """
+        chosen = [operator.index(i) for i in indices]
+        if not chosen:
+            raise ValueError("give the index of at least one subset to extract")
+        for i in chosen:
+            if not 0 <= i < (self.subsets or 0):
+                raise IndexError(f"subset index {i} is outside range({self.subsets}) of this message")
+        per_subset: List[list] = [[] for _ in range(self.subsets or 0)]
+        for value in self.values():
+            per_subset[value.subset - 1].append(value.value)
+        metadata = self._metadata
+        assert metadata is not None  # values() raised for a message without sections
+        encoded = encode(
+            self.descriptors or [],
+            [per_subset[i] for i in chosen],
+            compressed=bool(self.compressed),
+            centre=metadata.centre,
+            subcentre=metadata.subcentre,
+            master_version=metadata.master_version,
+            local_version=metadata.local_version,
+            data_category=metadata.data_category,
+            observed=bool(metadata.observed),
+            section2=metadata.section2,
+            tables=self._file.tables,
+        )
+        # The original section 1 keeps its time (valid or not) and its local octets.
+        return with_section1(self.replace(), encoded)
 
     def __repr__(self) -> str:
         if self.error is not None:

@@ -131,3 +131,10 @@ def rebuilt(
     rest = data[_SECTION0 + old_length :]
     total = _SECTION0 + len(section1) + len(rest)
     return b"BUFR" + total.to_bytes(3, "big") + b"\x04" + section1 + rest
+
+
+def with_section1(head: bytes, body: bytes) -> bytes:
+    """The edition-4 message `body` with the section 1 of the edition-4 message `head`."""
+    head_end = _SECTION0 + int.from_bytes(head[_SECTION0 : _SECTION0 + 3], "big")
+    rest = body[_SECTION0 + int.from_bytes(body[_SECTION0 : _SECTION0 + 3], "big") :]
+    return b"BUFR" + (head_end + len(rest)).to_bytes(3, "big") + head[7:head_end] + rest

@@ -59,6 +59,20 @@ def test_replace_rewrites_section_1_and_keeps_the_data(path):
         message.replace(centre=70000)
 
 
+@pytest.mark.parametrize("name", ["hirs-metop-compressed.bufr", "issue59.bufr"], ids=["compressed", "invalid time"])
+def test_extract_subsets_keeps_the_chosen_subsets_and_section_1(name):
+    message = corvane.open(DATA / "bufr" / name)[0]
+    last = message.subsets - 1
+    part = corvane.open(message.extract_subsets([last, 0, last]))[0]
+    by_subset = [[v.value for v in message.values() if v.subset == s] for s in (last + 1, 1, last + 1)]
+    assert [[v.value for v in part.values() if v.subset == s] for s in (1, 2, 3)] == by_subset
+    assert part.compressed == message.compressed
+    assert part.to_bytes()[8 : 8 + 22] == message.replace()[8 : 8 + 22]
+    assert message.extract_subsets(range(message.subsets)) == message.replace()
+    with pytest.raises(IndexError, match=f"subset index {last + 1} is outside"):
+        message.extract_subsets([last + 1])
+
+
 def test_encode_writes_what_the_reader_reads_and_names_what_does_not_fit():
     time = datetime.datetime(2024, 5, 6, 7, 8, 9)
     subsets = [[1, "AB", 287.15, 5, 10], [0, None, 3, None]]
