@@ -240,6 +240,21 @@ def test_dump_shows_one_subset():
     assert subset["value"] == 2 and [v["value"] for v in values] == [v.value for v in message.values() if v.subset == 2]
 
 
+def test_dump_reports_a_message_whose_data_fails_and_goes_on(tmp_path):
+    good = make_message([1001], BitWriter().put(5, 7).bytes())
+    # 012101 takes 16 bits: a section 4 of one octet ends before its value.
+    bad = make_message([12101], BitWriter().put(1, 8).bytes())
+    path = tmp_path / "mixed.bufr"
+    path.write_bytes(good + bad + good)
+    result = run("dump", path)
+    assert result.returncode == 1
+    assert result.stderr.splitlines()[0].startswith(f"corvane: message 1 at byte {len(good)}: ")
+    heads = [line for line in result.stdout.splitlines() if line.startswith("message")]
+    reason = result.stderr.splitlines()[0].split(": ", 2)[2]
+    assert heads[1] == f"message 1 at byte {len(good)}: error: {reason}"
+    assert heads[0].startswith("message 0 ") and heads[2].startswith("message 2 ") and len(heads) == 3
+
+
 def test_check_names_each_problem_and_exits_1(tmp_path):
     assert run("check", DATA / "bufr" / "dwd-synop-44msgs.bufr").stdout == ""
     # 001001 of 7 bits, then 24 bits that no descriptor reads; then a truncated message.

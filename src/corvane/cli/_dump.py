@@ -12,7 +12,7 @@ from collections import Counter
 from itertools import groupby
 from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Optional, Sequence, TextIO, Tuple, Union
 
-from .. import BufrFile, Message, Value, _keys
+from .. import BufrError, BufrFile, Message, Value, _keys
 from ._common import DATA_ERROR, Failures, UsageError, messages, number, open_input
 from ._dump_columns import WHOLE as _WHOLE
 from ._dump_columns import Element, compressed_elements, csv_cells, csv_field, json_list, uniform
@@ -82,7 +82,14 @@ def command_dump(args: argparse.Namespace, out: TextIO) -> int:
         if elements is not None:
             writer.elements(message, elements, every if args.subset is None else [args.subset])
             continue
-        values = message.values()
+        try:
+            values = message.values()
+        except BufrError as error:
+            # Section 4 is decoded here, once: the messages come with their headers alone.
+            message.error = error.reason
+            failures.failed(message.index, message.offset, error.reason)
+            writer.failed(message)
+            continue
         groups = {subset: list(part) for subset, part in groupby(values, key=_SUBSET)}
         writer.message(message, values, [(s, groups.get(s, [])) for s in every if args.subset in (None, s)])
     writer.close()
@@ -94,7 +101,7 @@ def _chosen_messages(
 ) -> Iterator[Tuple[Message, bool]]:
     """The messages to dump; a message or subset that is not there is refused before any output."""
     if index is None:
-        return messages(bufr, failures)
+        return messages(bufr, failures, bufr.headers())
     if not 0 <= index < len(bufr):
         raise UsageError(f"-m {index}: the file has messages 0 to {len(bufr) - 1}")
     message = bufr[index]
