@@ -96,9 +96,12 @@ class Layouts:
                     ranks = _ranks(record)
                 given = self._count(record, ranks, subset, tuple(found), at)
             count = int(given)  # type: ignore[arg-type]
+            if count < 0:
+                raise BufrError(
+                    f"subset {subset + 1}: {layout.names[at]!r} is {given!r}: a delayed replication count is 0 or more"
+                )
             if count != (guess[len(found)] if len(found) < len(guess) else 0):
-                guess = (*found, count)
-                layout = self.layout(guess)
+                guess, layout = self._guessed(record, layout, (*found, count))
             found.append(count)
         counts = tuple(found)
         if counts != guess:
@@ -120,6 +123,26 @@ class Layouts:
         for at, count in zip(layout.factors, counts):
             values[at] = count
         return values
+
+    def _guessed(
+        self, record: Mapping[str, object], walked: _Layout, found: Tuple[int, ...]
+    ) -> Tuple[Tuple[int, ...], _Layout]:
+        """A guess of the counts that starts with those found, and its walk: the record's values
+        of the later factors by their "#n#key" in `walked`, right but for factors within a group
+        whose count `walked` had wrong."""
+        ahead: List[int] = []
+        for at in walked.factors[len(found) :]:
+            given = record.get(walked.names[at])
+            # A factor takes at most 16 bits; NaN fails the comparison.
+            if not isinstance(given, (int, float)) or not 0 <= given < 0x10000:
+                break
+            ahead.append(int(given))
+        guess = (*found, *ahead)
+        try:
+            return guess, self.layout(guess)
+        except BufrError:
+            # A count that does not fit where the guess put it: the counts found alone.
+            return found, self.layout(found)
 
     @staticmethod
     def _fill(record: Mapping[str, object], layout: _Layout, names: List[str], values: List[InputValue]) -> None:
