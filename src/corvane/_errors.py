@@ -6,7 +6,7 @@ from typing import Optional
 
 
 class BufrError(ValueError):
-    """A message that cannot be read or decoded; a ValueError.
+    """A message that cannot be read, decoded or written; a ValueError.
 
     Its text names the source, the message index and byte offset, and the reason; an error that
     belongs to no message of a file (as :func:`corvane.encode`'s) is its reason alone.
