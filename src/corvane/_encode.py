@@ -7,7 +7,7 @@ from typing import Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _core
 from ._errors import BufrError
-from ._subsets import Layouts, Probe, next_value
+from ._subsets import Layouts, Walk, Walker
 from ._tables import TablesSource, resolve
 
 __all__ = ["encode"]
@@ -132,8 +132,11 @@ def encode(
     for number, subset in enumerate(subsets):
         if hasattr(subset, "items") and hasattr(subset, "get"):
             if layouts is None:
-                layouts = Layouts(_prober(codes, chosen._native, header))
-            values.append(layouts.values(dict(subset.items()), number))
+                choice = (header[0], master_version, centre, subcentre, local_version)
+                layouts = Layouts(_walker(codes, chosen._native, choice))
+            # A dict subclass may make up values for keys it lacks.
+            record = subset if type(subset) is dict else dict(subset.items())
+            values.append(layouts.values(record, number))
             continue
         if isinstance(subset, (str, bytes)) or not isinstance(subset, Sequence) and not hasattr(subset, "__array__"):
             kind = type(subset).__name__
@@ -144,20 +147,16 @@ def encode(
     try:
         return _core.encode(codes, values, chosen._native, header, section2)
     except ValueError as error:
-        raise BufrError(str(error), index=0, offset=0) from None
+        raise BufrError(str(error)) from None
 
 
-def _prober(codes: List[int], tables: _core.Tables, header: Tuple[int, ...]) -> Probe:
-    """Asks the encoder which value follows a subset's values, as its error for too few names it."""
+def _walker(codes: List[int], tables: _core.Tables, choice: Tuple[int, ...]) -> Walker:
+    """The encoder's own walk of one subset under chosen delayed replication counts."""
 
-    def probe(values: List[InputValue]) -> Optional[Tuple[str, int]]:
+    def walk(counts: Tuple[int, ...]) -> Walk:
         try:
-            _core.encode(codes, [values], tables, header, None)
+            return _core.value_layout(codes, tables, choice, counts)
         except ValueError as error:
-            following = next_value(error)
-            if following is None:
-                raise BufrError(str(error), index=0, offset=0) from None
-            return following
-        return None
+            raise BufrError(str(error)) from None
 
-    return probe
+    return walk

@@ -2,18 +2,22 @@
 
 from __future__ import annotations
 
+from typing import Optional
+
 
 class BufrError(ValueError):
-    """A message that cannot be read or decoded; a ValueError.
+    """A message that cannot be read, decoded or written; a ValueError.
 
-    Its text names the source, the message index and byte offset, and the reason.
+    Its text names the source, the message index and byte offset, and the reason; an error that
+    belongs to no message of a file (as :func:`corvane.encode`'s) is its reason alone.
 
     Attributes
     ----------
-    index : int
-        The message's position in its file (from 0, counting every "BUFR" marker).
-    offset : int
-        The byte where the message starts.
+    index : int or None
+        The message's position in its file (from 0, counting every "BUFR" marker); None for an
+        error of no message of a file.
+    offset : int or None
+        The byte where the message starts; None as for `index`.
     reason : str
         What went wrong.
     source : str or None
@@ -30,9 +34,19 @@ class BufrError(ValueError):
     1 5697 ...
     """
 
-    def __init__(self, reason: str, *, index: int, offset: int, source: str | None = None, hint: str = "") -> None:
+    def __init__(
+        self,
+        reason: str,
+        *,
+        index: Optional[int] = None,
+        offset: Optional[int] = None,
+        source: Optional[str] = None,
+        hint: str = "",
+    ) -> None:
         where = f"{source}: " if source else ""
-        super().__init__(f"{where}message {index} at byte {offset}: {reason}{hint}")
+        if index is not None:
+            where += f"message {index} at byte {offset}: "
+        super().__init__(f"{where}{reason}{hint}")
         self.reason = reason
         self.index = index
         self.offset = offset

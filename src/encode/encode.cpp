@@ -4,6 +4,7 @@
 #include <string>
 
 #include "descriptor/descriptor.hpp"
+#include "encode/value_errors.hpp"
 
 namespace corvane {
 
@@ -20,12 +21,7 @@ void put(std::vector<std::uint8_t>& out, std::uint64_t value, unsigned octets) {
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
                                                  std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets) {
-    for (const std::uint32_t code : descriptors) {
-        if (code > 363255 || descriptor_x(code) > 63 || code % 1000 > 255) {
-            return BufrError::bad_argument("descriptor " + std::to_string(code) +
-                                           " is no FXXYYY code: F is 0 to 3, XX 0 to 63, YYY 0 to 255");
-        }
-    }
+    if (Status valid = detail::valid_descriptors(descriptors); !valid) return std::move(valid).error();
     Result<std::vector<std::uint8_t>> data = header.compressed ? encode_columns(tables, descriptors, subsets)
                                                                : encode_subsets(tables, descriptors, subsets);
     if (!data) return data;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "descriptor/descriptor.hpp"
+#include "encode/value_layout.hpp"
 #include "text/text.hpp"
 #include "walk/element_reading.hpp"
 
@@ -9,15 +11,9 @@ namespace corvane::detail {
 
 namespace {
 
-std::string key_of(const WalkValue& value) {
-    if (value.kind == ValueKind::AssociatedField) return "associatedField";
-    if (value.element != nullptr) return element_key(*value.element);
-    return format_code(value.code);
-}
-
 // "airTemperature (012101) of subset 3"; a key that is the code stands alone.
 std::string named(const WalkValue& value) {
-    const std::string key = key_of(value);
+    const std::string key = value_key(value);
     const std::string code = format_code(value.code);
     return key == code ? key : key + " (" + code + ")";
 }
@@ -32,6 +28,16 @@ std::string shown(const InputValue& input) {
 }
 
 }  // namespace
+
+Status valid_descriptors(std::span<const std::uint32_t> descriptors) {
+    for (const std::uint32_t code : descriptors) {
+        if (code > 363255 || descriptor_x(code) > 63 || code % 1000 > 255) {
+            return BufrError::bad_argument("descriptor " + std::to_string(code) +
+                                           " is no FXXYYY code: F is 0 to 3, XX 0 to 63, YYY 0 to 255");
+        }
+    }
+    return {};
+}
 
 BufrError too_few_values(std::uint32_t subset, std::size_t given, const WalkValue& needed) {
     return BufrError::bad_argument("subset " + std::to_string(subset + 1) + " has " + std::to_string(given) +

@@ -1,8 +1,10 @@
-// Private to the encoder: what it says of values it cannot write, and texts as Latin-1.
+// Private to the encoder: what it says of descriptors and values it cannot write, and texts as
+// Latin-1.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "encode/encode.hpp"
@@ -10,6 +12,9 @@
 #include "walk/walk_types.hpp"
 
 namespace corvane::detail {
+
+// Fails for a code that is no FXXYYY descriptor.
+Status valid_descriptors(std::span<const std::uint32_t> descriptors);
 
 // Subsets are counted from 0 here and from 1 in the texts, as the reader numbers them.
 BufrError too_few_values(std::uint32_t subset, std::size_t given, const WalkValue& needed);

@@ -98,6 +98,14 @@ def test_encode_writes_what_the_reader_reads_and_names_what_does_not_fit():
         corvane.encode([12101], [[280.0], [700.0]])
 
 
+def test_encode_errors_belong_to_no_message_of_a_file():
+    # A value that does not fit, and a record that names an occurrence the descriptors lack.
+    for subsets in ([[700.0]], [{"#2#airTemperature": 280.0}]):
+        with pytest.raises(corvane.BufrError) as caught:
+            corvane.encode([12101], subsets)
+        assert (str(caught.value), caught.value.index, caught.value.offset) == (caught.value.reason, None, None)
+
+
 def test_encode_compressed_reads_back_column_by_column():
     # 001015 text that differs, 012101 with a missing subset, 001001 alike, 010004 all missing, and
     # 012101 twice by a delayed replication alike in every subset.

@@ -38,6 +38,12 @@ PyMethodDef module_functions[] = {
                    "encode(descriptors, subsets, tables, header, section2)\n--\n\n"
                    "One edition-4 message as bytes: `subsets` a list of lists of values (None, numbers, str), "
                    "`header` the fields of sections 1 and 3 as a tuple of int, `section2` bytes or None."),
+    method<value_layout>("value_layout", kKeywordCall,
+                         "value_layout(descriptors, tables, choice, counts)\n--\n\n"
+                         "The values of one subset when the i-th delayed replication factor takes counts[i] (0 "
+                         "past them) and every other value is missing: (keys, '#n#key' names, positions of the "
+                         "factors); `choice` the (master_table, master_version, centre, subcentre, local_version) "
+                         "of the tables."),
     {nullptr, nullptr, 0, nullptr},
 };
 

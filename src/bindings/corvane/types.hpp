@@ -103,5 +103,6 @@ PyObject* decode(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_columns(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* decode_rows(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* encode(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* value_layout(PyObject* module, PyObject* args, PyObject* kwargs);
 
 }  // namespace corvane::py::core
