@@ -1,0 +1,72 @@
+// Private to the encoder: the two forms its values come in, behind one accessor, so that the
+// sources read either without copying it.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <span>
+
+#include "encode/encode.hpp"
+
+namespace corvane::detail {
+
+// Subsets as spans of InputValue, each its own length.
+class ListValues {
+public:
+    explicit ListValues(std::span<const SubsetInput> subsets) : subsets_(subsets) {
+        shortest_ = subsets.empty() ? 0 : subsets[0].size();
+        for (const SubsetInput& subset : subsets) shortest_ = std::min(shortest_, subset.size());
+    }
+
+    std::size_t count() const { return subsets_.size(); }
+    std::size_t size(std::size_t subset) const { return subsets_[subset].size(); }
+    // Every subset has at least this many values.
+    std::size_t shortest() const { return shortest_; }
+    const InputValue& at(std::size_t subset, std::size_t index) const { return subsets_[subset][index]; }
+    // `visit(subset, input)` for value `index` of every subset in turn, until one returns false.
+    template <class Visit>
+    bool each(std::size_t index, Visit&& visit) const {
+        for (std::size_t s = 0; s < subsets_.size(); ++s) {
+            if (!visit(s, subsets_[s][index])) return false;
+        }
+        return true;
+    }
+
+private:
+    std::span<const SubsetInput> subsets_;
+    std::size_t shortest_ = 0;
+};
+
+// Subsets as rows of a grid of doubles, NaN for missing.
+class GridValues {
+public:
+    explicit GridValues(const NumberGrid& grid) : grid_(grid) {}
+
+    std::size_t count() const { return grid_.subsets; }
+    std::size_t size(std::size_t) const { return grid_.values; }
+    std::size_t shortest() const { return grid_.values; }
+    InputValue at(std::size_t subset, std::size_t index) const {
+        double number;
+        std::memcpy(&number, grid_.data + static_cast<std::ptrdiff_t>(subset) * grid_.subset_stride +
+                                 static_cast<std::ptrdiff_t>(index) * grid_.value_stride,
+                    sizeof number);
+        return std::isnan(number) ? InputValue{} : InputValue::of(number);
+    }
+    template <class Visit>
+    bool each(std::size_t index, Visit&& visit) const {
+        const std::uint8_t* at = grid_.data + static_cast<std::ptrdiff_t>(index) * grid_.value_stride;
+        for (std::size_t s = 0; s < grid_.subsets; ++s, at += grid_.subset_stride) {
+            double number;
+            std::memcpy(&number, at, sizeof number);
+            if (!visit(s, std::isnan(number) ? InputValue{} : InputValue::of(number))) return false;
+        }
+        return true;
+    }
+
+private:
+    NumberGrid grid_;
+};
+
+}  // namespace corvane::detail
