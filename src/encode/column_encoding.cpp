@@ -10,6 +10,7 @@
 #include "bitstream/bit_writer.hpp"
 #include "descriptor/descriptor.hpp"
 #include "encode/encode.hpp"
+#include "encode/scaled_column.hpp"
 #include "encode/subset_values.hpp"
 #include "encode/value_bits.hpp"
 #include "encode/value_errors.hpp"
@@ -51,6 +52,12 @@ public:
         if (!has_next(value)) return false;
         // New reference values are read as plain bits, as the other values whose all ones are no marker.
         const bool marks_missing = value.kind != ValueKind::ReferenceDefinition && all_ones_missing(value);
+        if constexpr (Values::kNumbersOnly) {
+            if (value.kind != ValueKind::ReferenceDefinition && value.kind != ValueKind::ReplicationFactor &&
+                width <= 52 && grid_column(value, width, marks_missing, r0)) {
+                return true;
+            }
+        }
         const std::uint32_t count = static_cast<std::uint32_t>(values_.count());
         std::uint64_t low = std::numeric_limits<std::uint64_t>::max();
         std::uint64_t high = 0;
@@ -102,22 +109,7 @@ public:
                 }
             }
         }
-        if (low > high) {
-            r0 = all_ones(width);  // every subset missing
-            nbinc_ = 0;
-        } else if (!any_missing && low == high) {
-            r0 = low;
-            nbinc_ = 0;
-        } else {
-            r0 = low;
-            // The increments hold the spread, and all ones apart from it where the reader takes them
-            // as missing, whether or not a subset is.
-            const std::uint64_t spread = high - low;
-            nbinc_ = static_cast<std::uint64_t>(std::bit_width(marks_missing ? spread + 1 : spread));
-            if (nbinc_ > 63 || (marks_missing && spread == std::numeric_limits<std::uint64_t>::max())) {
-                return fail(uncompressible(value, "its increments would need more than 63 bits"));
-            }
-        }
+        if (!spread_of(value, width, marks_missing, any_missing, low, high, r0)) return false;
         out_.write(r0, width);
         out_.write(nbinc_, 6);
         if (nbinc_ == 0) return true;
@@ -166,6 +158,68 @@ public:
     }
 
 private:
+    // R0 and NBINC from the smallest and the largest raw bits (`low` > `high`: every subset missing).
+    bool spread_of(const WalkValue& value, std::uint16_t width, bool marks_missing, bool any_missing, std::uint64_t low,
+                   std::uint64_t high, std::uint64_t& r0) {
+        if (low > high) {
+            r0 = all_ones(width);
+            nbinc_ = 0;
+        } else if (!any_missing && low == high) {
+            r0 = low;
+            nbinc_ = 0;
+        } else {
+            r0 = low;
+            // The increments hold the spread, and all ones apart from it where the reader takes them
+            // as missing, whether or not a subset is.
+            const std::uint64_t spread = high - low;
+            nbinc_ = static_cast<std::uint64_t>(std::bit_width(marks_missing ? spread + 1 : spread));
+            if (nbinc_ > 63 || (marks_missing && spread == std::numeric_limits<std::uint64_t>::max())) {
+                return fail(uncompressible(value, "its increments would need more than 63 bits"));
+            }
+        }
+        return true;
+    }
+
+    // A column of a grid in one pass without branches over doubles, which hold raw bits of up to
+    // 52 bits exactly. False, with nothing written, for what the general pass tells or reports:
+    // a value that does not fit, or all ones in every subset that gives one.
+    bool grid_column(const WalkValue& value, std::uint16_t width, bool marks_missing, std::uint64_t& r0) {
+        const std::size_t count = values_.count();
+        const double* const column = values_.column(next_, gathered_);
+        const NumberFit fit(*value.field, width, false);
+        const double ones = static_cast<double>(all_ones(width));
+        // A missing value that the increments tell is NaN here, else all ones as any value.
+        const double absent = marks_missing ? std::numeric_limits<double>::quiet_NaN() : ones;
+        scaled_.resize(count);
+        double* const scaled = scaled_.data();
+        const ScaledRange range = scale_column(column, scaled, count, fit, absent);
+        const double low = range.low;
+        const double high = range.high;
+        const bool any_missing = range.any_missing;
+        if (range.misfit || (marks_missing && low == ones && high == ones)) return false;
+        const bool all_missing = low > high;
+        if (!spread_of(value, width, marks_missing, marks_missing && any_missing,
+                       all_missing ? 1 : static_cast<std::uint64_t>(low),
+                       all_missing ? 0 : static_cast<std::uint64_t>(high), r0)) {
+            return false;
+        }
+        ++next_;
+        out_.write(r0, width);
+        out_.write(nbinc_, 6);
+        if (nbinc_ == 0) return true;
+        const auto bits = static_cast<unsigned>(nbinc_);
+        const std::uint64_t missing_increment = all_ones(bits);
+        const double base = static_cast<double>(r0);
+        const auto increment = [&](std::size_t s) {
+            const double kept = scaled[s];
+            return kept != kept ? missing_increment
+                                : static_cast<std::uint64_t>(static_cast<std::int64_t>(kept - base));
+        };
+        out_.write_each(count, bits, increment);
+        replay_first(increment(0), bits);
+        return true;
+    }
+
     // Whether every subset has a value for `value`; else the failure names the first that has not.
     bool has_next(const WalkValue& value) {
         if (next_ < values_.shortest()) return true;
@@ -189,6 +243,9 @@ private:
     std::vector<std::uint64_t> raws_;
     std::vector<std::uint8_t> missing_;
     std::vector<std::uint8_t> texts_;
+    // A grid's column as doubles, and the raw bits of its values (NaN for missing), as doubles too.
+    ColumnBlock gathered_;
+    std::vector<double> scaled_;
     std::uint64_t nbinc_ = 0;
     std::vector<std::uint8_t> column_bytes_;
     BitReader increments_{{}};
