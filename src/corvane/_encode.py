@@ -142,6 +142,10 @@ def encode(
     layouts: Optional[Layouts] = None
     values = []
     for number, subset in enumerate(subsets):
+        # Lists go as they are: the encoder only reads them.
+        if type(subset) is list:
+            values.append(subset)
+            continue
         if hasattr(subset, "items") and hasattr(subset, "get"):
             if layouts is None:
                 layouts = Layouts(_prober(codes, chosen._native, header))
