@@ -1,4 +1,6 @@
-// Data-section decoding throughput on real messages, tables loaded once per file.
+// Data-section decoding (and encoding) throughput on real messages, tables loaded once per file.
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <span>
 #include <string>
@@ -9,6 +11,7 @@
 #include "columns/columns.hpp"
 #include "data/decoder.hpp"
 #include "data/value_sinks.hpp"
+#include "encode/encode.hpp"
 #include "files/files.hpp"
 #include "message/message.hpp"
 #include "tables/definitions_loader.hpp"
@@ -154,6 +157,72 @@ void columns_of(benchmark::State& state, const std::string& file) {
 void BM_ColumnsSynop(benchmark::State& state) { columns_of(state, "dwd-synop-44msgs.bufr"); }
 void BM_ColumnsHirsCompressed(benchmark::State& state) { columns_of(state, "hirs-metop-compressed.bufr"); }
 
+// The first three HIRS messages written again, compressed, from grids of their numbers (a row
+// per subset, NaN for missing), as encode gets a NumPy array.
+void BM_EncodeHirsCompressed(benchmark::State& state) {
+    const Workload workload = load("hirs-metop-compressed.bufr");
+    if (!workload.error.empty()) {
+        state.SkipWithError(workload.error.c_str());
+        return;
+    }
+    const std::size_t count = std::min<std::size_t>(3, workload.messages.size());
+    std::vector<std::vector<double>> grids(count);
+    std::vector<NumberGrid> inputs(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto decoded = decode_uncompressed_values(workload.messages[i], workload.tables[workload.tables_of[i]],
+                                                  workload.sections[i]);
+        if (!decoded) {
+            state.SkipWithError(decoded.error().render().c_str());
+            return;
+        }
+        for (std::size_t v = 0; v < decoded->size(); ++v) {
+            const DecodedValue& value = decoded->values[v];
+            if (value.kind() == ValueKind::Marker) continue;
+            if (value.raw_text()) {
+                state.SkipWithError("a text among the HIRS values");
+                return;
+            }
+            grids[i].push_back(value.raw_value().value_or(std::nan("")));
+        }
+        const std::size_t subsets = workload.messages[i].number_of_subsets;
+        const std::size_t per_subset = grids[i].size() / subsets;
+        if (state.range(0) == 1) {
+            // One row per value, as columns come, read through its transpose.
+            std::vector<double> by_value(grids[i].size());
+            for (std::size_t s = 0; s < subsets; ++s) {
+                for (std::size_t v = 0; v < per_subset; ++v) by_value[v * subsets + s] = grids[i][s * per_subset + v];
+            }
+            grids[i] = std::move(by_value);
+            inputs[i] = {reinterpret_cast<const std::uint8_t*>(grids[i].data()), subsets, per_subset, sizeof(double),
+                         static_cast<std::ptrdiff_t>(subsets * sizeof(double))};
+        } else {
+            inputs[i] = {reinterpret_cast<const std::uint8_t*>(grids[i].data()), subsets, per_subset,
+                         static_cast<std::ptrdiff_t>(per_subset * sizeof(double)), sizeof(double)};
+        }
+    }
+    std::size_t values = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const BufrMessage& message = workload.messages[i];
+            MessageHeader header;
+            header.master_table = message.master_table_number;
+            header.centre = message.originating_centre;
+            header.master_version = message.master_tables_version_number;
+            header.local_version = message.local_tables_version_number;
+            header.compressed = true;
+            auto written = encode_message(header, workload.tables[workload.tables_of[i]],
+                                          message.unexpanded_descriptors, inputs[i]);
+            if (!written) {
+                state.SkipWithError(written.error().render().c_str());
+                return;
+            }
+            values += grids[i].size();
+            benchmark::DoNotOptimize(written->data());
+        }
+    }
+    state.counters["values/s"] = benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsRate);
+}
+
 void BM_DecodeSynop(benchmark::State& state) { decode_all(state, "dwd-synop-44msgs.bufr"); }
 void BM_DecodeHirsCompressed(benchmark::State& state) { decode_all(state, "hirs-metop-compressed.bufr"); }
 
@@ -162,5 +231,7 @@ BENCHMARK(BM_DecodeHirsCompressed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColumnWalkHirsCompressed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColumnsSynop)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ColumnsHirsCompressed)->Unit(benchmark::kMillisecond);
+// 0: a row per subset; 1: a row per value, transposed.
+BENCHMARK(BM_EncodeHirsCompressed)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

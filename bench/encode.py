@@ -6,11 +6,14 @@ Files: the 44 SYNOP messages of tests/data/bufr/dwd-synop-44msgs.bufr, and the H
 (hirs-metop-compressed.bufr, its first --hirs-messages N of 61 messages of some 1000 subsets and
 300,000 values each), written from their decoded values in the layout of the message, by corvane
 and by ecCodes (whose arrays of one key across subsets come out right only so). corvane times
-encode of the values in order, and of the same subsets as mappings of "#n#key"; ecCodes
-(run by --peer-python, whose interpreter has eccodes; default this one) times what its users
-write: codes_bufr_new_from_samples, the replication factors and unexpandedDescriptors, one
-codes_set or codes_set_array per key, then pack. Keys and values come from a decode before the
-clock starts, on both sides. Each figure is the best of N runs.
+encode of the values in order (lists of lists), and of the same subsets as mappings of
+"#n#key"; where every subset of every message holds as many numbers (HIRS), it also times them
+as 2-D NumPy arrays, NaN for missing: one row per subset, and the transpose of one row per value
+(as columns come). ecCodes (run by --peer-python, whose interpreter has eccodes; default this
+one) times what its users write: codes_bufr_new_from_samples, the replication factors and
+unexpandedDescriptors, one codes_set or codes_set_array per key, then pack. Keys, values and
+arrays come from a decode before the clock starts, on both sides. Each figure is the best of N
+runs.
 """
 
 import argparse
@@ -43,9 +46,11 @@ def best_of(repeat, run):
 
 
 def corvane_times(path, repeat, limit):
+    import numpy
+
     import corvane
 
-    jobs, records = [], []
+    jobs, records, arrays, by_value = [], [], [], []
     for message in list(corvane.open(path))[:limit]:
         subsets = [[] for _ in range(message.subsets)]
         ranked = [{} for _ in range(message.subsets)]
@@ -63,12 +68,22 @@ def corvane_times(path, repeat, limit):
         )
         jobs.append((message.descriptors, subsets, header))
         records.append((message.descriptors, ranked, header))
+        if len({len(subset) for subset in subsets}) == 1 and not any(isinstance(v, str) for v in subsets[0]):
+            grid = numpy.array([[numpy.nan if v is None else v for v in subset] for subset in subsets])
+            arrays.append((message.descriptors, grid, header))
+            by_value.append((message.descriptors, numpy.ascontiguousarray(grid.T).T, header))
 
     def run(which):
         for descriptors, subsets, header in which:
             corvane.encode(descriptors, subsets, **header)
 
-    return {"values": best_of(repeat, lambda: run(jobs)), "records": best_of(repeat, lambda: run(records))}
+    times = {"lists of values": best_of(repeat, lambda: run(jobs))}
+    # Arrays only where every message is numbers alike in every subset.
+    if len(arrays) == len(jobs):
+        times["2-D arrays, a row per subset"] = best_of(repeat, lambda: run(arrays))
+        times["2-D arrays, the .T of a row per value"] = best_of(repeat, lambda: run(by_value))
+    times["records"] = best_of(repeat, lambda: run(records))
+    return times
 
 
 def eccodes_times(path, repeat, limit):

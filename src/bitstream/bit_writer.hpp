@@ -1,7 +1,9 @@
 // Writes section-4 data most significant bit first, as BitReader reads it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -29,23 +31,63 @@ public:
         position_ += width;
     }
 
+    // `count` values of `width` (0..64) bits, the i-th `value_of(i)`: the state stays in registers
+    // from one to the next, which stores through the bytes would otherwise prevent.
+    template <class ValueOf>
+    void write_each(std::size_t count, unsigned width, ValueOf&& value_of) {
+        if (width == 0 || count == 0) return;
+        std::uint64_t pending = pending_;
+        unsigned pending_bits = pending_bits_;
+        const std::uint64_t mask = width < 64 ? (std::uint64_t{1} << width) - 1 : ~std::uint64_t{0};
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t value = value_of(i) & mask;
+            const unsigned free = 64 - pending_bits;
+            if (width < free) {
+                pending = (pending << width) | value;
+                pending_bits += width;
+                continue;
+            }
+            const unsigned rest = width - free;
+            flush_word(free == 64 ? value : (pending << free) | (value >> rest));
+            pending = rest == 0 ? 0 : value & ((std::uint64_t{1} << rest) - 1);
+            pending_bits = rest;
+        }
+        pending_ = pending;
+        pending_bits_ = pending_bits;
+        position_ += std::uint64_t{width} * count;
+    }
+
     // The bytes written, the last one filled with zero bits.
-    std::vector<std::uint8_t> bytes() const {
-        std::vector<std::uint8_t> out = bytes_;
+    std::vector<std::uint8_t> bytes() const& {
+        std::vector<std::uint8_t> out(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(used_));
+        finish(out);
+        return out;
+    }
+    std::vector<std::uint8_t> bytes() && {
+        bytes_.resize(used_);
+        finish(bytes_);
+        return std::move(bytes_);
+    }
+
+private:
+    void finish(std::vector<std::uint8_t>& out) const {
         for (unsigned shift = pending_bits_; shift > 0;) {
             const unsigned taken = shift >= 8 ? 8 : shift;
             shift -= taken;
             out.push_back(static_cast<std::uint8_t>(((pending_ >> shift) & ((1u << taken) - 1)) << (8 - taken)));
         }
-        return out;
     }
 
-private:
     void flush_word(std::uint64_t word) {
-        for (int shift = 56; shift >= 0; shift -= 8) bytes_.push_back(static_cast<std::uint8_t>(word >> shift));
+        // Grown ahead of the words, so that most flushes only store.
+        if (used_ + 8 > bytes_.size()) bytes_.resize(bytes_.size() * 2 + 64);
+        std::uint8_t* out = bytes_.data() + used_;
+        for (int i = 0; i < 8; ++i) out[i] = static_cast<std::uint8_t>(word >> (56 - 8 * i));
+        used_ += 8;
     }
 
     std::vector<std::uint8_t> bytes_;
+    std::size_t used_ = 0;       // of bytes_, which runs ahead
     std::uint64_t pending_ = 0;  // the low `pending_bits_` bits, not yet a whole word
     unsigned pending_bits_ = 0;
     std::uint64_t position_ = 0;

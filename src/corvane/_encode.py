@@ -3,12 +3,15 @@
 from __future__ import annotations
 
 import datetime
-from typing import Iterable, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import _core
 from ._errors import BufrError
 from ._subsets import Layouts, Walk, Walker
 from ._tables import TablesSource, resolve
+
+if TYPE_CHECKING:
+    import numpy
 
 __all__ = ["encode"]
 
@@ -17,7 +20,7 @@ InputValue = Union[float, int, str, None]
 
 def encode(
     descriptors: Iterable[int],
-    subsets: Iterable[Union[Sequence[InputValue], Mapping[str, object]]],
+    subsets: Union[Iterable[Union[Sequence[InputValue], Mapping[str, object]]], "numpy.ndarray"],
     *,
     centre: int = 0,
     subcentre: int = 0,
@@ -49,8 +52,11 @@ def encode(
     ----------
     descriptors : iterable of int
         The unexpanded descriptors of section 3, as six-digit codes (307080 for 3-07-080).
-    subsets : iterable of sequences or mappings
-        The values of each subset: float or int, str, or None; in order, or by key.
+    subsets : iterable of sequences or mappings, or numpy.ndarray
+        The values of each subset: float or int, str, or None; in order, or by key. Or a 2-D
+        array of numbers, one row per subset in order, NaN for missing: float64 is read in place
+        whatever its strides (so the ``.T`` of an array of one row per value serves), other
+        numeric dtypes are converted first.
     centre, subcentre, local_version, data_category, international_subcategory, local_subcategory, update_sequence : int
         Their fields of section 1.
     master_version : int, optional
@@ -82,7 +88,7 @@ def encode(
     KeyError
         For a key of a mapping that no descriptor of the message has (with the near ones).
     TypeError
-        For a value that is no number, str or None.
+        For a value that is no number, str or None, or an array that is not 2-D or holds no numbers.
     ValueError
         For a section 1 field out of its range.
 
@@ -94,6 +100,11 @@ def encode(
     >>> data = corvane.encode([1001, 1002, 12101], [{"blockNumber": 10, "airTemperature": 287.15}])
     >>> [v.value for v in corvane.open(data)[0].values()]
     [10.0, None, 287.15]
+    >>> import numpy
+    >>> rows = numpy.array([[10, 384, 287.15], [6, numpy.nan, 273.2]])
+    >>> data = corvane.encode([1001, 1002, 12101], rows, compressed=True)
+    >>> [v.value for v in corvane.open(data)[0].values()][3:]
+    [6.0, None, 273.2]
     """
     chosen = resolve(tables)
     if master_version is None:
@@ -127,9 +138,15 @@ def encode(
         int(bool(compressed)),
     )
     codes = list(descriptors)
+    if hasattr(subsets, "__array_interface__"):
+        return _encode_array(codes, subsets, chosen._native, header, section2)
     layouts: Optional[Layouts] = None
     values = []
     for number, subset in enumerate(subsets):
+        # Lists go as they are: the encoder only reads them.
+        if type(subset) is list:
+            values.append(subset)
+            continue
         if hasattr(subset, "items") and hasattr(subset, "get"):
             if layouts is None:
                 choice = (header[0], master_version, centre, subcentre, local_version)
@@ -146,6 +163,29 @@ def encode(
         values.append(list(subset))
     try:
         return _core.encode(codes, values, chosen._native, header, section2)
+    except ValueError as error:
+        raise BufrError(str(error)) from None
+
+
+def _encode_array(
+    codes: List[int], subsets: object, tables: _core.Tables, header: Tuple[int, ...], section2: Optional[bytes]
+) -> bytes:
+    """Encodes a 2-D array of numbers, one row per subset, read in place when it holds float64."""
+    # Imported here, where an array is given: the command line starts without NumPy.
+    import numpy
+
+    array = numpy.asarray(subsets)
+    if array.ndim != 2:
+        raise TypeError(
+            f"an array of subsets is 2-D, one row of numbers per subset, not {array.ndim}-D: "
+            "reshape it, or give a list of sequences"
+        )
+    if array.dtype != numpy.float64:
+        if array.dtype.kind not in "biuf":
+            raise TypeError(f"an array of subsets holds numbers, not {array.dtype}: give texts in a list of sequences")
+        array = numpy.asarray(array, dtype=numpy.float64)
+    try:
+        return _core.encode(codes, array, tables, header, section2)
     except ValueError as error:
         raise BufrError(str(error)) from None
 

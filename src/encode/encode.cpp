@@ -16,11 +16,10 @@ void put(std::vector<std::uint8_t>& out, std::uint64_t value, unsigned octets) {
     for (unsigned i = octets; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-}  // namespace
-
-Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
-                                                 std::span<const std::uint32_t> descriptors,
-                                                 std::span<const SubsetInput> subsets) {
+template <class Subsets>
+Result<std::vector<std::uint8_t>> message_of(const MessageHeader& header, const TableSet& tables,
+                                             std::span<const std::uint32_t> descriptors, const Subsets& subsets,
+                                             std::size_t count) {
     if (Status valid = detail::valid_descriptors(descriptors); !valid) return std::move(valid).error();
     Result<std::vector<std::uint8_t>> data = header.compressed ? encode_columns(tables, descriptors, subsets)
                                                                : encode_subsets(tables, descriptors, subsets);
@@ -56,7 +55,7 @@ Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, co
     }
     put(out, section3, 3);
     out.push_back(0);
-    put(out, subsets.size(), 2);
+    put(out, count, 2);
     out.push_back((header.observed ? 0x80 : 0) | (header.compressed ? 0x40 : 0));
     for (const std::uint32_t code : descriptors) {
         put(out, (descriptor_f(code) << 14) | (descriptor_x(code) << 8) | descriptor_y(code), 2);
@@ -66,6 +65,20 @@ Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, co
     out.insert(out.end(), data->begin(), data->end());
     out.insert(out.end(), {'7', '7', '7', '7'});
     return out;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
+                                                 std::span<const std::uint32_t> descriptors,
+                                                 std::span<const SubsetInput> subsets) {
+    return message_of(header, tables, descriptors, subsets, subsets.size());
+}
+
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
+                                                 std::span<const std::uint32_t> descriptors,
+                                                 const NumberGrid& subsets) {
+    return message_of(header, tables, descriptors, subsets, subsets.subsets);
 }
 
 }  // namespace corvane

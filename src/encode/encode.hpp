@@ -2,6 +2,7 @@
 // what one writes the other reads back), and whole edition-4 messages around it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -27,6 +28,16 @@ struct InputValue {
 // The values of one subset in the order the reader lists them: replication factors, associated
 // fields, new reference values and character data each in their place.
 using SubsetInput = std::span<const InputValue>;
+
+// Numbers alone, as a 2-D array of doubles holds them (NaN for missing): value i of subset s at
+// `data + s * subset_stride + i * value_stride` bytes, in native byte order, aligned or not.
+struct NumberGrid {
+    const std::uint8_t* data = nullptr;
+    std::size_t subsets = 0;
+    std::size_t values = 0;
+    std::ptrdiff_t subset_stride = 0;
+    std::ptrdiff_t value_stride = 0;
+};
 
 // What sections 1 to 3 say besides the descriptors.
 struct MessageHeader {
@@ -58,16 +69,23 @@ struct MessageHeader {
 // a text where a number goes (or the other way round) fails, naming the subset and the key.
 Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets);
+Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 const NumberGrid& subsets);
 
 // The data of section 4 of a compressed message from the same values, padded to whole octets.
-// Every subset must take the same replications; a column that cannot be compressed (a text of more
-// than 63 octets that differs between subsets) fails as a value that does not fit does.
+// Every subset must take the same replications and new reference values; a column that cannot be
+// compressed (a text of more than 63 octets that differs between subsets) fails as a value that
+// does not fit does.
 Result<std::vector<std::uint8_t>> encode_columns(const TableSet& tables, std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets);
+Result<std::vector<std::uint8_t>> encode_columns(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 const NumberGrid& subsets);
 
 // A whole edition-4 message, compressed as the header says: sections 0 to 5.
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
                                                  std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets);
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header, const TableSet& tables,
+                                                 std::span<const std::uint32_t> descriptors, const NumberGrid& subsets);
 
 }  // namespace corvane

@@ -7,6 +7,7 @@
 #include "bitstream/bit_writer.hpp"
 #include "descriptor/descriptor.hpp"
 #include "encode/encode.hpp"
+#include "encode/subset_values.hpp"
 #include "encode/value_bits.hpp"
 #include "encode/value_errors.hpp"
 #include "walk/walk.hpp"
@@ -18,9 +19,10 @@ namespace {
 // The bit source of the walk when it writes: each read takes the next value of the subset,
 // checks that it fits its field, writes its bits and gives them back, so that replication
 // factors, new reference values and bitmaps steer the walk as they do when it reads.
+template <class Values>
 class ValueSource {
 public:
-    ValueSource(std::span<const SubsetInput> subsets, BitWriter& out) : subsets_(subsets), out_(out) {}
+    ValueSource(const Values& values, BitWriter& out) : values_(values), out_(out) {}
 
     std::uint64_t position() const { return out_.position(); }
     // The source never runs out of bits: it runs out of values, which read_error tells.
@@ -32,19 +34,19 @@ public:
         next_ = 0;
     }
     void end_subset() {
-        const std::size_t given = subsets_[subset_].size();
+        const std::size_t given = values_.size(subset_);
         if (next_ != given) fail(surplus_values(subset_, given, next_));
     }
     const std::optional<BufrError>& failure() const { return failure_; }
 
     // The next value, or null (with the failure set) when the subset has no more.
-    const InputValue* take(const WalkValue& value) {
-        const SubsetInput values = subsets_[subset_];
-        if (next_ == values.size()) {
-            fail(too_few_values(subset_, values.size(), value));
-            return nullptr;
+    std::optional<InputValue> take(const WalkValue& value) {
+        const std::size_t given = values_.size(subset_);
+        if (next_ == given) {
+            fail(too_few_values(subset_, given, value));
+            return std::nullopt;
         }
-        return &values[next_++];
+        return values_.at(subset_, next_++);
     }
 
     // The first failure is the one told: later ones follow from it.
@@ -57,16 +59,17 @@ public:
     std::uint32_t subset() const { return subset_; }
 
 private:
-    std::span<const SubsetInput> subsets_;
+    const Values& values_;
     BitWriter& out_;
     std::uint32_t subset_ = 0;
     std::size_t next_ = 0;
     std::optional<BufrError> failure_;
 };
 
-bool read_value_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint64_t& raw) {
-    const InputValue* input = source.take(value);
-    if (input == nullptr) return false;
+template <class Values>
+bool read_value_bits(ValueSource<Values>& source, const WalkValue& value, std::uint16_t width, std::uint64_t& raw) {
+    const std::optional<InputValue> input = source.take(value);
+    if (!input) return false;
     if (Status made = number_bits(source.subset(), value, *input, width, true, raw); !made) {
         return source.fail(std::move(made).error());
     }
@@ -74,9 +77,10 @@ bool read_value_bits(ValueSource& source, const WalkValue& value, std::uint16_t 
     return true;
 }
 
-Status read_text_bits(ValueSource& source, const WalkValue& value, std::uint16_t width, std::uint8_t* out) {
-    const InputValue* input = source.take(value);
-    if (input == nullptr) return *source.failure();
+template <class Values>
+Status read_text_bits(ValueSource<Values>& source, const WalkValue& value, std::uint16_t width, std::uint8_t* out) {
+    const std::optional<InputValue> input = source.take(value);
+    if (!input) return *source.failure();
     if (Status made = text_bytes(source.subset(), value, *input, width, out); !made) {
         source.fail(std::move(made).error());
         return *source.failure();
@@ -86,9 +90,10 @@ Status read_text_bits(ValueSource& source, const WalkValue& value, std::uint16_t
 }
 
 // Tells the source where each subset starts and ends; keeps nothing.
+template <class Values>
 struct SubsetBounds : SinkBase {
     const TableSet& tables;
-    ValueSource& source;
+    ValueSource<Values>& source;
 
     const ElementDefinition* element(std::uint32_t code) const { return tables.find_element(code); }
     void begin_subset(std::uint32_t subset) { source.begin_subset(subset); }
@@ -99,6 +104,26 @@ struct SubsetBounds : SinkBase {
     void expect_subsets(std::uint64_t) {}
 };
 
+template <class Values>
+Result<std::vector<std::uint8_t>> encode_subsets_of(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                    const Values& values) {
+    if (values.count() > 0xFFFF) {
+        return BufrError::bad_argument(std::to_string(values.count()) +
+                                       " subsets do not fit one message, which holds at most 65535");
+    }
+    BufrMessage message;
+    message.number_of_subsets = static_cast<std::uint16_t>(values.count());
+    message.unexpanded_descriptors.assign(descriptors.begin(), descriptors.end());
+    BitWriter out;
+    ValueSource<Values> source(values, out);
+    SubsetBounds<Values> sink{{}, tables, source};
+    if (Status walked = walk_subsets(message, tables, source, kPackageDecodeOptions, sink); !walked) {
+        return std::move(walked).error();
+    }
+    if (source.failure()) return *source.failure();
+    return std::move(out).bytes();
+}
+
 }  // namespace
 
 }  // namespace corvane::detail
@@ -107,21 +132,12 @@ namespace corvane {
 
 Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
                                                  std::span<const SubsetInput> subsets) {
-    if (subsets.size() > 0xFFFF) {
-        return BufrError::bad_argument(std::to_string(subsets.size()) +
-                                       " subsets do not fit one message, which holds at most 65535");
-    }
-    BufrMessage message;
-    message.number_of_subsets = static_cast<std::uint16_t>(subsets.size());
-    message.unexpanded_descriptors.assign(descriptors.begin(), descriptors.end());
-    BitWriter out;
-    detail::ValueSource source(subsets, out);
-    detail::SubsetBounds sink{{}, tables, source};
-    if (Status walked = walk_subsets(message, tables, source, kPackageDecodeOptions, sink); !walked) {
-        return std::move(walked).error();
-    }
-    if (source.failure()) return *source.failure();
-    return out.bytes();
+    return detail::encode_subsets_of(tables, descriptors, detail::ListValues(subsets));
+}
+
+Result<std::vector<std::uint8_t>> encode_subsets(const TableSet& tables, std::span<const std::uint32_t> descriptors,
+                                                 const NumberGrid& subsets) {
+    return detail::encode_subsets_of(tables, descriptors, detail::GridValues(subsets));
 }
 
 }  // namespace corvane

@@ -11,15 +11,6 @@ namespace corvane::detail {
 
 namespace {
 
-// The raw bits of a number in `field`, rounded to its scale; false when they do not fit.
-bool raw_of(double number, const NumericField& field, std::uint32_t width, bool missing, std::uint64_t& raw) {
-    const double scaled = std::nearbyint(number * field.divisor) - static_cast<double>(field.reference);
-    const double top = static_cast<double>(all_ones(width)) - (missing && width != 0 ? 1.0 : 0.0);
-    if (!(scaled >= 0.0 && scaled <= top)) return false;
-    raw = static_cast<std::uint64_t>(scaled);
-    return true;
-}
-
 // A new reference value: sign and magnitude, a whole number.
 bool reference_bits(double number, std::uint32_t width, std::uint64_t& raw) {
     const double magnitude = std::fabs(number);
@@ -47,7 +38,7 @@ Status number_bits(std::uint32_t subset, const WalkValue& value, const InputValu
     } else if (value.kind == ValueKind::ReferenceDefinition) {
         if (!reference_bits(input.number, width, raw)) return reference_misfit(subset, value, input.number, width);
     } else if (const bool missing = all_ones_taken && all_ones_missing(value);
-               !raw_of(input.number, *value.field, width, missing, raw)) {
+               !NumberFit(*value.field, width, missing).raw(input.number, raw)) {
         return number_misfit(subset, value, input.number, width, missing);
     }
     return {};

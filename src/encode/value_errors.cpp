@@ -91,6 +91,20 @@ BufrError differing_factor(std::uint32_t subset, const WalkValue& value, std::ui
                                    "(with missing values to fill) or encode uncompressed");
 }
 
+BufrError differing_reference(std::uint32_t subset, const WalkValue& value, std::uint64_t first, std::uint64_t other,
+                              std::uint32_t width) {
+    const auto signed_text = [&](std::uint64_t raw) {
+        const std::uint64_t sign = std::uint64_t{1} << (width - 1);
+        std::string text = raw & sign ? "-" : "";
+        return text += std::to_string(raw & (sign - 1));
+    };
+    return BufrError::bad_argument("the new reference value " + named(value) + " is " + signed_text(first) +
+                                   " in subset 1 but " + signed_text(other) + " in subset " +
+                                   std::to_string(subset + 1) +
+                                   ": a compressed message has one reference value for all its subsets; give "
+                                   "every subset the same one or encode uncompressed");
+}
+
 BufrError uncompressible(const WalkValue& value, std::string_view why) {
     return BufrError::bad_argument(named(value) +
                                    " differs between subsets in a way the compressed layout cannot "

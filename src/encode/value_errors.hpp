@@ -28,6 +28,10 @@ BufrError text_misfit(std::uint32_t subset, const WalkValue& value, std::string_
 // A compressed message's delayed replication factor that is `first` in the first subset and
 // `other` in `subset`.
 BufrError differing_factor(std::uint32_t subset, const WalkValue& value, std::uint64_t first, std::uint64_t other);
+// A compressed message's new reference value (`width` bits, sign and magnitude) that is `first` in
+// the first subset and `other` in `subset`.
+BufrError differing_reference(std::uint32_t subset, const WalkValue& value, std::uint64_t first, std::uint64_t other,
+                              std::uint32_t width);
 // A column whose values differ more than its increments can tell.
 BufrError uncompressible(const WalkValue& value, std::string_view why);
 

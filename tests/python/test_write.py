@@ -3,6 +3,7 @@
 import datetime
 import io
 
+import numpy
 import pytest
 from conftest import DATA
 
@@ -123,6 +124,27 @@ def test_encode_compressed_reads_back_column_by_column():
     assert [v.value for v in two.values()] == [1.0, 2.0]
     with pytest.raises(corvane.BufrError, match=r"031001\) is 1 in subset 1 but 2 in subset 2: a compressed message"):
         corvane.encode([101000, 31001, 12101], [[1, 280.0], [2, 280.0, 281.0]], compressed=True)
+    # One new reference value stands for every subset: the reader would give all the first's.
+    with pytest.raises(corvane.BufrError, match=r"001001\) is 5 in subset 1 but -6 in subset 2: .* encode uncomp"):
+        corvane.encode([203004, 1001, 203255, 1001], [[5, 1], [-6, 1]], compressed=True)
+
+
+@pytest.mark.parametrize("compressed", [False, True], ids=["uncompressed", "compressed"])
+def test_encode_from_a_2d_array_writes_what_lists_write(compressed):
+    descriptors = [12101, 1001, 101000, 31001, 2001]
+    rows = [[287.15, 10, 2, 1, 0], [None, 11, 2, 1, None], [250.0, 10, 2, None, 2]]
+    when = datetime.datetime(2024, 1, 1)
+    expected = corvane.encode(descriptors, rows, compressed=compressed, time=when)
+    # One row per value, as columns come: its transpose is read in place, strides and all.
+    by_value = numpy.array([[numpy.nan if v is None else v for v in row] for row in rows]).T.copy()
+    assert not by_value.T.flags.c_contiguous
+    assert corvane.encode(descriptors, by_value.T, compressed=compressed, time=when) == expected
+    whole = numpy.array([[1, 2], [3, 4]], dtype=numpy.int16)
+    assert corvane.open(corvane.encode([1001, 1002], whole, compressed=compressed))[0].values()[3].value == 4.0
+    with pytest.raises(corvane.BufrError, match="the value 700.0 of airTemperature .* of subset 2"):
+        corvane.encode([12101], numpy.array([[280.0], [700.0]]), compressed=compressed)
+    with pytest.raises(TypeError, match="2-D"):
+        corvane.encode([12101], numpy.array([280.0]), compressed=compressed)
 
 
 def section_4(data):
@@ -144,7 +166,7 @@ NOT_FROM_VALUES = {"ISND02_LLBD.bufr", "MODE_12.bufr", "v46-MODE_12.bufr", "v50-
 def test_every_corpus_message_encodes_from_its_values_and_decodes_back_to_them():
     unwritable = set()
     written = 0
-    compressed = alike = 0
+    compressed = alike = arrays = 0
     for path in sorted((DATA / "bufr").glob("*.bufr")):
         for position, message in enumerate(corvane.open(path, errors="skip")):
             try:
@@ -172,6 +194,12 @@ def test_every_corpus_message_encodes_from_its_values_and_decodes_back_to_them()
                 compressed += 1
                 mine, theirs = section_4(data), section_4(message.to_bytes())
                 alike += mine == theirs[: len(mine)] and not any(theirs[len(mine) :])
+                # Numbers alike in every subset also go as an array, which takes its own way through.
+                if len({len(s) for s in subsets}) == 1 and not any(isinstance(v, str) for s in subsets for v in s):
+                    grid = numpy.array([[numpy.nan if v is None else v for v in s] for s in subsets])
+                    rebuilt = corvane.encode(message.descriptors, grid, compressed=True, **header)
+                    assert section_4(rebuilt) == mine, (path.name, message.index)
+                    arrays += 1
             try:
                 data = corvane.encode(message.descriptors, subsets, **header)
             except corvane.BufrError:
@@ -184,4 +212,4 @@ def test_every_corpus_message_encodes_from_its_values_and_decodes_back_to_them()
     assert written > 100
     # Every compressed message is rebuilt in its own layout, and most with the very bits their
     # writers chose for R0, NBINC and the increments.
-    assert compressed > 20 and alike > compressed // 2
+    assert compressed > 20 and alike > compressed // 2 and arrays > 10

@@ -1,5 +1,6 @@
 // encode(): one edition-4 message from values per subset.
 #include <array>
+#include <bit>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -114,19 +115,24 @@ bool to_value(PyObject* item, PyObject* none, std::size_t subset, std::size_t po
     return true;
 }
 
+constexpr const char* kSubsetsUsage = "argument 'subsets': a list of lists of values, or a 2-D float64 array";
+
 bool to_inputs(PyObject* subsets, Inputs& out) {
-    if (!PyList_Check(subsets)) {
-        PyErr_SetString(PyExc_TypeError, "argument 'subsets': a list of lists of values");
-        return false;
-    }
     const Ref none(new_none());
     const Py_ssize_t count = PyList_Size(subsets);
+    std::size_t total = 0;
     for (Py_ssize_t s = 0; s < count; ++s) {
         PyObject* subset = PyList_GetItem(subsets, s);
         if (!PyList_Check(subset)) {
-            PyErr_SetString(PyExc_TypeError, "argument 'subsets': a list of lists of values");
+            PyErr_SetString(PyExc_TypeError, kSubsetsUsage);
             return false;
         }
+        total += static_cast<std::size_t>(PyList_Size(subset));
+    }
+    out.values.reserve(total);
+    out.ends.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t s = 0; s < count; ++s) {
+        PyObject* subset = PyList_GetItem(subsets, s);
         const Py_ssize_t size = PyList_Size(subset);
         for (Py_ssize_t i = 0; i < size; ++i) {
             InputValue value;
@@ -141,6 +147,47 @@ bool to_inputs(PyObject* subsets, Inputs& out) {
     return true;
 }
 
+// Two ints of a tuple, as a shape or strides are.
+bool pair_of(PyObject* tuple, Py_ssize_t& first, Py_ssize_t& second) {
+    if (tuple == nullptr || !PyTuple_Check(tuple) || PyTuple_Size(tuple) != 2) return false;
+    first = PyLong_AsSsize_t(PyTuple_GetItem(tuple, 0));
+    second = PyLong_AsSsize_t(PyTuple_GetItem(tuple, 1));
+    return !PyErr_Occurred();
+}
+
+// A 2-D array of doubles in native order, by its __array_interface__ (the limited API has no
+// buffer protocol); the caller holds the array while the grid is read.
+bool to_grid(PyObject* array, NumberGrid& out) {
+    const Ref interface(PyObject_GetAttrString(array, "__array_interface__"));
+    const char* native = std::endian::native == std::endian::little ? "<f8" : ">f8";
+    PyObject* typestr = interface && PyDict_Check(interface.get()) ? PyDict_GetItemString(interface.get(), "typestr")
+                                                                   : nullptr;
+    PyObject* data = typestr != nullptr ? PyDict_GetItemString(interface.get(), "data") : nullptr;
+    Py_ssize_t subsets = 0;
+    Py_ssize_t values = 0;
+    if (data == nullptr || !PyUnicode_Check(typestr) || PyUnicode_CompareWithASCIIString(typestr, native) != 0 ||
+        !PyTuple_Check(data) || PyTuple_Size(data) < 1 ||
+        !pair_of(PyDict_GetItemString(interface.get(), "shape"), subsets, values)) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError, kSubsetsUsage);
+        return false;
+    }
+    Py_ssize_t subset_stride = values * 8;
+    Py_ssize_t value_stride = 8;
+    PyObject* strides = PyDict_GetItemString(interface.get(), "strides");
+    const Ref none(new_none());
+    if (strides != nullptr && strides != none.get() && !pair_of(strides, subset_stride, value_stride)) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_TypeError, kSubsetsUsage);
+        return false;
+    }
+    void* pointer = PyLong_AsVoidPtr(PyTuple_GetItem(data, 0));
+    if (pointer == nullptr && PyErr_Occurred()) return false;
+    out = {static_cast<const std::uint8_t*>(pointer), static_cast<std::size_t>(subsets),
+           static_cast<std::size_t>(values), subset_stride, value_stride};
+    return true;
+}
+
 }  // namespace
 
 PyObject* encode(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -148,9 +195,17 @@ PyObject* encode(PyObject*, PyObject* args, PyObject* kwargs) {
     std::vector<std::uint32_t> descriptors;
     MessageHeader header;
     Inputs inputs;
+    NumberGrid grid;
     if (!parse_arguments({"encode()", {"descriptors", "subsets", "tables", "header", "section2"}}, args, kwargs,
                          argv) ||
-        !to_code_list(argv[0], "descriptors", descriptors) || !to_inputs(argv[1], inputs) ||
+        !to_code_list(argv[0], "descriptors", descriptors)) {
+        return nullptr;
+    }
+    const bool lists = PyList_Check(argv[1]) != 0;
+    // An array's data is read without the GIL: it stays referenced until then.
+    Py_IncRef(argv[1]);
+    const Ref held(argv[1]);
+    if (!(lists ? to_inputs(argv[1], inputs) : to_grid(argv[1], grid)) ||
         !check_instance(argv[2], "tables", types().tables, "Tables") || !to_header(argv[3], header)) {
         return nullptr;
     }
@@ -167,7 +222,8 @@ PyObject* encode(PyObject*, PyObject* args, PyObject* kwargs) {
         const WithoutGil unlocked;
         const Result<TableSet>& tables = provider.get(choice);
         if (tables) {
-            written.emplace(encode_message(header, *tables, descriptors, inputs.subsets()));
+            written.emplace(lists ? encode_message(header, *tables, descriptors, inputs.subsets())
+                                  : encode_message(header, *tables, descriptors, grid));
         } else {
             written.emplace(tables.error());
         }
