@@ -180,23 +180,26 @@ private:
         return true;
     }
 
-    // A column of a grid in one pass without branches over doubles, which hold raw bits of up to
-    // 52 bits exactly. False, with nothing written, for what the general pass tells or reports:
-    // a value that does not fit, or all ones in every subset that gives one.
+    // A column of a grid: its range from one pass over the numbers, then the increments, in
+    // doubles, which hold raw bits of up to 52 bits exactly. False, with nothing written, for what
+    // the general pass tells or reports: a value that does not fit, or all ones in every subset
+    // that gives one.
     bool grid_column(const WalkValue& value, std::uint16_t width, bool marks_missing, std::uint64_t& r0) {
         const std::size_t count = values_.count();
         const double* const column = values_.column(next_, gathered_);
         const NumberFit fit(*value.field, width, false);
         const double ones = static_cast<double>(all_ones(width));
-        // A missing value that the increments tell is NaN here, else all ones as any value.
-        const double absent = marks_missing ? std::numeric_limits<double>::quiet_NaN() : ones;
-        scaled_.resize(count);
-        double* const scaled = scaled_.data();
-        const ScaledRange range = scale_column(column, scaled, count, fit, absent);
-        const double low = range.low;
-        const double high = range.high;
+        const ScaledRange range = column_range(column, count, fit);
+        double low = range.low;
+        double high = range.high;
         const bool any_missing = range.any_missing;
-        if (range.misfit || (marks_missing && low == ones && high == ones)) return false;
+        if (range.misfit) return false;
+        // Missing is all ones as any value where the reader takes no value as missing.
+        if (any_missing && !marks_missing) {
+            low = std::min(low, ones);
+            high = std::max(high, ones);
+        }
+        if (marks_missing && low == ones && high == ones) return false;
         const bool all_missing = low > high;
         if (!spread_of(value, width, marks_missing, marks_missing && any_missing,
                        all_missing ? 1 : static_cast<std::uint64_t>(low),
@@ -208,12 +211,14 @@ private:
         out_.write(nbinc_, 6);
         if (nbinc_ == 0) return true;
         const auto bits = static_cast<unsigned>(nbinc_);
-        const std::uint64_t missing_increment = all_ones(bits);
-        const double base = static_cast<double>(r0);
+        const double base = static_cast<double>(r0) + fit.reference;
+        const std::uint64_t missing_increment = marks_missing ? all_ones(bits)
+                                                              : static_cast<std::uint64_t>(all_ones(width) - r0);
         const auto increment = [&](std::size_t s) {
-            const double kept = scaled[s];
-            return kept != kept ? missing_increment
-                                : static_cast<std::uint64_t>(static_cast<std::int64_t>(kept - base));
+            const double number = column[s];
+            return number != number ? missing_increment
+                                    : static_cast<std::uint64_t>(
+                                          static_cast<std::int64_t>(nearest_whole(number * fit.divisor) - base));
         };
         out_.write_each(count, bits, increment);
         replay_first(increment(0), bits);
@@ -243,9 +248,8 @@ private:
     std::vector<std::uint64_t> raws_;
     std::vector<std::uint8_t> missing_;
     std::vector<std::uint8_t> texts_;
-    // A grid's column as doubles, and the raw bits of its values (NaN for missing), as doubles too.
+    // A grid's column as doubles, when its values lie apart.
     ColumnBlock gathered_;
-    std::vector<double> scaled_;
     std::uint64_t nbinc_ = 0;
     std::vector<std::uint8_t> column_bytes_;
     BitReader increments_{{}};

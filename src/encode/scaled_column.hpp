@@ -1,4 +1,4 @@
-// Private to the encoder: a column of a grid of numbers as raw bits, in one pass without branches.
+// Private to the encoder: the range of a grid's column as raw bits, in one pass without branches.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,8 @@
 
 namespace corvane::detail {
 
-// What a pass over a grid's column found: the smallest and largest raw bits kept (NaN left out),
-// whether a value does not fit, whether one is missing.
+// What a pass over a grid's column found: the smallest and largest raw bits of its numbers (NaN
+// left out; low > high when every value is NaN), whether one does not fit, whether one is missing.
 struct ScaledRange {
     double low = std::numeric_limits<double>::infinity();
     double high = -std::numeric_limits<double>::infinity();
@@ -17,8 +17,8 @@ struct ScaledRange {
     bool any_missing = false;
 };
 
-// `scaled[s]`: the raw bits of `column[s]` (exact as doubles up to 52 bits), or `absent` where it
-// is NaN.
-ScaledRange scale_column(const double* column, double* scaled, std::size_t count, const NumberFit& fit, double absent);
+// Scaling keeps the order of numbers, so the raw bits of the smallest and largest number bound
+// every other's: the pass compares numbers and scales two.
+ScaledRange column_range(const double* column, std::size_t count, const NumberFit& fit);
 
 }  // namespace corvane::detail

@@ -97,8 +97,8 @@ public:
             const std::ptrdiff_t row_stride = grid_.subset_stride;
             const std::ptrdiff_t value_stride = grid_.value_stride;
             for (std::size_t s = 0; s < subsets; ++s, at += row_stride) {
-                // Rows far apart defeat the hardware's prefetch: ask a few rows ahead.
-                __builtin_prefetch(at + 8 * row_stride);
+                // Rows far apart defeat the hardware's prefetch: ask a few rows ahead, within the grid.
+                if (s + 8 < subsets) __builtin_prefetch(at + 8 * row_stride);
                 for (std::size_t k = 0; k < columns; ++k) {
                     std::memcpy(out + k * subsets + s, at + static_cast<std::ptrdiff_t>(k) * value_stride,
                                 sizeof(double));
