@@ -9,18 +9,13 @@
 #include "tables/extra_tables.hpp"
 
 namespace corvane::py::core {
-namespace {
 
-// The five numbers of a table choice, as load() and chosen() take them.
-bool choice_arguments(const char* display_name, PyObject* args, PyObject* kwargs, TableChoice& choice) {
-    PyObject* argv[5];
-    std::uint32_t centre, subcentre;
-    if (!parse_arguments({display_name, {"master_table", "master_version", "centre", "subcentre", "local_version"}},
-                         args, kwargs, argv) ||
-        !to_u8(argv[0], "master_table", choice.master_table_number) ||
-        !to_u8(argv[1], "master_version", choice.master_tables_version_number) || !to_u32(argv[2], "centre", centre) ||
-        !to_u32(argv[3], "subcentre", subcentre) ||
-        !to_u8(argv[4], "local_version", choice.local_tables_version_number)) {
+bool to_table_choice(PyObject* const fields[5], TableChoice& choice) {
+    std::uint32_t centre = 0, subcentre = 0;
+    if (!to_u8(fields[0], "master_table", choice.master_table_number) ||
+        !to_u8(fields[1], "master_version", choice.master_tables_version_number) ||
+        !to_u32(fields[2], "centre", centre) || !to_u32(fields[3], "subcentre", subcentre) ||
+        !to_u8(fields[4], "local_version", choice.local_tables_version_number)) {
         return false;
     }
     if (centre > UINT16_MAX || subcentre > UINT16_MAX) {
@@ -30,6 +25,16 @@ bool choice_arguments(const char* display_name, PyObject* args, PyObject* kwargs
     choice.originating_centre = static_cast<std::uint16_t>(centre);
     choice.originating_subcentre = static_cast<std::uint16_t>(subcentre);
     return true;
+}
+
+namespace {
+
+// The five numbers of a table choice, as load() and chosen() take them.
+bool choice_arguments(const char* display_name, PyObject* args, PyObject* kwargs, TableChoice& choice) {
+    PyObject* argv[5];
+    return parse_arguments({display_name, {"master_table", "master_version", "centre", "subcentre", "local_version"}},
+                           args, kwargs, argv) &&
+           to_table_choice(argv, choice);
 }
 
 // What errors of local descriptors that no table defines advise.

@@ -41,6 +41,10 @@ extern PyType_Spec mapped_file_spec;
 // The bytes of a data argument: bytes, or a MappedFile; raises TypeError for anything else.
 bool to_data(PyObject* object, const char* name, std::span<const std::uint8_t>& out);
 
+// A table choice from its five fields (master_table, master_version, centre, subcentre,
+// local_version), as section 1 gives them; false with an exception set.
+bool to_table_choice(PyObject* const fields[5], TableChoice& choice);
+
 // A message of a buffer as scan() found it, with its index in the file.
 struct Entry {
     std::size_t index = 0;

@@ -13,26 +13,14 @@ namespace {
 
 // (master_table, master_version, centre, subcentre, local_version), as section 1 gives them.
 bool to_choice(PyObject* object, TableChoice& choice) {
-    std::uint32_t centre = 0, subcentre = 0;
     if (!PyTuple_Check(object) || PyTuple_Size(object) != 5) {
         PyErr_SetString(PyExc_TypeError,
                         "argument 'choice': (master_table, master_version, centre, subcentre, local_version)");
         return false;
     }
-    if (!to_u8(PyTuple_GetItem(object, 0), "master_table", choice.master_table_number) ||
-        !to_u8(PyTuple_GetItem(object, 1), "master_version", choice.master_tables_version_number) ||
-        !to_u32(PyTuple_GetItem(object, 2), "centre", centre) ||
-        !to_u32(PyTuple_GetItem(object, 3), "subcentre", subcentre) ||
-        !to_u8(PyTuple_GetItem(object, 4), "local_version", choice.local_tables_version_number)) {
-        return false;
-    }
-    if (centre > UINT16_MAX || subcentre > UINT16_MAX) {
-        PyErr_SetString(PyExc_OverflowError, "centre and subcentre must be at most 65535");
-        return false;
-    }
-    choice.originating_centre = static_cast<std::uint16_t>(centre);
-    choice.originating_subcentre = static_cast<std::uint16_t>(subcentre);
-    return true;
+    PyObject* fields[5];
+    for (Py_ssize_t i = 0; i < 5; ++i) fields[i] = PyTuple_GetItem(object, i);
+    return to_table_choice(fields, choice);
 }
 
 bool to_counts(PyObject* object, std::vector<std::uint64_t>& out) {
