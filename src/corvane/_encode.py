@@ -193,9 +193,9 @@ def _encode_array(
 def _walker(codes: List[int], tables: _core.Tables, choice: Tuple[int, ...]) -> Walker:
     """The encoder's own walk of one subset under chosen delayed replication counts."""
 
-    def walk(counts: Tuple[int, ...]) -> Walk:
+    def walk(counts: Tuple[int, ...], subset: int) -> Walk:
         try:
-            return _core.value_layout(codes, tables, choice, counts)
+            return _core.value_layout(codes, tables, choice, counts, subset)
         except ValueError as error:
             raise BufrError(str(error)) from None
 

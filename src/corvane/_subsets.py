@@ -17,8 +17,9 @@ InputValue = Union[float, int, str, None]
 #: Every value of a subset in order: their keys, their "#n#key" names, and where the delayed
 #: replication factors stand.
 Walk = Tuple[List[str], List[str], List[int]]
-#: The walk of a subset when the i-th factor takes counts[i], 0 past them.
-Walker = Callable[[Tuple[int, ...]], Walk]
+#: The walk of a subset when the i-th factor takes counts[i], 0 past them; its errors name the
+#: subset (from 0) given.
+Walker = Callable[[Tuple[int, ...], int], Walk]
 
 _RANKED = re.compile(r"#(\d+)#(.+)")
 
@@ -72,16 +73,19 @@ class Layouts:
         self._layouts: Dict[Tuple[int, ...], _Layout] = {}
         self._known: Dict[Tuple[int, ...], Set[str]] = {}
         self._last: Tuple[int, ...] = ()
+        # The subset whose record is being laid out, which a count that does not fit names.
+        self._subset = 0
 
     def layout(self, counts: Tuple[int, ...]) -> _Layout:
         """The values under these counts, walked once for each distinct counts."""
         known = self._layouts.get(counts)
         if known is None:
-            known = self._layouts[counts] = _Layout(self._walker(counts))
+            known = self._layouts[counts] = _Layout(self._walker(counts, self._subset))
         return known
 
     def values(self, record: Mapping[str, object], subset: int) -> List[InputValue]:
         """The values of one subset from a mapping of keys, "#n#key" and lists of repeated keys."""
+        self._subset = subset
         # Subsets mostly repeat as the one before: the walk under its counts places each factor
         # as long as the counts before it agree.
         guess = self._last

@@ -19,7 +19,8 @@ namespace {
 
 class LayoutSource {
 public:
-    LayoutSource(std::span<const std::uint64_t> counts, std::vector<LaidValue>& out) : counts_(counts), out_(out) {}
+    LayoutSource(std::span<const std::uint64_t> counts, std::uint32_t subset, std::vector<LaidValue>& out)
+        : counts_(counts), subset_(subset), out_(out) {}
 
     std::uint64_t position() const { return bits_; }
     std::uint64_t total_bits() const { return std::numeric_limits<std::uint64_t>::max(); }
@@ -35,7 +36,7 @@ public:
         }
         const std::uint64_t count = factors_ < counts_.size() ? counts_[factors_] : 0;
         ++factors_;
-        Status made = number_bits(0, value, InputValue::of(static_cast<double>(count)), width, true, raw);
+        Status made = number_bits(subset_, value, InputValue::of(static_cast<double>(count)), width, true, raw);
         if (!made) failure_ = std::move(made).error();
         return static_cast<bool>(made);
     }
@@ -54,6 +55,7 @@ private:
     }
 
     std::span<const std::uint64_t> counts_;
+    std::uint32_t subset_;
     std::vector<LaidValue>& out_;
     std::size_t factors_ = 0;
     std::uint64_t bits_ = 0;
@@ -88,13 +90,13 @@ struct LayoutSink : SinkBase {
 namespace corvane {
 
 Result<std::vector<LaidValue>> value_layout(const TableSet& tables, std::span<const std::uint32_t> descriptors,
-                                            std::span<const std::uint64_t> counts) {
+                                            std::span<const std::uint64_t> counts, std::uint32_t subset) {
     if (Status valid = detail::valid_descriptors(descriptors); !valid) return std::move(valid).error();
     BufrMessage message;
     message.number_of_subsets = 1;
     message.unexpanded_descriptors.assign(descriptors.begin(), descriptors.end());
     std::vector<LaidValue> laid;
-    detail::LayoutSource source(counts, laid);
+    detail::LayoutSource source(counts, subset, laid);
     detail::LayoutSink sink{{}, tables};
     if (Status walked = walk_subsets(message, tables, source, kPackageDecodeOptions, sink); !walked) {
         return std::move(walked).error();

@@ -24,9 +24,10 @@ struct LaidValue {
 
 // Every value of one subset of `descriptors`, in order, when the i-th delayed replication factor
 // takes counts[i] (0 past the counts given) and every other value is missing: the walk the
-// encoder runs, so Table D, replications and operators expand as they do when it writes.
+// encoder runs, so Table D, replications and operators expand as they do when it writes. A count
+// that does not fit its factor fails naming `subset` (from 0), the subset it is laid out for.
 Result<std::vector<LaidValue>> value_layout(const TableSet& tables, std::span<const std::uint32_t> descriptors,
-                                            std::span<const std::uint64_t> counts);
+                                            std::span<const std::uint64_t> counts, std::uint32_t subset = 0);
 
 // The key the reader gives a value: its element's, "associatedField", or else its code.
 std::string value_key(const WalkValue& value);

@@ -37,8 +37,8 @@ TEST(ValueLayout, FactorsTakeTheCountsInTurnAndThenNone) {
     EXPECT_EQ(shown(value_layout(tables, descriptors, {})),
               "#1#blockNumber 1001, #1#associatedField 999999, #1#001002 1002, #1#031001 31001*");
     const std::vector<std::uint64_t> too_many = {300};
-    EXPECT_EQ(shown(value_layout(tables, descriptors, too_many)),
-              "the value 300.0 of 031001 of subset 1 does not fit its 8-bit field: it takes 0.0 to 255.0 in steps of "
+    EXPECT_EQ(shown(value_layout(tables, descriptors, too_many, 4)),
+              "the value 300.0 of 031001 of subset 5 does not fit its 8-bit field: it takes 0.0 to 255.0 in steps of "
               "1.0");
     EXPECT_EQ(shown(value_layout(tables, std::vector<std::uint32_t>{1001, 1256}, {})),
               "descriptor 1256 is no FXXYYY code: F is 0 to 3, XX 0 to 63, YYY 0 to 255");

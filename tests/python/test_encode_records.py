@@ -63,6 +63,9 @@ def test_records_that_name_no_value_of_the_message_fail_naming_the_key():
         corvane.encode(CLOUDS, [{"cloudAmount": [1, 2], "heightOfBaseOfCloud": [300]}])
     with pytest.raises(corvane.BufrError, match="'#2#blockNumber' asks for more occurrences than the 1"):
         corvane.encode(CLOUDS, [{"#2#blockNumber": 1}])
+    # 300 layers do not fit the 8 bits of 031001: the error names the record's own subset.
+    with pytest.raises(corvane.BufrError, match=r"\(031001\) of subset 2 does not fit its 8-bit field"):
+        corvane.encode(CLOUDS, [{"blockNumber": 1}, {"cloudAmount": [0] * 300}])
 
 
 def test_synop_records_with_their_replication_factors_rebuild_the_messages():

@@ -38,14 +38,16 @@ bool to_counts(PyObject* object, std::vector<std::uint64_t>& out) {
 }  // namespace
 
 PyObject* value_layout(PyObject*, PyObject* args, PyObject* kwargs) {
-    PyObject* argv[4];
+    PyObject* argv[5];
     std::vector<std::uint32_t> descriptors;
     TableChoice choice;
     std::vector<std::uint64_t> counts;
-    if (!parse_arguments({"value_layout()", {"descriptors", "tables", "choice", "counts"}}, args, kwargs, argv) ||
+    std::uint32_t subset = 0;
+    if (!parse_arguments({"value_layout()", {"descriptors", "tables", "choice", "counts", "subset"}}, args, kwargs,
+                         argv) ||
         !to_code_list(argv[0], "descriptors", descriptors) ||
         !check_instance(argv[1], "tables", types().tables, "Tables") || !to_choice(argv[2], choice) ||
-        !to_counts(argv[3], counts)) {
+        !to_counts(argv[3], counts) || !to_u32(argv[4], "subset", subset)) {
         return nullptr;
     }
     const TableProvider& provider = unbox<TablesState>(argv[1]).provider;
@@ -54,7 +56,7 @@ PyObject* value_layout(PyObject*, PyObject* args, PyObject* kwargs) {
         const WithoutGil unlocked;
         const Result<TableSet>& tables = provider.get(choice);
         if (tables) {
-            laid.emplace(value_layout(*tables, descriptors, counts));
+            laid.emplace(value_layout(*tables, descriptors, counts, subset));
         } else {
             laid.emplace(tables.error());
         }
