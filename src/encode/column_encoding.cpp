@@ -186,10 +186,9 @@ private:
     // that gives one.
     bool grid_column(const WalkValue& value, std::uint16_t width, bool marks_missing, std::uint64_t& r0) {
         const std::size_t count = values_.count();
-        const double* const column = values_.column(next_, gathered_);
         const NumberFit fit(*value.field, width, false);
         const double ones = static_cast<double>(all_ones(width));
-        const ScaledRange range = column_range(column, count, fit);
+        const ScaledRange range = scaled_range(values_.range(next_, gathered_), fit);
         double low = range.low;
         double high = range.high;
         const bool any_missing = range.any_missing;
@@ -210,6 +209,8 @@ private:
         out_.write(r0, width);
         out_.write(nbinc_, 6);
         if (nbinc_ == 0) return true;
+        // Only a column whose values differ is read value by value.
+        const double* const column = values_.column(next_ - 1, gathered_);
         const auto bits = static_cast<unsigned>(nbinc_);
         const double base = static_cast<double>(r0) + fit.reference;
         const std::uint64_t missing_increment = marks_missing ? all_ones(bits)

@@ -1,6 +1,7 @@
 #include "encode/scaled_column.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,7 +9,7 @@
 
 namespace corvane::detail {
 
-ScaledRange column_range(const double* column, std::size_t count, const NumberFit& fit) {
+NumberRange column_range(const double* column, std::size_t count) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     bool any_missing = false;
@@ -52,11 +53,49 @@ ScaledRange column_range(const double* column, std::size_t count, const NumberFi
         low = number < low ? number : low;
         high = number > high ? number : high;
     }
+    return {low, high, any_missing};
+}
+
+std::vector<NumberRange> row_ranges(const std::uint8_t* data, std::size_t rows, std::size_t columns,
+                                    std::ptrdiff_t row_stride) {
+    // Running extremes and NaN flags of every column, kept as doubles side by side for the vector loop.
+    std::vector<double> lows(columns, std::numeric_limits<double>::infinity());
+    std::vector<double> highs(columns, -std::numeric_limits<double>::infinity());
+    std::vector<double> missing(columns, 0.0);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::uint8_t* row = data + static_cast<std::ptrdiff_t>(r) * row_stride;
+        std::size_t c = 0;
+#if defined(__SSE2__)
+        for (; c + 2 <= columns; c += 2) {
+            const __m128d number = _mm_loadu_pd(reinterpret_cast<const double*>(row) + c);
+            _mm_storeu_pd(lows.data() + c, _mm_min_pd(number, _mm_loadu_pd(lows.data() + c)));
+            _mm_storeu_pd(highs.data() + c, _mm_max_pd(number, _mm_loadu_pd(highs.data() + c)));
+            _mm_storeu_pd(missing.data() + c,
+                          _mm_or_pd(_mm_loadu_pd(missing.data() + c), _mm_cmpunord_pd(number, number)));
+        }
+#endif
+        for (; c < columns; ++c) {
+            double number;
+            std::memcpy(&number, row + c * sizeof(double), sizeof number);
+            lows[c] = number < lows[c] ? number : lows[c];
+            highs[c] = number > highs[c] ? number : highs[c];
+            if (number != number) missing[c] = 1.0;
+        }
+    }
+    std::vector<NumberRange> ranges(columns);
+    for (std::size_t c = 0; c < columns; ++c) {
+        // A NaN flag of the vector loop is all ones, which is itself NaN; the scalar loop's is 1.
+        ranges[c] = {lows[c], highs[c], missing[c] != 0.0};
+    }
+    return ranges;
+}
+
+ScaledRange scaled_range(const NumberRange& numbers, const NumberFit& fit) {
     ScaledRange range;
-    range.any_missing = any_missing;
-    if (low <= high) {
-        range.low = nearest_whole(low * fit.divisor) - fit.reference;
-        range.high = nearest_whole(high * fit.divisor) - fit.reference;
+    range.any_missing = numbers.any_missing;
+    if (numbers.low <= numbers.high) {
+        range.low = nearest_whole(numbers.low * fit.divisor) - fit.reference;
+        range.high = nearest_whole(numbers.high * fit.divisor) - fit.reference;
         range.misfit = !(range.low >= 0.0 && range.high <= fit.top);
     }
     return range;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encode/encode.hpp"
+#include "encode/scaled_column.hpp"
 
 namespace corvane::detail {
 
@@ -49,6 +50,8 @@ struct ColumnBlock {
     std::vector<double> values;
     std::size_t first = 0;
     std::size_t columns = 0;
+    // The range of every column of a grid of rows side by side, from one pass over it.
+    std::vector<NumberRange> ranges;
 };
 
 // Subsets as rows of a grid of doubles, NaN for missing.
@@ -80,13 +83,22 @@ public:
         return true;
     }
 
+    // The range of value `index` over every subset: over the column in place, from one pass over
+    // all rows at the first column when rows hold their values side by side, else gathered.
+    NumberRange range(std::size_t index, ColumnBlock& block) const {
+        if (in_place(index) || grid_.value_stride != sizeof(double)) {
+            return column_range(column(index, block), grid_.subsets);
+        }
+        if (block.ranges.empty())
+            block.ranges = row_ranges(grid_.data, grid_.subsets, grid_.values, grid_.subset_stride);
+        return block.ranges[index];
+    }
+
     // Value `index` of every subset, in place when the grid holds them side by side, else from
     // `block`: the values from `index` on, a few at a time, each row read once per cache line.
     const double* column(std::size_t index, ColumnBlock& block) const {
         const std::uint8_t* at = grid_.data + static_cast<std::ptrdiff_t>(index) * grid_.value_stride;
-        if (grid_.subset_stride == sizeof(double) && reinterpret_cast<std::uintptr_t>(at) % alignof(double) == 0) {
-            return reinterpret_cast<const double*>(at);
-        }
+        if (in_place(index)) return reinterpret_cast<const double*>(at);
         if (index < block.first || index - block.first >= block.columns) {
             block.first = index;
             block.columns = std::min(ColumnBlock::kColumns, grid_.values - index);
@@ -109,6 +121,11 @@ public:
     }
 
 private:
+    bool in_place(std::size_t index) const {
+        const std::uint8_t* at = grid_.data + static_cast<std::ptrdiff_t>(index) * grid_.value_stride;
+        return grid_.subset_stride == sizeof(double) && reinterpret_cast<std::uintptr_t>(at) % alignof(double) == 0;
+    }
+
     NumberGrid grid_;
 };
 
