@@ -138,7 +138,11 @@ def test_encode_from_a_2d_array_writes_what_lists_write(compressed):
     # One row per value, as columns come: its transpose is read in place, strides and all.
     by_value = numpy.array([[numpy.nan if v is None else v for v in row] for row in rows]).T.copy()
     assert not by_value.T.flags.c_contiguous
-    assert corvane.encode(descriptors, by_value.T, compressed=compressed, time=when) == expected
+    # A row per subset, and values a row holds apart, take other ways through.
+    spaced = numpy.zeros((len(rows), 2 * len(descriptors)))
+    spaced[:, ::2] = by_value.T
+    for grid in (by_value.T, numpy.ascontiguousarray(by_value.T), spaced[:, ::2]):
+        assert corvane.encode(descriptors, grid, compressed=compressed, time=when) == expected
     whole = numpy.array([[1, 2], [3, 4]], dtype=numpy.int16)
     assert corvane.open(corvane.encode([1001, 1002], whole, compressed=compressed))[0].values()[3].value == 4.0
     with pytest.raises(corvane.BufrError, match="the value 700.0 of airTemperature .* of subset 2"):
